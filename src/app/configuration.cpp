@@ -1,0 +1,142 @@
+#include "configuration.h"
+
+#include "dialog_service.h"
+#include "record_fields.h"
+#include "text_file.h"
+
+#include <algorithm>
+#include <array>
+
+namespace miravox {
+
+namespace {
+
+// The accepted scrambling keys: 89 distinct three-digit numbers.
+constexpr std::array<int, 89> kAcceptedKeys = [] {
+    std::array<int, 89> keys{};
+    for (int i = 0; i < 89; ++i)
+        keys[i] = 101 + 9 * i;
+    return keys;
+}();
+static_assert(kAcceptedKeys.back() <= 999);
+
+// A numeric value that is not a decimal integer takes the key's default.
+std::int32_t read_int(const QStringList& lines, const QString& key, std::int32_t fallback) {
+    bool ok = false;
+    const int value = LE_CHAVE(lines, key, QString::number(fallback)).trimmed().toInt(&ok, 10);
+    return ok ? value : fallback;
+}
+
+QString folder_setting(const QString& typed) {
+    QString folder = typed.trimmed();
+    if (!folder.isEmpty() && !folder.endsWith('\\') && !folder.endsWith('/'))
+        folder += '/';
+    return folder;
+}
+
+} // namespace
+
+bool is_accepted_key(int key) {
+    return std::find(kAcceptedKeys.begin(), kAcceptedKeys.end(), key) != kAcceptedKeys.end();
+}
+
+void reset_configuration() {
+    WTAMBR = 5000;
+    WTAMBR_NET = 5000;
+    WDVTRA = 0;
+    WDVCUE = 0;
+    WAUTO_DEVICE = false;
+    WVOL_MAX = 100;
+    WVOL_MIN = 30;
+    WPATH_DADOS.clear();
+    WPATH_MUSICAS.clear();
+    WSENHA.clear();
+    WACESSO = true;
+}
+
+void apply_configuration(const QStringList& lines, const QString& program_folder) {
+    WTAMBR = read_int(lines, "TAMBR", 5000);
+    WTAMBR_NET = read_int(lines, "TAMBR_NET", 5000);
+    WDVTRA = read_int(lines, "DVTRA", 0);
+    WDVCUE = read_int(lines, "DVCUE", 0);
+    WAUTO_DEVICE = read_int(lines, "AUTO_DEVICE", 0) == 1;
+    WVOL_MAX = read_int(lines, "VOL_MAX", 100);
+    WVOL_MIN = read_int(lines, "VOL_MIN", 30);
+    WPATH_DADOS = LE_CHAVE(lines, "PATH_DADOS", QString());
+    if (WPATH_DADOS.trimmed().isEmpty())
+        WPATH_DADOS = program_folder + "DADOS/";
+    WPATH_MUSICAS = LE_CHAVE(lines, "PATH_MUSICAS", QString());
+    // The scrambled bytes were read one char per byte (Windows-1252), so they go back that way.
+    WSENHA = decode_cp1252(DECODIFICA_SENHA(encode_cp1252(LE_CHAVE(lines, "SISTEMA", QString())), kPasswordKey));
+    if (WPATH_MUSICAS.trimmed().isEmpty())
+        WPATH_MUSICAS = program_folder + "MUSICAS/";
+    WACESSO = WSENHA.trimmed().isEmpty();
+}
+
+QStringList configuration_file_lines(const QString& tambr, const QString& tambr_net, int dvtra, int dvcue,
+                                     int vol_max, int vol_min, const QString& path_dados,
+                                     const QString& path_musicas, const QByteArray& scrambled_password) {
+    return {
+        QStringLiteral("-------------------------------------------------"),
+        QStringLiteral("------------ ORAVEL MIRAVOX - CONFIGURACAO ------------"),
+        "TAMBR=" + PREENCHE_ZEROS(tambr, 4),
+        "TAMBR_NET=" + PREENCHE_ZEROS(tambr_net, 4),
+        "DVTRA=" + QString::number(dvtra),
+        "DVCUE=" + QString::number(dvcue),
+        "VOL_MAX=" + QString::number(vol_max),
+        "VOL_MIN=" + QString::number(vol_min),
+        "PATH_DADOS=" + folder_setting(path_dados),
+        "PATH_MUSICAS=" + folder_setting(path_musicas),
+        "SISTEMA=" + decode_cp1252(scrambled_password),
+    };
+}
+
+bool password_storable(const QByteArray& password) {
+    const QByteArray scrambled = CODIFICA_SENHA(password, kPasswordKey);
+    return std::none_of(scrambled.begin(), scrambled.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+}
+
+} // namespace miravox
+
+QString LE_CHAVE(const QStringList& list, const QString& key, const QString& default_value) {
+    const QString needle = key + '=';
+    for (const QString& line : list) {
+        if (!line.contains(needle))
+            continue;
+        return line.mid(line.indexOf('=') + 1, 255);
+    }
+    return default_value;
+}
+
+QByteArray CODIFICA_SENHA(const QByteArray& text, int key) {
+    if (!miravox::is_accepted_key(key))
+        return QByteArrayLiteral("CODIGO INCOMPATIVEL");
+    QByteArray out(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = char((quint8(text[text.size() - 1 - i]) + key) & 0xFF);
+    return out;
+}
+
+QByteArray DECODIFICA_SENHA(const QByteArray& text, int key) {
+    QByteArray out(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = char((quint8(text[text.size() - 1 - i]) - key) & 0xFF);
+    return out;
+}
+
+void DETECTA_DEVICES(const QStringList& device_names, miravox::DialogService& dialogs) {
+    if (device_names.isEmpty()) {
+        dialogs.information(QStringLiteral("Não foi Detectado placa de som - Verifique"));
+        return;
+    }
+    for (int p = 0; p < device_names.size(); ++p)
+        if (device_names[p].toUpper().contains("PRINCIPAL")) {
+            WDVTRA = WDVCUE = p;
+            break;
+        }
+    for (int p = 0; p < device_names.size(); ++p)
+        if (device_names[p].toUpper().contains("ESCUTA")) {
+            WDVCUE = p;
+            break;
+        }
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The station's settings: MIRAVOX.INI in the program folder, KEY=VALUE lines, read once at
+// start into the program-wide values below and rewritten whole only by the setup dialog.
+// Thread rules: main thread only.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+
+// Program-wide configuration values, readable by every part of the program.
+inline std::int32_t WTAMBR = 5000;       // playback buffer shown/edited by the setup dialog (ms)
+inline std::int32_t WTAMBR_NET = 5000;   // network connection time-out of the web and cue channels (ms)
+inline std::int32_t WDVTRA = 0;          // transmission device: position in the device list
+inline std::int32_t WDVCUE = 0;          // cue device: position in the device list
+inline bool WAUTO_DEVICE = false;        // pick both devices by name at start
+inline std::int32_t WVOL_MAX = 100;      // normal level of web, commercial and music channels
+inline std::int32_t WVOL_MIN = 30;       // ducked level while a commercial plays
+inline QString WPATH_DADOS;              // data folder (schedules, LOGO.JPG), with trailing separator
+inline QString WPATH_MUSICAS;            // local music folder, with trailing separator
+inline QString WSENHA;                   // access password, unscrambled; blank = none
+inline bool WACESSO = true;              // true while the window is unlocked
+
+namespace miravox {
+
+class DialogService;
+
+inline const QString kConfigFileName = QStringLiteral("MIRAVOX.INI");
+
+// The scrambling key of the stored password; a member of the accepted-key table.
+constexpr int kPasswordKey = 137;
+
+// Restores every value above to its built-in default (tests, start-up).
+void reset_configuration();
+
+// Reads the configuration lines into the values above, with `program_folder` (ending with a
+// separator) as the base of the default folders. Does not touch the devices by name: the
+// caller runs DETECTA_DEVICES when WAUTO_DEVICE is set.
+void apply_configuration(const QStringList& lines, const QString& program_folder);
+
+// The eleven lines the setup dialog writes. `tambr` and `tambr_net` are the values as typed;
+// the folders are trimmed and given a trailing separator here when not blank; `scrambled_password`
+// is the output of CODIFICA_SENHA (already 8-bit, one char per byte).
+QStringList configuration_file_lines(const QString& tambr, const QString& tambr_net, int dvtra, int dvcue,
+                                     int vol_max, int vol_min, const QString& path_dados,
+                                     const QString& path_musicas, const QByteArray& scrambled_password);
+
+// Whether a password can be stored: its scrambled form must hold no line break or zero byte,
+// which the line-oriented file cannot keep.
+bool password_storable(const QByteArray& password);
+
+// Whether `key` is in the table of accepted scrambling keys.
+bool is_accepted_key(int key);
+
+} // namespace miravox
+
+// The value of `key` in `list`: the text after the first "=" of the first line containing
+// key + "=" anywhere (case-sensitive), at most 255 characters, untrimmed; `default_value`
+// when no line has it.
+QString LE_CHAVE(const QStringList& list, const QString& key, const QString& default_value);
+
+// The password scrambling pair on 8-bit text. CODIFICA_SENHA gives "CODIGO INCOMPATIVEL"
+// for a key outside the accepted table; DECODIFICA_SENHA does not check the key.
+QByteArray CODIFICA_SENHA(const QByteArray& text, int key);
+QByteArray DECODIFICA_SENHA(const QByteArray& text, int key);
+
+// Chooses WDVTRA and WDVCUE from device names (position p is device p + 1): the first name
+// containing "PRINCIPAL" sets both, then the first containing "ESCUTA" sets the cue. With no
+// device at all it shows "Não foi Detectado placa de som - Verifique" and changes nothing.
+void DETECTA_DEVICES(const QStringList& device_names, miravox::DialogService& dialogs);

@@ -1,0 +1,87 @@
+#pragma once
+// TThreadedTimer: the program's only timer. Each timer owns a worker thread that wakes every
+// 20 ms, decides from the program clock whether more than Interval ms have passed since the
+// last firing (or enabling), and then runs OnTimer on the main thread, waiting until it has
+// run. Handlers therefore never overlap, they also run inside nested event loops (message
+// boxes), and not at all while the main thread is blocked; missed periods are not made up.
+//
+// Thread rules: construct, destroy, enable and configure on the main thread only. The worker
+// reads Enabled, Interval and the reference time through atomics; nothing blocks between the
+// two threads except the hand-over itself.
+
+#include <QObject>
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// Timers constructed minus timers destroyed.
+inline std::int32_t wct_timers = 0;
+// Enablings minus disablings (a destroyed enabled timer is never subtracted).
+inline std::int32_t wct_timers_ativos = 0;
+
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+class TThreadedTimer;
+
+namespace miravox::detail {
+
+// State shared by a timer and its worker; outlives the timer while the worker still runs.
+struct TimerShared {
+    std::atomic<bool> enabled{false};
+    std::atomic<std::int32_t> interval{1000};
+    std::atomic<qint64> interval_check_ms{0};
+    std::atomic<bool> terminate{false};
+    std::atomic<bool> firing{false};
+};
+
+} // namespace miravox::detail
+
+class TTimerThread final : public QThread {
+public:
+    TTimerThread(std::shared_ptr<miravox::detail::TimerShared> shared, QObject* invoker,
+                 std::function<void()> fire);
+
+protected:
+    void run() override;
+
+private:
+    void check();
+
+    std::shared_ptr<miravox::detail::TimerShared> FShared;
+    QObject* FInvoker;            // lives on the main thread; firings are delivered to it
+    std::function<void()> FFire;  // runs on the main thread
+};
+
+class TThreadedTimer : public QObject {
+public:
+    explicit TThreadedTimer(QObject* AOwner = nullptr);
+    ~TThreadedTimer() override;
+
+    bool Enabled() const { return FShared->enabled.load(); }
+    void setEnabled(bool v);
+
+    std::int32_t Interval() const { return FShared->interval.load(); }
+    void setInterval(std::int32_t ms) { FShared->interval.store(ms); }
+
+    std::function<void(QObject* Sender)> OnTimer;
+
+    TThreadPriority ThreadPriority() const { return FPriority; }
+    void setThreadPriority(TThreadPriority p);
+
+    // Free integer for the timer's users (counters, flags).
+    int Tag = 0;
+
+    // Wall-clock time (ms since the epoch) of the last firing or enabling.
+    qint64 IntervalCheck() const { return FShared->interval_check_ms.load(); }
+
+private:
+    void Fire();
+
+    std::shared_ptr<miravox::detail::TimerShared> FShared;
+    QObject* FInvoker;
+    TTimerThread* FThread;
+    TThreadPriority FPriority = tpNormal;
+};

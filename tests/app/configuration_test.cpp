@@ -1,0 +1,148 @@
+#include "configuration.h"
+
+#include "scripted_dialogs.h"
+#include "text_file.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+using namespace miravox;
+
+namespace {
+
+class ConfigurationTest : public ::testing::Test {
+protected:
+    void SetUp() override { reset_configuration(); }
+    void TearDown() override { reset_configuration(); }
+    const QString home = "/station/";
+};
+
+} // namespace
+
+TEST(LeChave, KeyAnywhereInALineFirstMatchWins) {
+    const QStringList lines{"XTAMBR=1500", "TAMBR_NET=3000", "TAMBR=2000"};
+    EXPECT_EQ(LE_CHAVE(lines, "TAMBR", "5000"), "1500");
+    EXPECT_EQ(LE_CHAVE({"TAMBR_NET=3000"}, "TAMBR", "5000"), "5000");
+    EXPECT_EQ(LE_CHAVE(lines, "TAMBR_NET", "5000"), "3000");
+    EXPECT_EQ(LE_CHAVE({}, "VOL_MAX", "100"), "100");
+    EXPECT_EQ(LE_CHAVE({"tambr=1"}, "TAMBR", "d"), "d"); // case-sensitive
+    EXPECT_EQ(LE_CHAVE({"PATH_DADOS= /x/ "}, "PATH_DADOS", ""), " /x/ "); // not trimmed
+    EXPECT_EQ(LE_CHAVE({"A=b=c"}, "A", ""), "b=c");
+    EXPECT_EQ(LE_CHAVE({"PATH_DADOS=" + QString(300, 'p')}, "PATH_DADOS", "").size(), 255);
+}
+
+TEST_F(ConfigurationTest, MissingFileGivesDefaultsUnderTheProgramFolder) {
+    apply_configuration({}, home);
+    EXPECT_EQ(WTAMBR, 5000);
+    EXPECT_EQ(WTAMBR_NET, 5000);
+    EXPECT_EQ(WDVTRA, 0);
+    EXPECT_EQ(WDVCUE, 0);
+    EXPECT_FALSE(WAUTO_DEVICE);
+    EXPECT_EQ(WVOL_MAX, 100);
+    EXPECT_EQ(WVOL_MIN, 30);
+    EXPECT_EQ(WPATH_DADOS, "/station/DADOS/");
+    EXPECT_EQ(WPATH_MUSICAS, "/station/MUSICAS/");
+    EXPECT_TRUE(WSENHA.isEmpty());
+    EXPECT_TRUE(WACESSO);
+}
+
+TEST_F(ConfigurationTest, ReadsEveryKeyAndKeepsHandWrittenFoldersAsPrefixes) {
+    apply_configuration({"----", "TAMBR=1500", "TAMBR_NET=0500", "DVTRA=2", "DVCUE=1", "AUTO_DEVICE=1",
+                         "VOL_MAX=90", "VOL_MIN=20", "PATH_DADOS=/data/radio", "PATH_MUSICAS=   ", "SISTEMA="},
+                        home);
+    EXPECT_EQ(WTAMBR, 1500);
+    EXPECT_EQ(WTAMBR_NET, 500);
+    EXPECT_EQ(WDVTRA, 2);
+    EXPECT_EQ(WDVCUE, 1);
+    EXPECT_TRUE(WAUTO_DEVICE);
+    EXPECT_EQ(WVOL_MAX, 90);
+    EXPECT_EQ(WVOL_MIN, 20);
+    EXPECT_EQ(WPATH_DADOS, "/data/radio"); // used as a plain prefix
+    EXPECT_EQ(WPATH_MUSICAS, "/station/MUSICAS/");
+    EXPECT_TRUE(WACESSO); // "SISTEMA=" with nothing after it: unlocked
+}
+
+TEST_F(ConfigurationTest, NonNumericValuesTakeTheKeyDefault) {
+    apply_configuration({"TAMBR=abc", "VOL_MAX=", "VOL_MIN=0x10", "DVTRA=1.5", "AUTO_DEVICE=yes"}, home);
+    EXPECT_EQ(WTAMBR, 5000);
+    EXPECT_EQ(WVOL_MAX, 100);
+    EXPECT_EQ(WVOL_MIN, 30);
+    EXPECT_EQ(WDVTRA, 0);
+    EXPECT_FALSE(WAUTO_DEVICE);
+}
+
+TEST(PasswordScrambling, RoundTripAndIncompatibleKey) {
+    for (const QByteArray& text : {QByteArray(""), QByteArray("1234"), QByteArray("Senha\xE7\xE3o"), QByteArray("a b")}) {
+        const QByteArray scrambled = CODIFICA_SENHA(text, kPasswordKey);
+        EXPECT_EQ(scrambled.size(), text.size());
+        EXPECT_EQ(DECODIFICA_SENHA(scrambled, kPasswordKey), text);
+    }
+    EXPECT_EQ(CODIFICA_SENHA("abc", 100), "CODIGO INCOMPATIVEL");
+    EXPECT_EQ(CODIFICA_SENHA("abc", 1000), "CODIGO INCOMPATIVEL");
+    EXPECT_TRUE(is_accepted_key(kPasswordKey));
+    int accepted = 0;
+    for (int k = 0; k < 2000; ++k)
+        accepted += is_accepted_key(k) ? 1 : 0;
+    EXPECT_EQ(accepted, 89);
+    // The last byte comes first, shifted by the key.
+    QByteArray expected;
+    expected.append(char('b' + kPasswordKey)).append(char('a' + kPasswordKey));
+    EXPECT_EQ(CODIFICA_SENHA("ab", kPasswordKey), expected);
+}
+
+TEST_F(ConfigurationTest, PasswordSurvivesTheFileAndLocksTheWindow) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("MIRAVOX.INI");
+    const QByteArray password = "Rádio#9";
+    ASSERT_TRUE(password_storable(password));
+    const QStringList lines = configuration_file_lines("1000", "500", 1, 0, 100, 30, "", " /musica ",
+                                                       CODIFICA_SENHA(password, kPasswordKey));
+    ASSERT_TRUE(write_text_file(path, lines));
+    auto back = read_text_file(path, nullptr, false);
+    ASSERT_TRUE(back);
+    apply_configuration(back->lines, dir.path() + "/");
+    EXPECT_EQ(WSENHA.toLatin1(), password);
+    EXPECT_FALSE(WACESSO);
+}
+
+TEST(ConfigurationFile, ElevenLinesInKeyOrderWithoutAutoDevice) {
+    const QStringList lines = configuration_file_lines("500", "5000", 2, 0, 100, 30, "  /dados", "", "");
+    ASSERT_EQ(lines.size(), 11);
+    EXPECT_FALSE(lines[0].contains('='));
+    EXPECT_FALSE(lines[1].contains('='));
+    EXPECT_EQ(lines.mid(2), (QStringList{"TAMBR=0500", "TAMBR_NET=5000", "DVTRA=2", "DVCUE=0", "VOL_MAX=100",
+                                        "VOL_MIN=30", "PATH_DADOS=/dados/", "PATH_MUSICAS=", "SISTEMA="}));
+}
+
+TEST(ConfigurationFile, PasswordsWhoseScrambledFormBreaksALineAreRefused) {
+    const char breaks_line = char(('\n' - kPasswordKey) & 0xFF);
+    EXPECT_FALSE(password_storable(QByteArray(1, breaks_line)));
+    EXPECT_TRUE(password_storable("1234"));
+}
+
+TEST_F(ConfigurationTest, DeviceDetectionByName) {
+    miravox::testing::ScriptedDialogs dialogs;
+    WDVTRA = 5;
+    WDVCUE = 6;
+    DETECTA_DEVICES({"Escuta USB", "Realtek", "Saida principal"}, dialogs);
+    EXPECT_EQ(WDVTRA, 2);
+    EXPECT_EQ(WDVCUE, 0);
+
+    WDVTRA = 5;
+    WDVCUE = 6;
+    DETECTA_DEVICES({"Realtek", "PRINCIPAL"}, dialogs); // no cue device: cue on transmission
+    EXPECT_EQ(WDVTRA, 1);
+    EXPECT_EQ(WDVCUE, 1);
+
+    WDVTRA = 5;
+    WDVCUE = 6;
+    DETECTA_DEVICES({"Realtek", "HDMI"}, dialogs); // nothing found: the file's values stay
+    EXPECT_EQ(WDVTRA, 5);
+    EXPECT_EQ(WDVCUE, 6);
+    EXPECT_TRUE(dialogs.shown.isEmpty());
+
+    DETECTA_DEVICES({}, dialogs);
+    EXPECT_EQ(dialogs.shown, QStringList{"info: Não foi Detectado placa de som - Verifique"});
+    EXPECT_EQ(WDVTRA, 5);
+}

@@ -1,0 +1,191 @@
+#include "threaded_timer.h"
+
+#include "clock.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+
+using namespace miravox;
+
+namespace {
+
+// Runs the event loop until `done` or the deadline; returns whether `done` came true.
+template <class F> bool pump_until(F done, int ms = 2000) {
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+void pump_for(int ms) {
+    pump_until([] { return false; }, ms);
+}
+
+class ThreadedTimerTest : public ::testing::Test {
+protected:
+    std::shared_ptr<ManualClock> manual =
+        std::make_shared<ManualClock>(QDateTime(QDate(2026, 12, 9), QTime(19, 0, 0)));
+    ScopedClock scope{manual};
+};
+
+} // namespace
+
+TEST_F(ThreadedTimerTest, FiresOnlyOnceMoreThanTheIntervalHasPassed) {
+    TThreadedTimer timer;
+    int fired = 0;
+    timer.OnTimer = [&](QObject* sender) {
+        EXPECT_EQ(sender, &timer);
+        ++fired;
+    };
+    timer.setInterval(100);
+    timer.setEnabled(true);
+    manual->advance_ms(100); // exactly the interval: not yet
+    pump_for(120);
+    EXPECT_EQ(fired, 0);
+    manual->advance_ms(1);
+    ASSERT_TRUE(pump_until([&] { return fired == 1; }));
+    pump_for(100); // the reference moved to the firing: nothing more without time passing
+    EXPECT_EQ(fired, 1);
+}
+
+TEST_F(ThreadedTimerTest, ClockSetBackOrForwardFiresAndRestartsTheInterval) {
+    TThreadedTimer timer;
+    int fired = 0;
+    timer.OnTimer = [&](QObject*) { ++fired; };
+    timer.setInterval(60000);
+    timer.setEnabled(true);
+    manual->advance_ms(-3600 * 1000); // back one hour
+    ASSERT_TRUE(pump_until([&] { return fired == 1; }));
+    EXPECT_EQ(timer.IntervalCheck(), manual->now_ms());
+    manual->advance_ms(2 * 3600 * 1000); // forward two hours
+    ASSERT_TRUE(pump_until([&] { return fired == 2; }));
+    pump_for(80);
+    EXPECT_EQ(fired, 2);
+}
+
+TEST_F(ThreadedTimerTest, NegativeOrZeroIntervalsFireAtEveryCheckWithTimePassing) {
+    TThreadedTimer timer;
+    int fired = 0;
+    timer.OnTimer = [&](QObject*) { ++fired; };
+    timer.setInterval(-1);
+    timer.setEnabled(true);
+    ASSERT_TRUE(pump_until([&] { return fired >= 3; })); // no clock movement needed
+    timer.setEnabled(false);
+    timer.setInterval(0);
+    fired = 0;
+    timer.setEnabled(true);
+    pump_for(80);
+    EXPECT_EQ(fired, 0); // 0 needs at least 1 ms
+    manual->advance_ms(1);
+    EXPECT_TRUE(pump_until([&] { return fired == 1; }));
+}
+
+TEST_F(ThreadedTimerTest, EnablingCountersAndReferenceTime) {
+    const int timers_before = wct_timers;
+    const int active_before = wct_timers_ativos;
+    {
+        TThreadedTimer a, b;
+        EXPECT_EQ(wct_timers, timers_before + 2);
+        EXPECT_FALSE(a.Enabled());
+        EXPECT_EQ(a.Interval(), 1000);
+        EXPECT_EQ(a.Tag, 0);
+        EXPECT_EQ(a.ThreadPriority(), tpNormal);
+
+        a.setEnabled(true);
+        const qint64 reference = a.IntervalCheck();
+        manual->advance_ms(500);
+        a.setEnabled(true); // no change: neither the count nor the reference moves
+        EXPECT_EQ(wct_timers_ativos, active_before + 1);
+        EXPECT_EQ(a.IntervalCheck(), reference);
+
+        b.setEnabled(true);
+        b.setEnabled(false);
+        b.setEnabled(false);
+        EXPECT_EQ(wct_timers_ativos, active_before + 1);
+    }
+    // `a` was destroyed while enabled: its enabling is never taken back.
+    EXPECT_EQ(wct_timers, timers_before);
+    EXPECT_EQ(wct_timers_ativos, active_before + 1);
+    wct_timers_ativos = active_before;
+}
+
+TEST_F(ThreadedTimerTest, TimerWithoutHandlerStillMovesItsReference) {
+    TThreadedTimer timer;
+    timer.setInterval(10);
+    timer.setEnabled(true);
+    const qint64 enabled_at = timer.IntervalCheck();
+    manual->advance_ms(50);
+    EXPECT_TRUE(pump_until([&] { return timer.IntervalCheck() == enabled_at + 50; }));
+}
+
+TEST(ThreadedTimer, FiresInsideAModalMessageBox) {
+    TThreadedTimer timer;
+    int fired = 0;
+    QMessageBox box(QMessageBox::Information, "t", "modal");
+    timer.OnTimer = [&](QObject*) {
+        if (++fired == 3)
+            box.done(QMessageBox::Ok);
+    };
+    timer.setInterval(20);
+    timer.setEnabled(true);
+    QTimer::singleShot(5000, &box, [&] { box.done(QMessageBox::Cancel); }); // bound
+    EXPECT_EQ(box.exec(), QMessageBox::Ok);
+    EXPECT_EQ(fired, 3);
+}
+
+TEST(ThreadedTimer, HandlersNeverOverlapAndLongHandlersAreNotMadeUp) {
+    TThreadedTimer timer;
+    int fired = 0;
+    bool inside = false;
+    timer.OnTimer = [&](QObject*) {
+        EXPECT_FALSE(inside);
+        inside = true;
+        ++fired;
+        QThread::msleep(150); // three intervals
+        inside = false;
+    };
+    timer.setInterval(50);
+    timer.setEnabled(true);
+    pump_for(700);
+    timer.setEnabled(false);
+    EXPECT_GE(fired, 2);
+    EXPECT_LE(fired, 5); // ~700 / (150 + 50..70), never the 14 a catch-up would give
+}
+
+TEST(ThreadedTimer, DestroyingWhileTheWorkerWaitsForTheMainThreadDoesNotDeadlockOrFire) {
+    int fired = 0;
+    auto* timer = new TThreadedTimer;
+    timer->OnTimer = [&](QObject*) { ++fired; };
+    timer->setInterval(0);
+    timer->setEnabled(true);
+    QThread::msleep(100); // the main thread is busy: the worker is now blocked handing over
+    delete timer;         // must return, and must not run the pending handler
+    pump_for(50);
+    EXPECT_EQ(fired, 0);
+}
+
+TEST(ThreadedTimer, CanBeDestroyedFromItsOwnHandler) {
+    int fired = 0;
+    auto* timer = new TThreadedTimer;
+    timer->OnTimer = [&](QObject* sender) {
+        ++fired;
+        delete static_cast<TThreadedTimer*>(sender);
+    };
+    timer->setInterval(0);
+    timer->setEnabled(true);
+    ASSERT_TRUE(pump_until([&] { return fired == 1; }));
+    pump_for(100);
+    EXPECT_EQ(fired, 1);
+}
+
+TEST(ThreadedTimer, ThreadPriorityReadsBack) {
+    TThreadedTimer timer;
+    timer.setThreadPriority(tpHigher);
+    EXPECT_EQ(timer.ThreadPriority(), tpHigher);
+}
