@@ -1,0 +1,47 @@
+// Miravox: unattended radio playout. The program entry: one copy per program folder, the
+// regional-format guard, the splash window, then the main window until a confirmed shutdown.
+
+#include "dialog_service.h"
+#include "format_guard.h"
+#include "main_window.h"
+#include "program_folder.h"
+#include "single_instance.h"
+#include "splash_window.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(true);
+
+    miravox::SingleInstance instance(miravox::SingleInstance::key_for(PASTA_PROGRAMA()));
+    if (instance.another_is_running()) {
+        QMessageBox::information(nullptr, "Aplicativo já aberto", "Aplicativo já está aberto. Verifique !");
+        return 0;
+    }
+
+    miravox::QtDialogService dialogs;
+    miravox::ProcessFormatSettings formats;
+    if (!VERIFICA_FORMATOS(formats, dialogs))
+        return 0;
+
+    {
+        Tform_abertura splash;
+        splash.exec();
+    }
+    QApplication::setApplicationDisplayName(miravox::kApplicationTitle);
+    app.setApplicationName(miravox::kApplicationTitle);
+
+    Tfrm_miravox window(dialogs);
+    instance.listen([&window] {
+        window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
+    window.show();
+    return app.exec();
+}

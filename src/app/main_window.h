@@ -1,0 +1,351 @@
+#pragma once
+// Tfrm_miravox: the one main window. It owns the five audio channels, the timers that take
+// every playout decision, the day list of stream windows and the operation log; its handlers
+// hold the control logic. The handlers live in one .cpp file per concern:
+//   main_window_ui.cpp          widgets and layout
+//   main_window_lifecycle.cpp   creation, first activation, close, title drag
+//   main_window_tick.cpp        main tick, jingle watcher, device refresh
+//   main_window_relay.cpp       stream relay and reconnection
+//   main_window_commercials.cpp commercial start and the volume ramps
+//   main_window_music.cpp       local music fallback
+//   main_window_status.cpp      status display, metering, diagnostics
+//   main_window_schedule.cpp    day lists and weekday files
+//   main_window_keys.cpp        operator keys and manual control
+//   main_window_stream_editor.cpp, main_window_commercial_editor.cpp, main_window_lock.cpp
+//
+// Thread rules: main thread only. Timer handlers run on the main thread (see TThreadedTimer).
+
+#include "operation_log.h"
+#include "tessel_bass.h"
+
+#include <QColor>
+#include <QDate>
+#include <QDateTime>
+#include <QLabel>
+#include <QStringList>
+#include <QTime>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+class QAction;
+class QDateEdit;
+class QGroupBox;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QStackedWidget;
+class QTabBar;
+class QTabWidget;
+class TCoolGauge;
+class TRLed;
+class TThreadedTimer;
+class TtesselGrid;
+
+namespace miravox {
+class DialogService;
+}
+
+// Level variables shared by the playout (percent, nominal range 0..100).
+inline int WVOL_WEB = 100;   // current level of the stream's fade-in
+inline int WVOL_GERAL = 100; // current general level applied to the stream and the music
+
+// A panel: a caption on a coloured face, with a free Tag (the lamps keep their state in it).
+class TPanel : public QLabel {
+public:
+    explicit TPanel(const QString& caption = {}, QWidget* parent = nullptr);
+    QString Caption() const { return text(); }
+    void setCaption(const QString& c) {
+        if (text() != c)
+            setText(c);
+    }
+    // Colours are Windows colour values 0x00BBGGRR.
+    void setColor(std::uint32_t bgr);
+    std::uint32_t Color() const { return color_; }
+    int Tag = 0;
+
+private:
+    std::uint32_t color_ = 0;
+};
+
+// An up/down spin button pair.
+class TSpinButton : public QWidget {
+public:
+    explicit TSpinButton(QWidget* parent = nullptr);
+    std::function<void()> OnTopClick;
+    std::function<void()> OnBottomClick;
+    QPushButton* top;
+    QPushButton* bottom;
+};
+
+class Tfrm_miravox : public QWidget {
+public:
+    // `dialogs` shows every box; it must outlive the window.
+    explicit Tfrm_miravox(miravox::DialogService& dialogs, QWidget* parent = nullptr);
+    ~Tfrm_miravox() override;
+
+    // ---- Lifecycle --------------------------------------------------------------------------
+    void FormCreate();
+    void FormActivate(); // first activation only; later calls do nothing
+    // Decides a close request; true lets the window close (a confirmed shutdown).
+    bool FormClose();
+    void Label28Click();
+    void LE_CONFIGURACAO();
+    void SALVA_LOGS(const QString& message) { Log.SALVA_LOGS(message); }
+    static QString version_title();
+
+    // ---- Main tick and playout state ---------------------------------------------------------
+    void Timer_sempreTimer(QObject* Sender);
+    void Timer_play_VinhetasTimer(QObject* Sender);
+    void Timer_UpdateDeviceTimer(QObject* Sender);
+    void canal_vinhetasStop(QObject* Sender);
+    void stop_and_free_all_channels();
+
+    // ---- Stream relay ------------------------------------------------------------------------
+    void INICIA_WEB();
+    void CONECTA_WEB();
+    void Timer_ReconexaoTimer(QObject* Sender);
+    void Canal_webStop(QObject* Sender);
+    void FINALIZA_WEB();
+
+    // ---- Commercials and ramps ---------------------------------------------------------------
+    void timer_DiminuirVolume_geralTimer(QObject* Sender);
+    void timer_aumentarvolume_geralTimer(QObject* Sender);
+    void timer_aumentarvolume_webTimer(QObject* Sender);
+    void timer_DiminuirVolume_webTimer(QObject* Sender);
+    void Timer_Play_ComercialTimer(QObject* Sender);
+    void Canal_ComercialStop(QObject* Sender);
+
+    // ---- Local music -------------------------------------------------------------------------
+    void bitbtn10Click();
+    void bitbtn11Click();
+    void bitbtn13Click();
+    void PLAY_MUSICA_LOCAL();
+    void Canal_MusicaStop(QObject* Sender);
+
+    // ---- Status display ----------------------------------------------------------------------
+    void timer_meterTimer(QObject* Sender);
+    void COR_PAINEL(TPanel* Panel, bool State);
+    void refresh_diagnostic_lines();
+    void Canal_cueStop(QObject* Sender);
+
+    // ---- Day lists and weekday files ---------------------------------------------------------
+    void ATUALIZA_AGENDA();
+    void CARREGA_GRADE_WEB();
+    QString BUSCA_DISPARO(const QString& minute);
+    void CARREGA_GRADE_DSP();
+    void tesselGrid3GetCellColor(int ARow, int ACol, QBrush& ABrush);
+    QString weekday_file(int weekday, const QString& extension) const;
+
+    // ---- Operator keys and manual control ----------------------------------------------------
+    void FormKeyDown(int Key, Qt::KeyboardModifiers Shift);
+    void PopupMenu1Popup();
+    void Play1Click();
+    void Stop1Click();
+    void ControledeVolume1Click();
+    void Configurao1Click();
+    QString diagnostics_dump() const;
+
+    // ---- Stream window editor ----------------------------------------------------------------
+    void BitBtn32Click();
+    void BitBtn31Click();
+    void TESTA_LINK(const QString& link);
+    void BitBtn33Click();
+    void EXCLUI_HORARIO_WEB(const QString& start);
+    void tesselGrid2Click();
+    void tesselGrid2DblClick();
+    void BitBtn28Click();
+    void BitBtn29Click();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void semanaChange();
+    void BitBtn3ClickStreamTab();
+
+    // ---- Commercial trigger editor -----------------------------------------------------------
+    void BitBtn5Click();
+    void BitBtn14Click();
+    void EXCLUI_DISPARO(const QString& minute);
+    void tesselGrid3DblClick();
+    void BitBtn6Click();
+    void BitBtn8Click();
+    void BitBtn3Click();
+    void PageControl4Change();
+
+    // ---- Access lock -------------------------------------------------------------------------
+    void SpeedButton1Click();
+    void apply_lock_state();
+
+    // ---- Services and hooks ------------------------------------------------------------------
+    miravox::DialogService& dialogs;
+    // Opens the setup dialog (set by the program entry; tests may replace it).
+    std::function<void()> open_setup_dialog;
+    // Minimises the application (tests replace it to count the calls).
+    std::function<void()> minimise_application;
+    // Lets the window process its pending messages once.
+    void process_messages();
+
+    // ---- Channels ----------------------------------------------------------------------------
+    TTesselBass* Canal_web = nullptr;
+    TTesselBass* Canal_Comercial = nullptr;
+    TTesselBass* Canal_Musica = nullptr;
+    TTesselBass* canal_vinhetas = nullptr;
+    TTesselBass* Canal_cue = nullptr;
+
+    // ---- Timers ------------------------------------------------------------------------------
+    TThreadedTimer* Timer_sempre = nullptr;
+    TThreadedTimer* Timer_play_Vinhetas = nullptr;
+    TThreadedTimer* Timer_UpdateDevice = nullptr;
+    TThreadedTimer* Timer_Reconexao = nullptr;
+    TThreadedTimer* timer_meter = nullptr;
+    TThreadedTimer* Timer_Play_Comercial = nullptr;
+    TThreadedTimer* timer_DiminuirVolume_geral = nullptr;
+    TThreadedTimer* timer_aumentarvolume_geral = nullptr;
+    TThreadedTimer* timer_DiminuirVolume_web = nullptr;
+    TThreadedTimer* timer_aumentarvolume_web = nullptr;
+
+    // ---- Playout state -----------------------------------------------------------------------
+    miravox::OperationLog Log;
+    QStringList wlista_horario;
+    QDate WDATA_ATUAL;
+    bool WENCONTRADO_ACIONAMENTO = false;
+    bool WACIONADO = false;
+    QString WHORA_ABRIR;
+    QString WHORA_FECHAR;
+    QString WWEB_PLAY;
+    QString WAUDIO_ABRIR;
+    QString WAUDIO_FECHAR;
+    QString WULTIMO_HORARIO;
+    QTime WTIME_ACIONADO;
+    QString WULTIMO_TIMEDSP;
+    QString WPATH_AUDIODSP;
+    int WERRO_WEB = -1;
+    int WTMP_RECONEXAO = 60;
+    int WCT_ERROWEB = 0;
+    int WCT_TEMPOCONEXAO = 0;
+    int WCT_ZEROPROGRESSO = 0;
+    int WCT_PRONTO = 0;
+    int WMIN_POS = 0;
+    bool WMUSICA_STOP = false;
+    std::uint16_t WTENTATIVAS = 0;
+    // -1 while the shutdown key asks the window to close.
+    int Tag = 0;
+
+    // ---- Widgets -----------------------------------------------------------------------------
+    TPanel* Panel3 = nullptr;   // title strip
+    QLabel* Label28 = nullptr;  // "X"
+    QTabWidget* PageControl1 = nullptr;
+    QGroupBox* GroupBox1 = nullptr; // password panel
+    QLabel* Label32 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QPushButton* SpeedButton1 = nullptr;
+    TPanel* Panel13 = nullptr; // notices strip
+    QLabel* Label9 = nullptr;  // clock
+
+    // Live view ("Corvane")
+    QLabel* Label10 = nullptr; // status line
+    QLabel* Label6 = nullptr;  // link being relayed
+    QLabel* Label5 = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* Label21 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label3 = nullptr;
+    TPanel* Panel11 = nullptr;
+    TPanel* Panel14 = nullptr;
+    TPanel* Panel19 = nullptr;
+    TRLed* Meter1 = nullptr;
+    TRLed* VU_GERAL = nullptr;
+    TCoolGauge* CoolGauge1 = nullptr;
+    TtesselGrid* tesselGrid1 = nullptr;
+    QWidget* diagnostics = nullptr;
+    QLabel* Label20 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label23 = nullptr;
+    QLabel* Label24 = nullptr;
+    QLabel* Label31 = nullptr;
+    QLabel* Image1 = nullptr;
+    QPushButton* Button2 = nullptr; // "Atualizar Agenda"
+    QMenu* PopupMenu1 = nullptr;
+    QAction* Play1 = nullptr;
+    QAction* Stop1 = nullptr;
+    QMenu* PopupMenu2 = nullptr;
+    QAction* ControledeVolume1 = nullptr;
+    QAction* Configurao1 = nullptr;
+
+    // Stream window editor ("Streaming")
+    QLineEdit* Edit24 = nullptr;
+    QPushButton* BitBtn31 = nullptr;
+    QLineEdit* Edit9 = nullptr;
+    QPushButton* BitBtn28 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QLabel* Label14 = nullptr;
+    QLineEdit* Edit23 = nullptr;
+    QPushButton* BitBtn29 = nullptr;
+    QPushButton* BitBtn2 = nullptr;
+    QLineEdit* MaskEdit1 = nullptr;
+    TSpinButton* RxSpinButton1 = nullptr;
+    QLineEdit* MaskEdit2 = nullptr;
+    TSpinButton* RxSpinButton2 = nullptr;
+    QPushButton* BitBtn32 = nullptr;
+    QPushButton* BitBtn3 = nullptr;
+    QTabBar* semana = nullptr;
+    TtesselGrid* tesselGrid2 = nullptr;
+    QLabel* Label16 = nullptr;
+    QLabel* Label17 = nullptr;
+    QPushButton* BitBtn33 = nullptr;
+    TPanel* Panel9 = nullptr;
+    TPanel* Panel8 = nullptr;
+
+    // Commercial trigger editor ("Comercial")
+    QLineEdit* Edit3 = nullptr;
+    QPushButton* BitBtn6 = nullptr;
+    QPushButton* BitBtn8 = nullptr;
+    QLineEdit* MaskEdit3 = nullptr;
+    TSpinButton* JvSpinButton1 = nullptr;
+    QDateEdit* DateEdit1 = nullptr;
+    QDateEdit* DateEdit2 = nullptr;
+    QPushButton* BitBtn5 = nullptr;
+    QPushButton* BitBtn12 = nullptr;
+    QTabBar* PageControl4 = nullptr;
+    TtesselGrid* tesselGrid3 = nullptr;
+    QPushButton* BitBtn14 = nullptr;
+    TPanel* Panel18 = nullptr;
+
+    // Local music ("Músicas")
+    TtesselGrid* Stringgrid2 = nullptr;
+    QPushButton* bitbtn10 = nullptr;
+    QPushButton* bitbtn11 = nullptr;
+    QPushButton* bitbtn13 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void build_ui();
+    void create_timers();
+    void create_channels();
+    TTesselBass* create_channel(int device, void (Tfrm_miravox::*on_stop)(QObject*));
+    void load_banner();
+    void pre_listen(QLineEdit* edit, QPushButton* button);
+    void show_missing_music_warning(const QString& text);
+
+    bool activated_ = false;
+    bool music_warning_open_ = false;
+    bool banner_loaded_ = false;
+};
+
+// Steps a masked HH:MM:SS edit by one hour (caret in the hours) or one minute (caret in the
+// minutes or seconds); nothing with the caret before the first ":". Returns false when the
+// text is not a time.
+bool AJUSTA_HORA(QLineEdit* edit, bool up);
+
+// A Windows colour value 0x00BBGGRR as a QColor.
+QColor bgr_color(std::uint32_t bgr);
+
+// A record's HH:MM read as a time of day (":00" appended); `fallback` when unreadable.
+QTime schedule_time(const QString& hhmm, const QTime& fallback);

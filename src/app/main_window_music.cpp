@@ -1,0 +1,129 @@
+// Local music: the shuffled list of the music folder and the fallback that plays it while the
+// stream cannot be received.
+
+#include "main_window.h"
+
+#include "clock.h"
+#include "configuration.h"
+#include "dialog_service.h"
+#include "file_lookup.h"
+#include "rled.h"
+#include "tessel_grid.h"
+#include "threaded_timer.h"
+#include "utilities.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QRandomGenerator>
+
+namespace {
+
+// A uniform integer a <= x < b, and a when a = b.
+int random_range(QRandomGenerator& random, int a, int b) { return a >= b ? a : random.bounded(a, b); }
+
+} // namespace
+
+void Tfrm_miravox::bitbtn10Click() {
+    for (int r = 1; r < Stringgrid2->RowCount(); ++r)
+        Stringgrid2->setCells(0, r, QString());
+    Stringgrid2->setRowCount(2);
+    bitbtn11->setEnabled(false);
+
+    if (!QDir(WPATH_MUSICAS).exists()) {
+        dialogs.MOSTRA_AVISO("Diretório de Músicas:" + WPATH_MUSICAS + "  inexistente - Verifique !!");
+    } else {
+        QStringList names;
+        LISTA_AUDIOS(WPATH_MUSICAS, "*.*", &names, dialogs, [this] { process_messages(); });
+        if (!names.isEmpty()) {
+            Stringgrid2->setRowCount(names.size() + 1);
+            Stringgrid2->setCells(0, 0, "Descrição das Músicas");
+            for (int i = 0; i < names.size(); ++i)
+                Stringgrid2->setCells(0, i + 1, names[i]);
+            QRandomGenerator random(quint32(miravox::clock().now_ms()));
+            for (int r = 1; r < Stringgrid2->RowCount(); ++r)
+                Stringgrid2->MoveRow(r, random_range(random, 1, Stringgrid2->RowCount() - 1));
+            Stringgrid2->setRow(1);
+            const QString first = miravox::find_file(WPATH_MUSICAS, Stringgrid2->Cells(0, 1));
+            if (!first.isEmpty()) {
+                Canal_Musica->FreeFile();
+                Canal_Musica->setFileName(first);
+                Canal_Musica->setNomeArquivo(Stringgrid2->Cells(0, 1));
+                Canal_Musica->setVolume(WVOL_GERAL);
+            }
+            bitbtn11->setEnabled(true);
+            bitbtn13->setEnabled(false);
+        }
+    }
+    Stringgrid2->setEnabled(true);
+}
+
+void Tfrm_miravox::bitbtn11Click() {
+    WMUSICA_STOP = false;
+    PLAY_MUSICA_LOCAL();
+}
+
+void Tfrm_miravox::bitbtn13Click() {
+    Canal_web->Stop();
+    WERRO_WEB = -1;
+    WMUSICA_STOP = true;
+    Canal_Musica->Stop();
+}
+
+void Tfrm_miravox::PLAY_MUSICA_LOCAL() {
+    if (WENCONTRADO_ACIONAMENTO && WACIONADO && Canal_web->IsCarregado()) {
+        WVOL_WEB = 0;
+        Canal_web->setVolume(0);
+    }
+    const int row = Stringgrid2->Row();
+    if (row <= 0 || Stringgrid2->Cells(0, row).trimmed().isEmpty()) {
+        SALVA_LOGS("Grid musical não contem dados ou linha do grid está vazia");
+        return;
+    }
+    if (Canal_Musica->isStarted()) {
+        SALVA_LOGS("Canal de Musicas locais já em execução - Operação cancelada");
+        return;
+    }
+    const QString name = Stringgrid2->Cells(0, row);
+    const QString path = WPATH_MUSICAS.trimmed() + name;
+    // The list holds upper-cased names; the file system here tells case apart.
+    const QString existing = miravox::find_file(WPATH_MUSICAS.trimmed(), name);
+    if (existing.isEmpty()) {
+        SALVA_LOGS("Arquivo musical: " + path + " não encontrado !!!");
+        show_missing_music_warning("Arquivo " + path + " + não encontrado !!!");
+        return;
+    }
+    Canal_Musica->FreeFile();
+    Canal_Musica->setFileName(existing);
+    Canal_Musica->setNomeArquivo(name);
+    SALVA_LOGS("PLAY MUSICA LOCAL: " + Canal_Musica->NomeArquivo());
+    Canal_Musica->setVolume(WVOL_GERAL);
+    bitbtn11->setEnabled(false);
+    bitbtn13->setEnabled(true);
+    Canal_Musica->Play();
+    Stringgrid2->setRow(row + 1 < Stringgrid2->RowCount() ? row + 1 : 1);
+    VU_GERAL->setPosition(WVOL_GERAL);
+}
+
+// While the stream is down the fallback is retried every tick; an absent operator must not come
+// back to a pile of boxes, so at most one warning is open at a time (every occurrence is logged).
+void Tfrm_miravox::show_missing_music_warning(const QString& text) {
+    if (music_warning_open_)
+        return;
+    music_warning_open_ = true;
+    dialogs.MOSTRA_AVISO(text);
+    music_warning_open_ = false;
+}
+
+void Tfrm_miravox::Canal_MusicaStop(QObject*) {
+    bitbtn11->setEnabled(true);
+    bitbtn13->setEnabled(false);
+    if (WERRO_WEB != 0 && WENCONTRADO_ACIONAMENTO && WACIONADO && !WMUSICA_STOP) {
+        if (!Canal_Musica->isStarted()) {
+            SALVA_LOGS("Musica(stop) - Play musica local - erro WEB:" + QString::number(WERRO_WEB));
+            PLAY_MUSICA_LOCAL();
+        }
+    } else if (WERRO_WEB == 0 && Canal_web->Volume() < 100) {
+        timer_aumentarvolume_web->setEnabled(true);
+    }
+}

@@ -1,0 +1,171 @@
+// The stream relay: arming, opening the link, the reconnection supervisor with its countdown
+// and limit, the web channel's stop handler and the end of the relay.
+
+#include "main_window.h"
+
+#include "clock.h"
+#include "cool_gauge.h"
+#include "engine_state.h"
+#include "rled.h"
+#include "soundlib.h"
+#include "threaded_timer.h"
+
+#include <QLabel>
+
+#include <cmath>
+
+namespace {
+
+constexpr std::uint32_t kRed = 0x0000FF;
+constexpr std::uint32_t kGray = 0x808080;
+
+QString time_text() { return miravox::clock().now().time().toString("HH:mm:ss"); }
+
+// A duration as a time of day "HH:mm:ss" (a negative one reads as its magnitude).
+QString elapsed_text(const QTime& from, const QTime& to) {
+    const int ms = std::abs(from.msecsTo(to));
+    return QTime(0, 0).addMSecs(ms).toString("HH:mm:ss");
+}
+
+} // namespace
+
+void Tfrm_miravox::INICIA_WEB() {
+    if (Timer_Reconexao->Enabled())
+        return;
+    Label6->setText(WWEB_PLAY);
+    WVOL_WEB = 0;
+    Canal_web->setVolume(0);
+    WERRO_WEB = -1;
+    CoolGauge1->setBackColor(bgr_color(kRed));
+    WTMP_RECONEXAO = 60;
+    CoolGauge1->setProgress(0);
+    Timer_Reconexao->setEnabled(true);
+    Label10->setText("Aguarde...");
+    if (!Canal_Musica->isStarted() && !Canal_Comercial->isStarted())
+        timer_aumentarvolume_web->setEnabled(true);
+}
+
+void Tfrm_miravox::Timer_ReconexaoTimer(QObject*) {
+    if (WCT_ERROWEB >= 50) {
+        Timer_Reconexao->setEnabled(false);
+        FINALIZA_WEB();
+        SALVA_LOGS("LIMITE DE RE-CONEXÃO ATINGIDO");
+        stop_and_free_all_channels();
+        WERRO_WEB = -1;
+        WTMP_RECONEXAO = 0;
+        CoolGauge1->setProgress(0);
+        ATUALIZA_DEVICE(nullptr, dialogs);
+        Label10->setText("LIMITE DE RE-CONEXÃO ATINGIDO");
+        return;
+    }
+    Label21->setText(elapsed_text(WTIME_ACIONADO, miravox::clock().now().time()));
+    if (++WCT_TEMPOCONEXAO > 360) {
+        WCT_TEMPOCONEXAO = 0;
+        WCT_ERROWEB = 0;
+    }
+    Timer_Reconexao->setInterval(500);
+    if (WERRO_WEB != 0 || !Canal_web->isStarted()) {
+        WERRO_WEB = -1;
+        ++WTMP_RECONEXAO;
+        if (WTMP_RECONEXAO >= 60) {
+            WTMP_RECONEXAO = 0;
+            WERRO_WEB = -1;
+            SALVA_LOGS("Iniciando Play (WEB)");
+            if (!Canal_web->isStarted())
+                CONECTA_WEB();
+        }
+        CoolGauge1->setProgress(WTMP_RECONEXAO);
+    }
+}
+
+void Tfrm_miravox::CONECTA_WEB() {
+    WMUSICA_STOP = false;
+    QPalette palette = Label10->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    Label10->setPalette(palette);
+    BASS_SetConfig(BASS_CONFIG_NET_PROXY, 0);
+    BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 20000);
+    if (WERRO_WEB == 0 && WCT_PRONTO == 0)
+        return;
+
+    Label10->setText("CONECTANDO AGUARDE...");
+    process_messages();
+    SALVA_LOGS(Label10->text());
+    if (!Canal_web->isStarted())
+        Canal_web->FreeFile();
+
+    if (WWEB_PLAY.trimmed().isEmpty()) {
+        WERRO_WEB = -1;
+    } else {
+        SALVA_LOGS("Conectando à " + WWEB_PLAY);
+        Canal_web->setFileName(WWEB_PLAY);
+        WERRO_WEB = BASS_ErrorGetCode();
+        if ((WERRO_WEB != 0 || !Canal_web->IsCarregado()) && WWEB_PLAY.toUpper().contains(".M3U8")) {
+            SALVA_LOGS("RE-CONEXÃO HLS");
+            Canal_web->FreeFile();
+            Canal_web->setFileName(WWEB_PLAY.trimmed());
+            WERRO_WEB = BASS_ErrorGetCode();
+        }
+    }
+
+    if (WERRO_WEB != 0 || !Canal_web->IsCarregado()) {
+        Label10->setText(time_text() + " - Erro ao Carregar WEB -  Erro:" + QString::number(WERRO_WEB));
+        SALVA_LOGS(Label10->text());
+        Canal_web->Stop();
+        Canal_web->FreeFile();
+        ++WCT_ERROWEB;
+        WTMP_RECONEXAO = WCT_ERROWEB <= 2 ? 30 : 0;
+        CoolGauge1->setProgress(0);
+    } else {
+        Canal_web->setPosition(0);
+        Canal_web->setVolume(0);
+        Canal_web->Play();
+        timer_meter->setEnabled(true);
+    }
+
+    if (WERRO_WEB == 0) {
+        WCT_PRONTO = 0;
+        WTMP_RECONEXAO = 0;
+        timer_aumentarvolume_web->setEnabled(true);
+        VU_GERAL->setPosition(int(std::lround(Canal_web->Volume())));
+    }
+}
+
+void Tfrm_miravox::Canal_webStop(QObject*) {
+    WCT_TEMPOCONEXAO = 0;
+    const int code = BASS_ErrorGetCode();
+    if (code == BASS_ERROR_POSITION) {
+        SALVA_LOGS(Label10->text() + " - RE-PLAY-  Código: " + QString::number(code) +
+                   " Web: " + QString::number(BASS_ERRO_WEB));
+        if (Canal_web->Volume() < 100)
+            timer_aumentarvolume_web->setEnabled(true);
+        if (!Canal_web->isStarted())
+            Canal_web->Play();
+        return;
+    }
+    timer_meter->setEnabled(false);
+    Meter1->setPosition(0);
+    if (!Label10->text().contains("DESCONECTADO")) {
+        Label10->setText("DESCONECTADO");
+        SALVA_LOGS(QString("DESCONECTADO") + " Código-ws: " + QString::number(BASS_ErrorGetCode()) +
+                   " Web: " + QString::number(BASS_ERRO_WEB));
+    }
+}
+
+void Tfrm_miravox::FINALIZA_WEB() {
+    Timer_Reconexao->setEnabled(false);
+    timer_meter->setEnabled(false);
+    Meter1->setPosition(0);
+    Label10->setText("Status");
+    Label6->setText("Status");
+    CoolGauge1->setBackColor(bgr_color(kGray));
+    Label5->setText("00:00:00");
+    Label12->setText("00:00:00");
+    if (BASS_UPDATING)
+        return;
+    stop_and_free_all_channels();
+    WERRO_WEB = -1;
+    WTMP_RECONEXAO = 0;
+    CoolGauge1->setProgress(0);
+    ATUALIZA_DEVICE(nullptr, dialogs);
+}

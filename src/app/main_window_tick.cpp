@@ -1,0 +1,204 @@
+// The main tick: the periodic decision step of the whole playout, the jingle watcher and the
+// device refresh that follows a closing jingle.
+
+#include "main_window.h"
+
+#include "clock.h"
+#include "configuration.h"
+#include "cool_gauge.h"
+#include "engine_state.h"
+#include "record_fields.h"
+#include "rled.h"
+#include "soundlib.h"
+#include "tessel_grid.h"
+#include "threaded_timer.h"
+#include "utilities.h"
+
+#include <QFileInfo>
+#include <QTabBar>
+
+namespace {
+
+QTime now_time() { return miravox::clock().now().time(); }
+
+bool file_exists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
+
+} // namespace
+
+QTime schedule_time(const QString& hhmm, const QTime& fallback) {
+    const QTime t = QTime::fromString(hhmm.trimmed() + ":00", "HH:mm:ss");
+    return t.isValid() ? t : fallback;
+}
+
+void Tfrm_miravox::stop_and_free_all_channels() {
+    for (TTesselBass* channel : {Canal_web, Canal_Comercial, canal_vinhetas, Canal_Musica, Canal_cue}) {
+        channel->Stop();
+        channel->FreeFile();
+    }
+}
+
+void Tfrm_miravox::Timer_sempreTimer(QObject*) {
+    if (tesselGrid1->isHidden())
+        refresh_diagnostic_lines();
+    if (BASS_UPDATING)
+        return;
+
+    COR_PAINEL(Panel11, Canal_web->isStarted());
+    COR_PAINEL(Panel14, Canal_Musica->isStarted());
+    COR_PAINEL(Panel19, Canal_Comercial->isStarted());
+    const QDateTime now_dt = miravox::clock().now();
+    const QTime now = now_dt.time();
+    Label9->setText(now.toString("HH:mm:ss"));
+
+    // A channel found its buffer stalled: stop everything and bring the devices up again.
+    if (BASS_ERRO_BUFFER) {
+        SALVA_LOGS("Erro de Buffer - update Device");
+        stop_and_free_all_channels();
+        WERRO_WEB = -1;
+        WTMP_RECONEXAO = 0;
+        CoolGauge1->setProgress(0);
+        ATUALIZA_DEVICE(nullptr, dialogs);
+        return;
+    }
+
+    if (now_dt.date() != WDATA_ATUAL) {
+        WCT_ERROWEB = 0;
+        WDATA_ATUAL = now_dt.date();
+        WULTIMO_HORARIO = "---";
+        Timer_sempre->Tag = 0;
+        const int weekday = WDATA_ATUAL.dayOfWeek() % 7; // Sunday first
+        semana->setCurrentIndex(weekday);
+        PageControl4->setCurrentIndex(weekday);
+        CARREGA_GRADE_DSP();
+        CARREGA_GRADE_WEB();
+        ATUALIZA_AGENDA();
+        SALVA_LOGS("NOVA DATA: Atualização de Grade");
+        stop_and_free_all_channels();
+        WERRO_WEB = -1;
+        WTMP_RECONEXAO = 0;
+        CoolGauge1->setProgress(0);
+        ATUALIZA_DEVICE(nullptr, dialogs);
+        LIBERA_MEMORIA([this] { process_messages(); });
+    }
+
+    if (++Timer_sempre->Tag > 200) {
+        Timer_sempre->Tag = 0;
+        ATUALIZA_AGENDA();
+    }
+
+    // The commercial of this minute, looked up once per minute.
+    const QString minute = now.toString("HH:mm:ss").left(5);
+    if (minute != WULTIMO_TIMEDSP) {
+        WULTIMO_TIMEDSP = minute;
+        const QString path = PEGA_CAMPO(4, BUSCA_DISPARO(minute));
+        if (file_exists(path)) {
+            WPATH_AUDIODSP = path;
+            timer_DiminuirVolume_geral->setEnabled(true);
+            Timer_Play_Comercial->setEnabled(true);
+        }
+    }
+
+    // Select the stream window that contains now.
+    if (!WENCONTRADO_ACIONAMENTO) {
+        for (const QString& record : wlista_horario) {
+            const QTime start = schedule_time(PEGA_CAMPO(1, record), now);
+            const QTime end = schedule_time(PEGA_CAMPO(2, record), now);
+            if (!(start <= now && now < end))
+                continue;
+            WULTIMO_HORARIO = "---";
+            WHORA_ABRIR = PEGA_CAMPO(1, record).trimmed();
+            WHORA_FECHAR = PEGA_CAMPO(2, record).trimmed();
+            WWEB_PLAY = PEGA_CAMPO(3, record).trimmed();
+            WAUDIO_ABRIR = PEGA_CAMPO(6, record).trimmed();
+            WAUDIO_FECHAR = PEGA_CAMPO(7, record).trimmed();
+            WVOL_GERAL = WVOL_MAX;
+            Label12->setText(WHORA_FECHAR);
+            Label5->setText(WHORA_ABRIR);
+            WENCONTRADO_ACIONAMENTO = true;
+            break;
+        }
+    }
+
+    if (WENCONTRADO_ACIONAMENTO) {
+        const QTime close = schedule_time(WHORA_FECHAR, now);
+        if (now >= close && close > WTIME_ACIONADO && WHORA_FECHAR != WULTIMO_HORARIO) {
+            WACIONADO = false;
+            SALVA_LOGS("*** DESLIGAMENTO " + WHORA_ABRIR + "  AS " + WHORA_FECHAR + " ***");
+            FINALIZA_WEB();
+            if (file_exists(WAUDIO_FECHAR)) {
+                canal_vinhetas->FreeFile();
+                canal_vinhetas->setFileName(WAUDIO_FECHAR);
+                canal_vinhetas->setVolume(100);
+                canal_vinhetas->Play();
+                Label10->setText("Vinheta de encerramento...");
+                SALVA_LOGS("Vinheta de encerramento: " + WAUDIO_FECHAR);
+                Timer_play_Vinhetas->Tag = 1;
+                Timer_play_Vinhetas->setEnabled(true);
+            }
+            WENCONTRADO_ACIONAMENTO = false;
+            WULTIMO_HORARIO = WHORA_FECHAR;
+        } else if (!WACIONADO) {
+            WACIONADO = true;
+            VU_GERAL->setPosition(WVOL_GERAL);
+            SALVA_LOGS("*** ACIONAMENTO " + WHORA_ABRIR + "  AS " + WHORA_FECHAR + " ***");
+            WULTIMO_HORARIO = "---";
+            WCT_ERROWEB = 0;
+            SALVA_LOGS("ABRE WEB");
+            WTIME_ACIONADO = now;
+            if (file_exists(WAUDIO_ABRIR)) {
+                Label10->setText("Vinheta de abertura...");
+                SALVA_LOGS("Vinheta de abertura: " + WAUDIO_ABRIR);
+                canal_vinhetas->FreeFile();
+                canal_vinhetas->setFileName(WAUDIO_ABRIR);
+                canal_vinhetas->setVolume(100);
+                canal_vinhetas->Play();
+                Timer_play_Vinhetas->Tag = 0;
+                Timer_play_Vinhetas->setEnabled(true);
+            } else {
+                INICIA_WEB();
+            }
+        }
+    }
+
+    // The stream cannot be received: keep its channel stopped and local music playing.
+    if (WENCONTRADO_ACIONAMENTO && WACIONADO && BASS_ERRO_WEB != 0 && !WMUSICA_STOP) {
+        Canal_web->Stop();
+        WERRO_WEB = -1;
+        WCT_PRONTO = 0;
+        if (!Canal_Musica->isStarted()) {
+            SALVA_LOGS("Erro WEB: " + QString::number(BASS_ERRO_WEB) + " - Acionando Musicas locais");
+            PLAY_MUSICA_LOCAL();
+        }
+    }
+}
+
+void Tfrm_miravox::Timer_play_VinhetasTimer(QObject*) {
+    if (!canal_vinhetas->isStarted()) {
+        Timer_play_Vinhetas->setEnabled(false);
+        return;
+    }
+    if (canal_vinhetas->Position() > std::int64_t(canal_vinhetas->FileLength()) - 900) {
+        Timer_play_Vinhetas->setEnabled(false);
+        canal_vinhetas->StopFade(700);
+        if (Timer_play_Vinhetas->Tag == 0)
+            INICIA_WEB();
+        else if (Timer_play_Vinhetas->Tag == 1)
+            Timer_UpdateDevice->setEnabled(true);
+    }
+}
+
+void Tfrm_miravox::Timer_UpdateDeviceTimer(QObject*) {
+    Label10->setText("Atualizando Devices");
+    if (canal_vinhetas->isStarted() || BASS_UPDATING)
+        return;
+    stop_and_free_all_channels();
+    WERRO_WEB = -1;
+    WTMP_RECONEXAO = 0;
+    CoolGauge1->setProgress(0);
+    BASS_Stop();
+    ATUALIZA_DEVICE(nullptr, dialogs);
+    Timer_UpdateDevice->setEnabled(false);
+    Label10->setText("Status");
+}
+
+void Tfrm_miravox::canal_vinhetasStop(QObject*) { canal_vinhetas->setVolume(0); }
