@@ -1,0 +1,189 @@
+#pragma once
+// TTesselBass: one audio channel. It holds at most one source (a local file or a network
+// stream) on one sound device, plays, pauses, stops, fades out, loops and meters it, and
+// raises OnStop whenever a loaded source stops. While it plays, its own threaded timer ticks
+// every 60 ms: it pumps the library's output, checks that the position advances, carries out
+// a fade step by step and stops the channel when a file has ended, the output has stalled or
+// a network source has lost its connection. Failures go to the engine-wide state
+// (engine_state.h) and to the day's engine error log (error_log.h); they are never thrown.
+//
+// Volumes are percentages (100 = the library's full volume), positions and lengths ms.
+//
+// Thread rules: main thread only. The playing tick is raised by the timer's worker thread but
+// runs on the main thread, so it never overlaps another operation of the channel. OnStop runs
+// inside whichever operation stopped the channel, possibly more than once per operation.
+
+#include "soundlib.h"
+
+#include <QObject>
+#include <QString>
+#include <QTime>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class TThreadedTimer;
+
+namespace miravox {
+class DialogService;
+}
+
+namespace miravox {
+// The upper-cased station name found in HTTP header lines (each ended by a zero byte, the
+// series by an empty line): "icy-name:Radio Alfa" gives "RADIO ALFA". "Streaming" without one.
+QString station_name_from_tags(const char* tags);
+// The name part of a path: after the last "\" or "/", else after the last ":".
+QString name_part(const QString& path);
+} // namespace miravox
+
+// Spectrum data handed to Getdata and GetVULevel (256 magnitudes and one spare).
+using TFFTData = std::array<float, 257>;
+
+class TTesselBass : public QObject {
+  public:
+    // The owner destroys the channel with itself. Message boxes go through `dialogs`, which
+    // must outlive the channel.
+    TTesselBass(QObject* AOwner, miravox::DialogService& dialogs);
+    ~TTesselBass() override;
+
+    // Brings up device `xdevice` for this channel (once per device and process), loads the
+    // plug-ins and records the device. `xcanal_flag` 1 = software mixing, 2 = float samples
+    // for local files. Does nothing once the channel has opened a source.
+    void CriaCanal(int xdevice, bool CriaTag3d, void* xhandle, int xcanal_flag);
+
+    void Play();
+    void Stop();
+    void Pause();
+    void FreeFile();
+    // FreeFile, then drops the playing timer so that CriaCanal may run again.
+    void FreeFile_Timer();
+    // Fades out over `Tempo` ms (shortened to end 50 ms before the end of a file), then stops.
+    void StopFade(std::uint16_t Tempo);
+
+    // A byte count as a duration, at 352 bytes per ms, to the second.
+    QTime Tempo_Audio_bass(int Tamanho);
+    // Spectrum of the playing stream into `xbuffer`; the library's result, or 0 when the
+    // channel is not playing.
+    int Getdata(TFFTData& xbuffer);
+    // Two meter levels (0..114) from elements 6 (R) and 5 (L) of spectrum data; `R` and `L`
+    // are left as they were when the channel is not playing.
+    void GetVULevel(TFFTData& xbuffer, int& R, int& L);
+
+    bool IsWebConectado();
+    // Fill of the download buffer in percent.
+    int GetWebProgresso();
+    // The upper-cased icy-name of the stream, or "Streaming".
+    QString GetWebStationName();
+
+    QString DeviceName(int DeviceId);
+    QString BASS_GetDeviceDescription(std::int16_t xdevice);
+
+    // Raises OnStop if a handler is assigned.
+    virtual void DoStop();
+
+    // The playing tick. Public so that the owner's tests can drive it tick by tick.
+    void Timer_playingTimer(QObject* Sender);
+
+    // Properties.
+    std::uint16_t Buffer() const { return wbuffer; }
+    void setBuffer(std::uint16_t v) { wbuffer = v; }
+    std::uint16_t BufferOutNet() const { return wbufferOutNet; }
+    void setBufferOutNet(std::uint16_t v) { wbufferOutNet = v; }
+    std::uint16_t BufferReadNet() const { return wbufferReadNet; }
+    void setBufferReadNet(std::uint16_t v) { wbufferReadNet = v; }
+
+    void setDeviceId(std::int8_t n);
+    QString DeviceAtual() const { return wdevice_descricao; }
+    int DeviceCount();
+
+    bool Empty() const { return !wcarregado; }
+    bool IsCarregado() const { return wcarregado; }
+    bool IsFadind() const { return wstopfade; }
+    bool isPaused() const { return wpaused; }
+    bool isStarted() const { return wcarregado && wplaying; }
+    bool isWeb() const { return wIsWeb; }
+
+    std::uint32_t FileLength() const { return wfilelength; }
+    QString FileName() const { return wfilename; }
+    // Opens a source: a local file, or a network address (anything containing "://").
+    void setFileName(const QString& text);
+    QString FilePath() const { return wfilepath; }
+
+    std::uint16_t FormatoStream() const { return wtipo_stream; }
+    void setFormatoStream(std::uint16_t v) { wtipo_stream = v; }
+    QString NomeArquivo() const { return FArquivo; }
+    void setNomeArquivo(const QString& v) { FArquivo = v; }
+    QString TipoArquivo() const { return FTipoArquivo; }
+    void setTipoArquivo(const QString& v) { FTipoArquivo = v; }
+    int Tag() const { return Wtag; }
+    void setTag(int v) { Wtag = v; }
+    int Tag1() const { return Wtag1; }
+    void setTag1(int v) { Wtag1 = v; }
+    bool ResetPosition() const { return wResetPosition; }
+    void setResetPosition(bool v) { wResetPosition = v; }
+
+    bool loop() const { return wloop; }
+    void setLoop(bool v);
+
+    // Reading refreshes the stored volume from the library; 0 with no source loaded.
+    float Volume();
+    // Dropped with no source loaded; not clamped.
+    void setVolume(float x);
+
+    int Position();
+    void setPosition(int ms);
+
+    std::uint32_t WebLength();
+    int WebPosition();
+
+    std::function<void(QObject* Sender)> OnStop;
+
+  private:
+    void SALVA_LOG_ERRO(const QString& text, int code);
+    void raise_stop();
+    void stream_freed();
+    void create_playing_timer();
+    void open_network(const QString& address, const QString& upper);
+    HSTREAM open_network_by_kind(const QString& address, const QString& upper);
+    void open_local(const QString& path, const QString& upper);
+    void watch_progress();
+    void fade_step();
+    void check_web_source();
+    void check_local_file();
+    int bytes_to_ms(QWORD bytes);
+
+    miravox::DialogService& dialogs_;
+
+    int wct_erro_web = 0;
+    std::uint16_t wbuffer = 3000;
+    std::uint16_t wbufferOutNet = 0;
+    std::uint16_t wbufferReadNet = 0;
+    std::uint32_t wdevice = 0;
+    int wcanal_flag = 0;
+    QString wdevice_descricao;
+    int Wtag = 0;
+    int Wtag1 = 0;
+    QString wfilename;
+    QString wfilepath;
+    std::uint32_t wfilelength = 0;
+    std::uint16_t wtipo_stream = 0;
+    bool wIsWeb = false;
+    int wultima_posicao = 0;
+    std::uint32_t wfreq = 44100;
+    int wpan = 0;
+    float wvol = 100.0f;
+    float wvol_temp = 0.0f;
+    int wct_volfade = 0;
+    int wtempo_fade = 0;
+    bool wloop = false;
+    bool wstopfade = false;
+    QString FArquivo;
+    QString FTipoArquivo;
+    bool wResetPosition = true;
+    HSTREAM wCanal = 0;
+    bool wcarregado = false;
+    bool wplaying = false;
+    bool wpaused = false;
+    TThreadedTimer* Timer_playing = nullptr;
+};
