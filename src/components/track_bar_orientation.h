@@ -1,0 +1,4 @@
+#pragma once
+// Direction of a bar-shaped control (the LED meter and the slider share it).
+
+enum TTrackBarOrientation { trHorizontal, trVertical };
