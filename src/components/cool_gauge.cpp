@@ -28,7 +28,9 @@ SharedRamp& shared_ramp() {
     return ramp;
 }
 
-int step_toward(int value, int target) { return value < target ? value + 1 : value > target ? value - 1 : value; }
+int step_toward(int value, int target) {
+    return value < target ? value + 1 : value > target ? value - 1 : value;
+}
 
 // 256 vertical bands; before each band every colour byte moves one step toward the end colour,
 // so the ramp reaches it after as many bands as the largest byte difference and stays there.
@@ -188,6 +190,7 @@ void TCoolGauge::setFontColor(const QColor& v) {
     if (v == FFontColor)
         return;
     FFontColor = v;
+    text_pen_ = QPen(v);
     redraw();
 }
 
@@ -229,7 +232,7 @@ void TCoolGauge::paintEvent(QPaintEvent*) {
     if (filled > 0)
         painter.drawImage(QPoint(0, 0), ramp.image, QRect(0, 0, filled, h));
     if (!shown_text_.isEmpty()) {
-        painter.setPen(FFontColor);
+        painter.setPen(text_pen_);
         painter.setFont(font());
         painter.drawStaticText((w - text_size_.width()) / 2, (h - text_size_.height()) / 2, text_layout_);
     }
@@ -249,4 +252,6 @@ void TCoolGauge::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
 }
 
-void TCoolGauge::redraw() { repaint(); }
+void TCoolGauge::redraw() {
+    repaint();
+}

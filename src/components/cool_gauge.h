@@ -11,6 +11,7 @@
 // Thread rules: main thread only, like every widget.
 
 #include <QColor>
+#include <QPen>
 #include <QStaticText>
 #include <QString>
 #include <QWidget>
@@ -21,7 +22,7 @@ enum TBorderStyle { bsNone, bsSingle };
 class TCoolGauge : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit TCoolGauge(QWidget* parent = nullptr);
 
     // A minimum at or above MaxValue is refused, but Progress is still raised to it.
@@ -57,11 +58,11 @@ public:
     // The text as drawn now: Text formatted with the current percentage.
     QString DisplayText() const { return shown_text_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     double fill_width() const;
     int percent() const;
     void update_text(bool force = false);
@@ -82,6 +83,7 @@ private:
     int shown_percent_ = 0;
     QString shown_text_;
     QStaticText text_layout_;
+    QPen text_pen_{QColor(0, 0, 0)}; // made once: a pen built from a colour in paint allocates
     QSize text_size_;
 };
 

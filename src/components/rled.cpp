@@ -11,7 +11,9 @@ using miravox::round_half_even;
 namespace {
 
 // An unlit LED: each colour byte halved.
-QColor dimmed(const QColor& c) { return QColor(c.red() >> 1, c.green() >> 1, c.blue() >> 1); }
+QColor dimmed(const QColor& c) {
+    return QColor(c.red() >> 1, c.green() >> 1, c.blue() >> 1);
+}
 
 } // namespace
 
@@ -88,7 +90,9 @@ int TRLed::BarCount() const {
     return std::max(0, (length - 2) / FBarSize);
 }
 
-bool TRLed::InPos(int k) const { return k > BarCount() - lit_bars(); }
+bool TRLed::InPos(int k) const {
+    return k > BarCount() - lit_bars();
+}
 
 // The percentage is kept in a byte, so it wraps modulo 256 (a negative position lights all).
 int TRLed::lit_bars() const {
@@ -98,10 +102,14 @@ int TRLed::lit_bars() const {
     return round_half_even(BarCount() / 100.0 * percent);
 }
 
-int TRLed::high_bars() const { return round_half_even(BarCount() / 100.0 * FBreakPos); }
+int TRLed::high_bars() const {
+    return round_half_even(BarCount() / 100.0 * FBreakPos);
+}
 
 // The two orientations differ by one bar: a vertical meter has one high bar fewer.
-bool TRLed::is_high(int k) const { return FOrientation == trVertical ? k < high_bars() : k <= high_bars(); }
+bool TRLed::is_high(int k) const {
+    return FOrientation == trVertical ? k < high_bars() : k <= high_bars();
+}
 
 // Bar k in widget coordinates; a horizontal meter's bar k is the (BarCount - k + 1)-th from the left.
 QRect TRLed::bar_rect(int k) const {
@@ -154,7 +162,9 @@ void TRLed::paintEvent(QPaintEvent*) {
     }
 }
 
-void TRLed::resizeEvent(QResizeEvent*) { layers_stale_ = true; }
+void TRLed::resizeEvent(QResizeEvent*) {
+    layers_stale_ = true;
+}
 
 void TRLed::look_changed() {
     layers_stale_ = true;
@@ -162,4 +172,6 @@ void TRLed::look_changed() {
 }
 
 // Property changes show at once, not at the next paint cycle.
-void TRLed::redraw() { repaint(); }
+void TRLed::redraw() {
+    repaint();
+}

@@ -17,7 +17,7 @@
 class TRLed : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit TRLed(QWidget* parent = nullptr);
 
     QColor ColorLow() const { return FColorLow; }
@@ -54,11 +54,11 @@ public:
     // Whether bar k is lit.
     bool InPos(int k) const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     int lit_bars() const;
     int high_bars() const;
     bool is_high(int k) const;

@@ -131,7 +131,9 @@ void TStringGrid::setDefaultRowHeight(int v) {
     changed();
 }
 
-int TStringGrid::ColWidths(int ACol) const { return valid_col(ACol) ? FColWidths[ACol] : 0; }
+int TStringGrid::ColWidths(int ACol) const {
+    return valid_col(ACol) ? FColWidths[ACol] : 0;
+}
 
 void TStringGrid::setColWidths(int ACol, int v) {
     if (!valid_col(ACol)) {
@@ -142,7 +144,9 @@ void TStringGrid::setColWidths(int ACol, int v) {
     changed();
 }
 
-int TStringGrid::RowHeights(int ARow) const { return valid_row(ARow) ? FRowHeights[ARow] : 0; }
+int TStringGrid::RowHeights(int ARow) const {
+    return valid_row(ARow) ? FRowHeights[ARow] : 0;
+}
 
 void TStringGrid::setRowHeights(int ARow, int v) {
     if (!valid_row(ARow)) {
@@ -249,14 +253,26 @@ int TStringGrid::first_left_col_showing(int col) const {
     return std::clamp(left + 1, FFixedCols, std::max(FFixedCols, col));
 }
 
-int TStringGrid::max_top_row() const { return first_top_row_showing(RowCount() - 1); }
-int TStringGrid::max_left_col() const { return first_left_col_showing(ColCount() - 1); }
+int TStringGrid::max_top_row() const {
+    return first_top_row_showing(RowCount() - 1);
+}
+int TStringGrid::max_left_col() const {
+    return first_left_col_showing(ColCount() - 1);
+}
 
-int TStringGrid::TopRow() const { return FFixedRows + verticalScrollBar()->value(); }
-int TStringGrid::LeftCol() const { return FFixedCols + horizontalScrollBar()->value(); }
+int TStringGrid::TopRow() const {
+    return FFixedRows + verticalScrollBar()->value();
+}
+int TStringGrid::LeftCol() const {
+    return FFixedCols + horizontalScrollBar()->value();
+}
 
-void TStringGrid::setTopRow(int v) { verticalScrollBar()->setValue(v - FFixedRows); }
-void TStringGrid::setLeftCol(int v) { horizontalScrollBar()->setValue(v - FFixedCols); }
+void TStringGrid::setTopRow(int v) {
+    verticalScrollBar()->setValue(v - FFixedRows);
+}
+void TStringGrid::setLeftCol(int v) {
+    horizontalScrollBar()->setValue(v - FFixedCols);
+}
 
 int TStringGrid::VisibleRowCount() const {
     const int room = viewport()->height() - fixed_height();
@@ -415,7 +431,8 @@ void TStringGrid::clamp_in_view(int c, int r) {
 // Keeps the current cell and the anchor on non-fixed cells inside the grid.
 void TStringGrid::clamp_current() {
     const auto clamp_point = [this](QPoint p) {
-        return QPoint(std::clamp(p.x(), FFixedCols, ColCount() - 1), std::clamp(p.y(), FFixedRows, RowCount() - 1));
+        return QPoint(std::clamp(p.x(), FFixedCols, ColCount() - 1),
+                      std::clamp(p.y(), FFixedRows, RowCount() - 1));
     };
     FCurrent = clamp_point(FCurrent);
     FAnchor = FOptions.testFlag(goRangeSelect) ? clamp_point(FAnchor) : FCurrent;
@@ -577,9 +594,13 @@ void TStringGrid::paintEvent(QPaintEvent*) {
     FCanvas.painter = nullptr;
 }
 
-void TStringGrid::resizeEvent(QResizeEvent*) { update_scrollbars(); }
+void TStringGrid::resizeEvent(QResizeEvent*) {
+    update_scrollbars();
+}
 
-void TStringGrid::scrollContentsBy(int, int) { viewport()->update(); }
+void TStringGrid::scrollContentsBy(int, int) {
+    viewport()->update();
+}
 
 void TStringGrid::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
@@ -708,12 +729,30 @@ void TStringGrid::keyPressEvent(QKeyEvent* event) {
     const int page = std::max(1, VisibleRowCount());
     int c = Col(), r = Row();
     switch (event->key()) {
-    case Qt::Key_Up: --r; break;
-    case Qt::Key_Down: ++r; break;
-    case Qt::Key_PageUp: r -= page; break;
-    case Qt::Key_PageDown: r += page; break;
-    case Qt::Key_Home: (rows_only || ctrl) ? r = FFixedRows : c = FFixedCols; break;
-    case Qt::Key_End: (rows_only || ctrl) ? r = RowCount() - 1 : c = ColCount() - 1; break;
+    case Qt::Key_Up:
+        --r;
+        break;
+    case Qt::Key_Down:
+        ++r;
+        break;
+    case Qt::Key_PageUp:
+        r -= page;
+        break;
+    case Qt::Key_PageDown:
+        r += page;
+        break;
+    case Qt::Key_Home: // first row with whole-row selection or Ctrl, else first column
+        if (rows_only || ctrl)
+            r = FFixedRows;
+        else
+            c = FFixedCols;
+        break;
+    case Qt::Key_End:
+        if (rows_only || ctrl)
+            r = RowCount() - 1;
+        else
+            c = ColCount() - 1;
+        break;
     case Qt::Key_Left:
         if (rows_only)
             setLeftCol(LeftCol() - 1);
@@ -733,7 +772,8 @@ void TStringGrid::keyPressEvent(QKeyEvent* event) {
     c = std::clamp(c, FFixedCols, ColCount() - 1);
     r = std::clamp(r, FFixedRows, RowCount() - 1);
     if (c != Col() || r != Row()) {
-        const bool extend = event->modifiers().testFlag(Qt::ShiftModifier) && FOptions.testFlag(goRangeSelect);
+        const bool extend =
+            event->modifiers().testFlag(Qt::ShiftModifier) && FOptions.testFlag(goRangeSelect);
         focus_cell(c, r, !extend);
     }
 }

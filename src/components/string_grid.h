@@ -56,7 +56,7 @@ enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 class TStringGrid : public QAbstractScrollArea {
     Q_OBJECT
 
-public:
+  public:
     explicit TStringGrid(QWidget* parent = nullptr);
 
     // Text of a cell; a cell outside the grid reads as empty.
@@ -134,9 +134,10 @@ public:
 
     std::function<void(QObject* Sender)> OnClick;
     std::function<void(QObject* Sender)> OnDblClick;
-    std::function<void(QObject* Sender, int ACol, int ARow, const QRect& Rect, TGridDrawState State)> OnDrawCell;
+    std::function<void(QObject* Sender, int ACol, int ARow, const QRect& Rect, TGridDrawState State)>
+        OnDrawCell;
 
-protected:
+  protected:
     // Paints one cell; the canvas brush and font are prepared and `Canvas().painter` is set.
     virtual void DrawCell(int ACol, int ARow, const QRect& ARect, TGridDrawState AState);
 
@@ -152,7 +153,7 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
-private:
+  private:
     enum class Sizing { None, Column, Row };
 
     bool valid_col(int c) const { return c >= 0 && c < ColCount(); }

@@ -24,7 +24,9 @@ int horizontal_flag(TAlignment a) {
     return Qt::AlignLeft;
 }
 
-int floor_div2(int v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); }
+int floor_div2(int v) {
+    return v >= 0 ? v / 2 : -((-v + 1) / 2);
+}
 
 } // namespace
 

@@ -20,15 +20,15 @@
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 enum TVerticalAlignment { vaTop, vaCenter, vaBottom };
 
-using TtesselGridAlignmentEvent = std::function<void(QObject* Sender, int ARow, int ACol,
-                                                     TAlignment& HorAlignment, TVerticalAlignment& VerAlignment)>;
+using TtesselGridAlignmentEvent = std::function<void(
+    QObject* Sender, int ARow, int ACol, TAlignment& HorAlignment, TVerticalAlignment& VerAlignment)>;
 using TtesselGridColorEvent = std::function<void(QObject* Sender, int ARow, int Acol, TGridDrawState AState,
                                                  QBrush& ABrush, miravox::CanvasFont& AFont)>;
 
 class TtesselGrid : public TStringGrid {
     Q_OBJECT
 
-public:
+  public:
     explicit TtesselGrid(QWidget* parent = nullptr);
 
     // Rows with at least one cell that is not blank (characters of code 32 or less do not
@@ -57,10 +57,10 @@ public:
     // Blanks every cell, header included, unless none holds text; the row count stays.
     void ClearAll();
 
-protected:
+  protected:
     void DrawCell(int ACol, int ARow, const QRect& ARect, TGridDrawState AState) override;
 
-private:
+  private:
     void copy_row(int from, int to);
     void blank_row(int row);
 

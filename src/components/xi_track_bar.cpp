@@ -32,49 +32,69 @@ const Box kDisabledThumb{{150, 150, 150}, {242, 242, 242}, {196, 196, 196}};
 Scheme scheme_colours(TColorScheme scheme) {
     switch (scheme) {
     case csGrass:
-        return {{60, 100, 40}, kDisabledTick,
-                {{70, 120, 50}, {225, 245, 210}, {150, 205, 120}}, kDisabledSlide,
+        return {{60, 100, 40},
+                kDisabledTick,
+                {{70, 120, 50}, {225, 245, 210}, {150, 205, 120}},
+                kDisabledSlide,
                 {{50, 100, 30}, {200, 240, 170}, {90, 170, 60}},
                 {{60, 120, 35}, {220, 250, 195}, {110, 190, 75}},
-                {{40, 80, 25}, {90, 160, 60}, {180, 230, 150}}, kDisabledThumb};
+                {{40, 80, 25}, {90, 160, 60}, {180, 230, 150}},
+                kDisabledThumb};
     case csSilver:
-        return {{90, 90, 100}, kDisabledTick,
-                {{120, 120, 130}, {245, 245, 248}, {190, 190, 198}}, kDisabledSlide,
+        return {{90, 90, 100},
+                kDisabledTick,
+                {{120, 120, 130}, {245, 245, 248}, {190, 190, 198}},
+                kDisabledSlide,
                 {{100, 100, 110}, {250, 250, 252}, {170, 170, 180}},
                 {{80, 80, 95}, {255, 255, 255}, {190, 190, 205}},
-                {{70, 70, 80}, {165, 165, 175}, {225, 225, 232}}, kDisabledThumb};
+                {{70, 70, 80}, {165, 165, 175}, {225, 225, 232}},
+                kDisabledThumb};
     case csSky:
-        return {{50, 90, 150}, kDisabledTick,
-                {{60, 110, 170}, {220, 235, 255}, {130, 180, 235}}, kDisabledSlide,
+        return {{50, 90, 150},
+                kDisabledTick,
+                {{60, 110, 170}, {220, 235, 255}, {130, 180, 235}},
+                kDisabledSlide,
                 {{40, 90, 160}, {200, 225, 255}, {80, 145, 225}},
                 {{50, 110, 190}, {225, 240, 255}, {100, 165, 240}},
-                {{30, 70, 130}, {80, 140, 215}, {180, 210, 250}}, kDisabledThumb};
+                {{30, 70, 130}, {80, 140, 215}, {180, 210, 250}},
+                kDisabledThumb};
     case csRose:
-        return {{140, 60, 90}, kDisabledTick,
-                {{170, 80, 110}, {255, 230, 238}, {235, 160, 185}}, kDisabledSlide,
+        return {{140, 60, 90},
+                kDisabledTick,
+                {{170, 80, 110}, {255, 230, 238}, {235, 160, 185}},
+                kDisabledSlide,
                 {{150, 60, 95}, {255, 215, 228}, {225, 120, 160}},
                 {{180, 70, 110}, {255, 235, 242}, {240, 140, 175}},
-                {{120, 45, 75}, {215, 110, 150}, {250, 200, 218}}, kDisabledThumb};
+                {{120, 45, 75}, {215, 110, 150}, {250, 200, 218}},
+                kDisabledThumb};
     case csSun:
-        return {{170, 110, 10}, kDisabledTick,
-                {{190, 130, 20}, {255, 248, 210}, {250, 210, 90}}, kDisabledSlide,
+        return {{170, 110, 10},
+                kDisabledTick,
+                {{190, 130, 20}, {255, 248, 210}, {250, 210, 90}},
+                kDisabledSlide,
                 {{180, 110, 0}, {255, 240, 170}, {245, 170, 30}},
                 {{200, 125, 0}, {255, 248, 200}, {255, 190, 60}},
-                {{150, 90, 0}, {240, 160, 20}, {255, 225, 130}}, kDisabledThumb};
+                {{150, 90, 0}, {240, 160, 20}, {255, 225, 130}},
+                kDisabledThumb};
     case csDesert:
     case csCustom:
         break;
     }
-    return {{120, 90, 50}, kDisabledTick,
-            {{150, 110, 60}, {250, 235, 200}, {215, 180, 120}}, kDisabledSlide,
+    return {{120, 90, 50},
+            kDisabledTick,
+            {{150, 110, 60}, {250, 235, 200}, {215, 180, 120}},
+            kDisabledSlide,
             {{140, 90, 40}, {255, 225, 170}, {210, 150, 80}},
             {{160, 100, 40}, {255, 240, 200}, {230, 170, 90}},
-            {{110, 70, 30}, {220, 170, 100}, {250, 215, 160}}, kDisabledThumb};
+            {{110, 70, 30}, {220, 170, 100}, {250, 215, 160}},
+            kDisabledThumb};
 }
 
 // Line i of n of a gradient from `from` to `to`.
 QColor blend(const QColor& from, const QColor& to, int i, int n) {
-    const auto channel = [&](int a, int b) { return round_half_even(a + (b - a) * static_cast<double>(i) / n); };
+    const auto channel = [&](int a, int b) {
+        return round_half_even(a + (b - a) * static_cast<double>(i) / n);
+    };
     return QColor(channel(from.red(), to.red()), channel(from.green(), to.green()),
                   channel(from.blue(), to.blue()));
 }
@@ -224,10 +244,13 @@ void TXiTrackBar::follow_pointer(QPoint p) {
 
 bool TXiTrackBar::inside_thumb(QPoint p) const {
     const QRect& t = FThumbRect;
-    return p.x() > t.left() && p.x() < t.left() + t.width() && p.y() > t.top() && p.y() < t.top() + t.height();
+    return p.x() > t.left() && p.x() < t.left() + t.width() && p.y() > t.top() &&
+           p.y() < t.top() + t.height();
 }
 
-void TXiTrackBar::enterEvent(QEnterEvent*) { repaint(); }
+void TXiTrackBar::enterEvent(QEnterEvent*) {
+    repaint();
+}
 
 void TXiTrackBar::leaveEvent(QEvent*) {
     if (!isEnabled())
@@ -317,7 +340,8 @@ void TXiTrackBar::paint_box(QPainter& painter, const QRect& box, const BoxColour
         else
             painter.fillRect(box.left(), box.top() + i, box.width(), 1, c);
     }
-    const int l = box.left(), t = box.top(), r = box.left() + box.width() - 1, b = box.top() + box.height() - 1;
+    const int l = box.left(), t = box.top(), r = box.left() + box.width() - 1,
+              b = box.top() + box.height() - 1;
     painter.fillRect(l, t, box.width(), 1, colours.border);
     painter.fillRect(l, b, box.width(), 1, colours.border);
     painter.fillRect(l, t, 1, box.height(), colours.border);

@@ -30,7 +30,7 @@ enum TBtnState { bsUp, bsOver, bsDown, bsOut };
 class TXiTrackBar : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit TXiTrackBar(QWidget* parent = nullptr);
 
     // Setting any single colour switches ColorScheme to csCustom.
@@ -106,7 +106,7 @@ public:
     // Raised after every mouse-button release on the enabled slider, moved or not.
     std::function<void(QObject* Sender)> OnChange;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -116,7 +116,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     struct BoxColours {
         QColor border;
         QColor face;

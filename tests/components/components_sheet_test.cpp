@@ -84,13 +84,13 @@ TEST(ComponentsSheet, EveryControlPaintsItsWholeArea) {
     sheet.setStyleSheet(QStringLiteral("background: #d4d0c8"));
     sheet.setAutoFillBackground(true);
 
-    caption(&sheet, "TRLed VU_GERAL 0/50/100", 10, 5);
+    caption(&sheet, "VU_GERAL 0/50/100", 10, 5);
     meter(&sheet, 10, 25, trVertical, {26, 122}, 10, 0);
     meter(&sheet, 45, 25, trVertical, {26, 122}, 10, 50);
     meter(&sheet, 80, 25, trVertical, {26, 122}, 10, 100);
-    caption(&sheet, "TRLed default 25x152 at 70", 130, 5);
+    caption(&sheet, "new, 70", 122, 5);
     meter(&sheet, 130, 25, trVertical, {25, 152}, 5, 70);
-    caption(&sheet, "Meter1 0 / 50 / 100", 180, 5);
+    caption(&sheet, "Meter1 0 / 50 / 100 (TRLed)", 180, 5);
     meter(&sheet, 180, 25, trHorizontal, {302, 23}, 3, 0);
     meter(&sheet, 180, 55, trHorizontal, {302, 23}, 3, 50);
     meter(&sheet, 180, 85, trHorizontal, {302, 23}, 3, 100);
@@ -117,6 +117,12 @@ TEST(ComponentsSheet, EveryControlPaintsItsWholeArea) {
     auto* grid = new TtesselGrid(&sheet);
     grid->setGeometry(10, 180, 440, 200);
     fill_schedule_grid(grid);
+    auto* focused = new TtesselGrid(&sheet);
+    focused->setGeometry(10, 590, 440, 110);
+    fill_schedule_grid(focused);
+    focused->setTopRow(4);
+    focused->setRow(6);
+    caption(&sheet, "TtesselGrid scrolled to row 4, row 6 current", 10, 570);
 
     caption(&sheet, "TtesselGrid: centred, bottom, word wrap", 470, 160);
     auto* wrap = new TtesselGrid(&sheet);
@@ -137,7 +143,9 @@ TEST(ComponentsSheet, EveryControlPaintsItsWholeArea) {
     };
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 3; ++c)
-            wrap->setCells(c, r, r == 0 ? QStringLiteral("Col %1").arg(c) : QStringLiteral("texto que quebra em linhas"));
+            wrap->setCells(c, r,
+                           r == 0 ? QStringLiteral("Col %1").arg(c)
+                                  : QStringLiteral("texto que quebra em linhas"));
 
     caption(&sheet, "TXiTrackBar schemes, disabled, vertical 0..100", 10, 400);
     const TColorScheme schemes[] = {csDesert, csGrass, csSilver, csSky, csRose, csSun};

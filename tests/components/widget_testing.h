@@ -18,7 +18,9 @@ inline QImage render(QWidget& widget) {
     return image;
 }
 
-inline QColor pixel(const QImage& image, int x, int y) { return QColor(image.pixel(x, y)); }
+inline QColor pixel(const QImage& image, int x, int y) {
+    return QColor(image.pixel(x, y));
+}
 
 inline void send_mouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::MouseButton button,
                        Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -49,11 +51,11 @@ inline void click(QWidget* target, QPoint pos) {
 
 // Counts the paint events a widget receives.
 class PaintCounter : public QObject {
-public:
+  public:
     explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
     int count = 0;
 
-protected:
+  protected:
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Paint)
             ++count;
