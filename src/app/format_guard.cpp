@@ -3,9 +3,26 @@
 #include "dialog_service.h"
 
 #include <QDate>
+#include <QRegularExpression>
 #include <QTime>
 
 namespace miravox {
+
+namespace {
+
+// Reading a time does not require the morning/afternoon mark of a 12-hour format, so
+// "00:00:00" reads as midnight there and such a format fails only when midnight is written
+// back ("12:00:00 AM"): the operator gets the question, not a parse error.
+QTime parse_time(const QString& text, const QString& format) {
+    const QTime time = QTime::fromString(text, format);
+    if (time.isValid())
+        return time;
+    QString without_mark = format;
+    without_mark.remove(QRegularExpression(QStringLiteral("\\s*(AP|ap|A|a)\\s*")));
+    return without_mark == format ? time : QTime::fromString(text, without_mark.trimmed());
+}
+
+} // namespace
 
 bool ProcessFormatSettings::set_time_format(const QString& format) {
     time_ = format;
@@ -21,7 +38,7 @@ bool ProcessFormatSettings::set_short_date_format(const QString& format) {
 
 bool VERIFICA_FORMATOS(miravox::FormatSettings& settings, miravox::DialogService& dialogs) {
     bool result = true;
-    const QTime midnight = QTime::fromString("00:00:00", settings.time_format());
+    const QTime midnight = miravox::parse_time("00:00:00", settings.time_format());
     if (!midnight.isValid()) {
         result = false;
         dialogs.information("Formato de Hora Inválido:" + settings.time_format());
