@@ -28,10 +28,8 @@ int floor_div2(int v) {
     return v >= 0 ? v / 2 : -((-v + 1) / 2);
 }
 
-} // namespace
-
-namespace miravox {
-
+// Where a text block of height `text_height` goes in a cell spanning [top, bottom): centred
+// (rounded down) or at the bottom when it fits, otherwise at the top. Returns the new top.
 int aligned_text_top(int top, int bottom, int text_height, TVerticalAlignment alignment) {
     if (text_height >= bottom - top + 1)
         return top;
@@ -46,7 +44,7 @@ int aligned_text_top(int top, int bottom, int text_height, TVerticalAlignment al
     return top;
 }
 
-} // namespace miravox
+} // namespace
 
 TtesselGrid::TtesselGrid(QWidget* parent) : TStringGrid(parent) {
     setOptions(goFixedVertLine | goFixedHorzLine | goVertLine | goHorzLine | goRangeSelect | goRowSizing |
@@ -96,7 +94,7 @@ void TtesselGrid::DrawCell(int ACol, int ARow, const QRect& ARect, TGridDrawStat
     }
     const int bottom = r.top() + r.height();
     const int text_height = QFontMetrics(canvas.font.font).boundingRect(r, flags, text).height();
-    const int top = miravox::aligned_text_top(r.top(), bottom, text_height, v);
+    const int top = aligned_text_top(r.top(), bottom, text_height, v);
     if (top != r.top())
         r = QRect(r.left(), top, r.width(), std::min(text_height, bottom - top));
     painter.setFont(canvas.font.font);

@@ -68,11 +68,3 @@ class TtesselGrid : public TStringGrid {
     TVerticalAlignment FVerticalAlignment = vaCenter;
     bool FMultiLinea = false;
 };
-
-namespace miravox {
-
-// Where a text block of height `text_height` goes in a cell spanning [top, bottom): centred
-// (rounded down) or at the bottom when it fits, otherwise at the top. Returns the new top.
-int aligned_text_top(int top, int bottom, int text_height, TVerticalAlignment alignment);
-
-} // namespace miravox

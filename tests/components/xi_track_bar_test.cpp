@@ -24,15 +24,12 @@ struct VerticalSlider : ::testing::Test {
 
 } // namespace
 
-TEST(XiTrackBar, StartsAsASmallHorizontalDesertSlider) {
+TEST(XiTrackBar, SettingOneColourLeavesTheNamedScheme) {
     TXiTrackBar s;
-    EXPECT_EQ(s.size(), QSize(100, 28));
-    EXPECT_EQ(s.Min(), 0);
-    EXPECT_EQ(s.Max(), 10);
-    EXPECT_EQ(s.Frequency(), 1);
-    EXPECT_TRUE(s.SmoothCorners());
-    EXPECT_EQ(s.ColorScheme(), csDesert);
-    EXPECT_EQ(s.BackColor(), s.palette().color(QPalette::Button));
+    ASSERT_EQ(s.ColorScheme(), csDesert);
+    const QColor desert_face = s.ThumbFaceColor();
+    s.setColorScheme(csSky);
+    EXPECT_NE(s.ThumbFaceColor(), desert_face);
     s.setThumbFaceColor(QColor(1, 2, 3));
     EXPECT_EQ(s.ColorScheme(), csCustom);
 }
