@@ -1,0 +1,238 @@
+#include "engine.h"
+
+#include "engine_log.h"
+
+namespace miravox::soundlib {
+
+Engine& Engine::instance()
+{
+    static Engine engine;
+    return engine;
+}
+
+Engine::Engine() : janitor_([this] { janitor(); }) { route_ffmpeg_log(); }
+
+Engine::~Engine()
+{
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    janitor_wake_.notify_all();
+    janitor_.join();
+    std::vector<std::shared_ptr<Stream>> doomed;
+    bool used_portaudio = false;
+    {
+        std::lock_guard lock(mutex_);
+        while (!streams_.empty())
+            doomed.push_back(detach(streams_.begin()));
+        for (auto& slot : devices_) {
+            used_portaudio |= slot.description.kind == DeviceDescription::Kind::PortAudio;
+            slot.output.reset();
+        }
+    }
+    for (auto& s : doomed)
+        s->close();
+    if (used_portaudio)
+        portaudio_shutdown();
+}
+
+void Engine::ensure_devices()
+{
+    if (enumerated_)
+        return;
+    for (auto& d : enumerate_devices())
+        devices_.push_back(DeviceSlot{std::move(d), nullptr, nullptr});
+    enumerated_ = true;
+}
+
+int Engine::device_info(DWORD device, BASS_DEVICEINFO& info)
+{
+    std::lock_guard lock(mutex_);
+    ensure_devices();
+    if (device >= devices_.size())
+        return BASS_ERROR_DEVICE;
+    const DeviceSlot& slot = devices_[device];
+    info.name = slot.description.name.c_str();
+    info.driver = slot.description.driver.c_str();
+    info.flags = BASS_DEVICE_ENABLED | (slot.description.is_default ? BASS_DEVICE_DEFAULT : 0) |
+                 (slot.output ? BASS_DEVICE_INIT : 0);
+    return BASS_OK;
+}
+
+int Engine::init(int device)
+{
+    std::lock_guard lock(mutex_);
+    ensure_devices();
+    if (device == -1)
+        device = 1;
+    if (device < 0 || static_cast<size_t>(device) >= devices_.size())
+        return BASS_ERROR_DEVICE;
+    DeviceSlot& slot = devices_[static_cast<size_t>(device)];
+    if (slot.output)
+        return BASS_ERROR_ALREADY;
+    if (slot.description.kind == DeviceDescription::Kind::Capture && !slot.capture) {
+        auto writer = std::make_unique<WavWriter>();
+        if (!writer->create(slot.description.capture_path)) {
+            log_line("capture device \"%s\": cannot create %s", slot.description.name.c_str(),
+                     slot.description.capture_path.c_str());
+            return BASS_ERROR_CREATE;
+        }
+        slot.capture = std::move(writer);
+    }
+    int error = BASS_OK;
+    slot.output = open_output_device(slot.description, slot.capture.get(), error);
+    if (!slot.output)
+        return error;
+    current_ = device;
+    return BASS_OK;
+}
+
+std::shared_ptr<Stream> Engine::detach(std::map<DWORD, std::shared_ptr<Stream>>::iterator it)
+{
+    std::shared_ptr<Stream> s = it->second;
+    streams_.erase(it);
+    const auto device = static_cast<size_t>(s->device());
+    if (device < devices_.size() && devices_[device].output)
+        devices_[device].output->mixer().remove(s.get());
+    return s;
+}
+
+int Engine::free_current()
+{
+    std::vector<std::shared_ptr<Stream>> doomed;
+    {
+        std::lock_guard lock(mutex_);
+        ensure_devices();
+        if (current_ < 0 || !devices_[static_cast<size_t>(current_)].output)
+            return BASS_ERROR_INIT;
+        for (auto it = streams_.begin(); it != streams_.end();) {
+            auto next = std::next(it);
+            if (it->second->device() == current_)
+                doomed.push_back(detach(it));
+            it = next;
+        }
+        devices_[static_cast<size_t>(current_)].output.reset();
+    }
+    for (auto& s : doomed)
+        s->close();
+    return BASS_OK;
+}
+
+int Engine::set_current(DWORD device)
+{
+    std::lock_guard lock(mutex_);
+    ensure_devices();
+    if (device >= devices_.size())
+        return BASS_ERROR_DEVICE;
+    if (!devices_[device].output)
+        return BASS_ERROR_INIT;
+    current_ = static_cast<int>(device);
+    return BASS_OK;
+}
+
+int Engine::current(DWORD& device)
+{
+    std::lock_guard lock(mutex_);
+    if (current_ < 0 || !devices_[static_cast<size_t>(current_)].output)
+        return BASS_ERROR_INIT;
+    device = static_cast<DWORD>(current_);
+    return BASS_OK;
+}
+
+int Engine::current_initialised(int& device)
+{
+    std::lock_guard lock(mutex_);
+    if (current_ < 0 || !devices_[static_cast<size_t>(current_)].output)
+        return BASS_ERROR_INIT;
+    device = current_;
+    return BASS_OK;
+}
+
+int Engine::start_current()
+{
+    std::lock_guard lock(mutex_);
+    if (current_ < 0 || !devices_[static_cast<size_t>(current_)].output)
+        return BASS_ERROR_INIT;
+    return devices_[static_cast<size_t>(current_)].output->start();
+}
+
+int Engine::stop_current()
+{
+    std::lock_guard lock(mutex_);
+    if (current_ < 0 || !devices_[static_cast<size_t>(current_)].output)
+        return BASS_ERROR_INIT;
+    return devices_[static_cast<size_t>(current_)].output->stop();
+}
+
+int Engine::resume_output(int device)
+{
+    std::lock_guard lock(mutex_);
+    if (device < 0 || static_cast<size_t>(device) >= devices_.size() || !devices_[static_cast<size_t>(device)].output)
+        return BASS_ERROR_INIT;
+    OutputDevice& out = *devices_[static_cast<size_t>(device)].output;
+    return out.running() ? BASS_OK : out.start();
+}
+
+int Engine::add_stream(const std::shared_ptr<Stream>& stream, HSTREAM& handle)
+{
+    std::lock_guard lock(mutex_);
+    const auto device = static_cast<size_t>(stream->device());
+    if (device >= devices_.size() || !devices_[device].output)
+        return BASS_ERROR_INIT; // the device was freed while the source was opening
+    do {
+        handle = ++next_handle_;
+    } while (handle == 0 || streams_.count(handle));
+    if (!devices_[device].output->mixer().add(stream.get()))
+        return BASS_ERROR_MEM;
+    streams_[handle] = stream;
+    stream->start_decoding();
+    return BASS_OK;
+}
+
+std::shared_ptr<Stream> Engine::find(DWORD handle)
+{
+    std::lock_guard lock(mutex_);
+    const auto it = streams_.find(handle);
+    return it == streams_.end() ? nullptr : it->second;
+}
+
+bool Engine::free_stream(DWORD handle)
+{
+    std::shared_ptr<Stream> s;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = streams_.find(handle);
+        if (it == streams_.end())
+            return false;
+        s = detach(it);
+    }
+    s->close();
+    return true;
+}
+
+void Engine::janitor()
+{
+    std::unique_lock lock(mutex_);
+    while (!quit_) {
+        janitor_wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return quit_; });
+        if (quit_)
+            break;
+        std::vector<std::shared_ptr<Stream>> doomed;
+        for (auto it = streams_.begin(); it != streams_.end();) {
+            auto next = std::next(it);
+            if (it->second->autofree() && it->second->ended_by_itself())
+                doomed.push_back(detach(it));
+            it = next;
+        }
+        if (doomed.empty())
+            continue;
+        lock.unlock();
+        for (auto& s : doomed)
+            s->close();
+        doomed.clear();
+        lock.lock();
+    }
+}
+
+} // namespace miravox::soundlib

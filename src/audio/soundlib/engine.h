@@ -1,0 +1,73 @@
+#pragma once
+// The process-wide engine: the device list and the initialised devices, the current device, the
+// table of stream handles, and a janitor thread that frees BASS_STREAM_AUTOFREE streams that
+// ended by themselves.
+// Thread rules: every member may be called from any thread; one mutex guards devices and the
+// handle table, and is never taken by output threads nor held across a network open or a
+// decoder-thread join.
+
+#include "output_device.h"
+#include "stream.h"
+#include "wav_writer.h"
+
+#include "soundlib.h"
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace miravox::soundlib {
+
+class Engine {
+public:
+    static Engine& instance();
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // Devices. Each returns an engine error code.
+    int device_info(DWORD device, BASS_DEVICEINFO& info);
+    int init(int device);
+    int free_current();
+    int set_current(DWORD device);
+    int current(DWORD& device);
+    int start_current();
+    int stop_current();
+    // The current device when it is initialised (else BASS_ERROR_INIT).
+    int current_initialised(int& device);
+
+    // Streams.
+    int add_stream(const std::shared_ptr<Stream>& stream, HSTREAM& handle);
+    std::shared_ptr<Stream> find(DWORD handle);
+    bool free_stream(DWORD handle);
+    // BASS_ChannelPlay restarts an output that BASS_Stop silenced.
+    int resume_output(int device);
+
+private:
+    struct DeviceSlot {
+        DeviceDescription description;
+        std::unique_ptr<WavWriter> capture; // kept across re-initialisations: captures append
+        std::unique_ptr<OutputDevice> output;
+    };
+
+    Engine();
+    void ensure_devices(); // mutex held
+    std::shared_ptr<Stream> detach(std::map<DWORD, std::shared_ptr<Stream>>::iterator it); // mutex held
+    void janitor();
+
+    std::mutex mutex_;
+    bool enumerated_ = false;
+    std::vector<DeviceSlot> devices_;
+    int current_ = -1;
+    std::map<DWORD, std::shared_ptr<Stream>> streams_;
+    DWORD next_handle_ = 0x10000;
+
+    std::condition_variable janitor_wake_;
+    bool quit_ = false;
+    std::thread janitor_;
+};
+
+} // namespace miravox::soundlib

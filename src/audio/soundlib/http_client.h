@@ -1,0 +1,83 @@
+#pragma once
+// A small HTTP/1.0 client for ShoutCast/IceCast streams. We do the HTTP ourselves (instead of
+// FFmpeg's http protocol) to keep the response header lines exactly as the server sent them
+// (BASS_TAG_HTTP), to bound every step with our own deadline and stop flag, and to tell
+// "refused", "timed out" and "HTTP status" apart. The body is handed to FFmpeg through AVIO.
+// Thread rules: open() blocks its caller; afterwards one thread at a time reads the body;
+// bytes_received() and header accessors may be called from any thread.
+
+#include "interrupt.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace miravox::soundlib {
+
+struct HttpUrl {
+    std::string scheme; // lower case
+    std::string host;
+    int port = 80;
+    std::string path = "/"; // path and query
+    std::string userinfo;
+
+    static bool parse(const std::string& url, HttpUrl& out);
+    std::string host_header() const;
+    std::string to_string() const;
+    // Resolves a Location value against this URL.
+    std::string resolve(const std::string& location) const;
+};
+
+struct HttpOpenResult;
+
+class HttpConnection {
+public:
+    ~HttpConnection();
+    HttpConnection(const HttpConnection&) = delete;
+    HttpConnection& operator=(const HttpConnection&) = delete;
+
+    // Connects, sends a GET and reads the response header, following up to 5 redirects within
+    // http://. Blocks until done or `intr` aborts (deadline or stop).
+    static HttpOpenResult open(const std::string& url, const std::string& agent, Interrupt& intr);
+
+    int status() const { return status_; }
+    const std::vector<std::string>& header_lines() const { return lines_; } // status line first
+    std::string header(const std::string& name) const;                    // case-insensitive, trimmed
+    const std::string& url() const { return url_; }
+
+    // Body bytes: > 0 read, 0 the server ended the body, < 0 an AVERROR (AVERROR_EXIT when
+    // `intr` aborted, AVERROR(EIO) when the connection broke).
+    int read(uint8_t* buf, int size, Interrupt& intr);
+    uint64_t bytes_received() const { return bytes_received_.load(); }
+
+private:
+    HttpConnection() = default;
+    int raw_read(uint8_t* buf, int size, Interrupt& intr);
+    int read_chunked(uint8_t* buf, int size, Interrupt& intr);
+    bool read_chunk_size(Interrupt& intr, int& err);
+
+    int fd_ = -1;
+    int status_ = 0;
+    std::string url_;
+    std::vector<std::string> lines_;
+    std::string pending_; // body bytes received together with the header
+    size_t pending_pos_ = 0;
+    bool chunked_ = false;
+    uint64_t chunk_left_ = 0;
+    bool chunk_done_ = false;
+    std::atomic<uint64_t> bytes_received_{0};
+
+    friend struct HttpOpenResult;
+    friend class HttpOpener;
+};
+
+struct HttpOpenResult {
+    std::unique_ptr<HttpConnection> connection; // set on success
+    int error = 0;                              // engine error code on failure
+    std::string reason;                         // for the log line
+    std::string redirect_elsewhere;             // a redirect to a scheme we leave to FFmpeg (https)
+};
+
+} // namespace miravox::soundlib

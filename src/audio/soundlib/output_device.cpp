@@ -1,0 +1,322 @@
+#include "output_device.h"
+
+#include "engine_log.h"
+#include "soundlib.h"
+
+#include <alsa/asoundlib.h>
+#include <portaudio.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#ifdef MIRAVOX_HAVE_JACK
+#include <jack/jack.h>
+#endif
+
+namespace miravox::soundlib {
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr size_t kClockBlock = 512; // frames per tick of a virtual device (11.6 ms)
+
+// ---- virtual devices -------------------------------------------------------------------
+
+// Mixes in real time on its own thread; ALSA's null device is not paced, so we pace ourselves.
+class ClockOutput final : public OutputDevice {
+public:
+    explicit ClockOutput(WavWriter* capture) : capture_(capture), thread_([this] { run(); }) {}
+    ~ClockOutput() override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+        if (capture_)
+            capture_->sync();
+    }
+    int start() override
+    {
+        running_.store(true);
+        return BASS_OK;
+    }
+    int stop() override
+    {
+        running_.store(false);
+        return BASS_OK;
+    }
+    bool running() const override { return running_.load(); }
+
+private:
+    void run()
+    {
+        using clock = std::chrono::steady_clock;
+        float block[kClockBlock * 2];
+        auto start = clock::now();
+        uint64_t ticks = 0;
+        std::unique_lock lock(mutex_);
+        while (!quit_) {
+            const auto next = start + std::chrono::nanoseconds((ticks + 1) * kClockBlock * 1'000'000'000ull / kRate);
+            if (wake_.wait_until(lock, next, [this] { return quit_; }))
+                break;
+            lock.unlock();
+            if (clock::now() - next > std::chrono::seconds(1)) {
+                // The machine was suspended or starved: start a new time line instead of bursting.
+                start = clock::now();
+                ticks = 0;
+            }
+            if (running_.load())
+                mixer_.process(block, kClockBlock);
+            else
+                std::fill(block, block + kClockBlock * 2, 0.0f);
+            if (capture_)
+                capture_->write(block, kClockBlock);
+            ++ticks;
+            lock.lock();
+        }
+    }
+
+    WavWriter* capture_;
+    std::atomic<bool> running_{true};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool quit_ = false;
+    std::thread thread_; // last: starts after the members it uses exist
+};
+
+// ---- PortAudio --------------------------------------------------------------------------
+
+std::mutex pa_mutex;
+bool pa_initialised = false;
+
+void silent_alsa_handler(const char*, int, const char*, int, const char*, ...) {}
+
+#ifdef MIRAVOX_HAVE_JACK
+void silent_jack_handler(const char*) {}
+#endif
+
+class PortAudioOutput final : public OutputDevice {
+public:
+    ~PortAudioOutput() override
+    {
+        if (stream_) {
+            Pa_AbortStream(stream_);
+            Pa_CloseStream(stream_);
+        }
+    }
+    int open(int index)
+    {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
+        if (!info)
+            return BASS_ERROR_DEVICE;
+        PaStreamParameters out{};
+        out.device = index;
+        out.channelCount = 2;
+        out.sampleFormat = paFloat32;
+        // A playout runs for days: prefer safety margin over latency.
+        out.suggestedLatency = info->defaultHighOutputLatency;
+        const PaError err =
+            Pa_OpenStream(&stream_, nullptr, &out, kRate, paFramesPerBufferUnspecified, paNoFlag, &callback, this);
+        if (err != paNoError) {
+            stream_ = nullptr;
+            log_line("cannot open output device \"%s\": %s", info->name, Pa_GetErrorText(err));
+            return err == paInvalidSampleRate ? BASS_ERROR_FREQ : BASS_ERROR_DRIVER;
+        }
+        return start();
+    }
+    int start() override
+    {
+        if (Pa_IsStreamActive(stream_) == 1)
+            return BASS_OK;
+        const PaError err = Pa_StartStream(stream_);
+        if (err != paNoError) {
+            log_line("cannot start output: %s", Pa_GetErrorText(err));
+            return BASS_ERROR_START;
+        }
+        return BASS_OK;
+    }
+    int stop() override
+    {
+        if (Pa_IsStreamActive(stream_) == 1)
+            Pa_StopStream(stream_);
+        return BASS_OK;
+    }
+    bool running() const override { return Pa_IsStreamActive(stream_) == 1; }
+
+private:
+    static int callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                        PaStreamCallbackFlags, void* self)
+    {
+        static_cast<PortAudioOutput*>(self)->mixer_.process(static_cast<float*>(output), frames);
+        return paContinue;
+    }
+
+    PaStream* stream_ = nullptr;
+};
+
+std::vector<DeviceDescription> portaudio_devices()
+{
+    std::vector<DeviceDescription> list;
+    if (!portaudio_acquire())
+        return list;
+    if (Pa_GetDefaultOutputDevice() != paNoDevice) {
+        DeviceDescription d;
+        d.name = "Default";
+        d.driver = "portaudio:default";
+        d.kind = DeviceDescription::Kind::PortAudio;
+        d.is_default = true;
+        list.push_back(d);
+    }
+    const int count = Pa_GetDeviceCount();
+    for (int i = 0; i < count; ++i) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        // ALSA's "null" PCM swallows audio as fast as it is written: never offer it.
+        if (!info || info->maxOutputChannels < 2 || std::string(info->name) == "null")
+            continue;
+        const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+        DeviceDescription d;
+        d.name = info->name;
+        d.driver = std::string("portaudio:") + (api ? api->name : "?") + ":" + std::to_string(i);
+        d.kind = DeviceDescription::Kind::PortAudio;
+        d.portaudio_index = i;
+        list.push_back(d);
+    }
+    return list;
+}
+
+} // namespace
+
+bool portaudio_acquire()
+{
+    std::lock_guard lock(pa_mutex);
+    if (pa_initialised)
+        return true;
+    // PortAudio probes ALSA and JACK and both print dozens of lines on a machine without a
+    // sound server; route their messages nowhere.
+    snd_lib_error_set_handler(&silent_alsa_handler);
+#ifdef MIRAVOX_HAVE_JACK
+    jack_set_error_function(&silent_jack_handler);
+    jack_set_info_function(&silent_jack_handler);
+#endif
+    const PaError err = Pa_Initialize();
+    if (err != paNoError) {
+        log_line("PortAudio did not start: %s", Pa_GetErrorText(err));
+        return false;
+    }
+    pa_initialised = true;
+    return true;
+}
+
+void portaudio_shutdown()
+{
+    std::lock_guard lock(pa_mutex);
+    if (pa_initialised)
+        Pa_Terminate();
+    pa_initialised = false;
+}
+
+std::unique_ptr<OutputDevice> open_output_device(const DeviceDescription& desc, WavWriter* capture, int& error)
+{
+    error = BASS_OK;
+    switch (desc.kind) {
+    case DeviceDescription::Kind::NoSound:
+    case DeviceDescription::Kind::Silent:
+        return std::make_unique<ClockOutput>(nullptr);
+    case DeviceDescription::Kind::Capture:
+        return std::make_unique<ClockOutput>(capture);
+    case DeviceDescription::Kind::PortAudio: {
+        if (!portaudio_acquire()) {
+            error = BASS_ERROR_DRIVER;
+            return nullptr;
+        }
+        const int index = desc.portaudio_index >= 0 ? desc.portaudio_index : Pa_GetDefaultOutputDevice();
+        if (index == paNoDevice) {
+            error = BASS_ERROR_DRIVER;
+            return nullptr;
+        }
+        auto out = std::make_unique<PortAudioOutput>();
+        error = out->open(index);
+        return error == BASS_OK ? std::move(out) : nullptr;
+    }
+    }
+    error = BASS_ERROR_DEVICE;
+    return nullptr;
+}
+
+std::vector<DeviceDescription> parse_virtual_devices(const std::string& spec)
+{
+    std::vector<DeviceDescription> list;
+    size_t start = 0;
+    while (start <= spec.size()) {
+        size_t end = spec.find(';', start);
+        if (end == std::string::npos)
+            end = spec.size();
+        const std::string entry = spec.substr(start, end - start);
+        start = end + 1;
+        if (entry.empty())
+            continue;
+        const auto colon = entry.find(':');
+        const std::string kind = entry.substr(0, colon);
+        DeviceDescription d;
+        if (kind == "silent" && colon != std::string::npos && colon + 1 < entry.size()) {
+            d.name = entry.substr(colon + 1);
+            d.driver = "silent";
+            d.kind = DeviceDescription::Kind::Silent;
+        } else if (kind == "capture" && colon != std::string::npos) {
+            const auto colon2 = entry.find(':', colon + 1);
+            if (colon2 == std::string::npos || colon2 == colon + 1 || colon2 + 1 >= entry.size()) {
+                log_line("MIRAVOX_AUDIO_DEVICES: \"%s\" needs capture:NAME:PATH; skipped", entry.c_str());
+                continue;
+            }
+            d.name = entry.substr(colon + 1, colon2 - colon - 1);
+            d.capture_path = entry.substr(colon2 + 1);
+            d.driver = "capture:" + d.capture_path;
+            d.kind = DeviceDescription::Kind::Capture;
+        } else {
+            log_line("MIRAVOX_AUDIO_DEVICES: \"%s\" is neither silent:NAME nor capture:NAME:PATH; skipped",
+                     entry.c_str());
+            continue;
+        }
+        list.push_back(d);
+    }
+    if (!list.empty())
+        list.front().is_default = true;
+    return list;
+}
+
+std::vector<DeviceDescription> enumerate_devices()
+{
+    std::vector<DeviceDescription> list;
+    DeviceDescription none;
+    none.name = "No sound";
+    none.driver = "nosound";
+    none.kind = DeviceDescription::Kind::NoSound;
+    list.push_back(none);
+
+    std::vector<DeviceDescription> rest;
+    if (const char* spec = std::getenv("MIRAVOX_AUDIO_DEVICES"); spec && *spec) {
+        rest = parse_virtual_devices(spec);
+        if (rest.empty())
+            log_line("MIRAVOX_AUDIO_DEVICES names no usable device; using the system's devices");
+    }
+    if (rest.empty())
+        rest = portaudio_devices();
+    if (rest.empty()) {
+        DeviceDescription silent;
+        silent.name = "Silent";
+        silent.driver = "silent";
+        silent.kind = DeviceDescription::Kind::Silent;
+        silent.is_default = true;
+        rest.push_back(silent);
+    }
+    list.insert(list.end(), rest.begin(), rest.end());
+    return list;
+}
+
+} // namespace miravox::soundlib

@@ -1,0 +1,468 @@
+#include "stream.h"
+
+#include "engine_log.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace miravox::soundlib {
+
+namespace {
+
+constexpr int kMinBufferMs = 250;
+constexpr auto kConnectedGrace = std::chrono::milliseconds(1000);
+constexpr uint64_t kPositionMask = (uint64_t(1) << 48) - 1;
+
+size_t frames_for_ms(int ms) { return static_cast<size_t>(std::max(ms, kMinBufferMs)) * kOutputRate / 1000; }
+
+int64_t now_ns() { return SteadyClock::now().time_since_epoch().count(); }
+
+// Generations wrap; "a is newer than b" in modular arithmetic.
+bool newer(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) > 0; }
+
+} // namespace
+
+Stream::Stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder, const StreamSetup& setup)
+    : setup_(setup), intr_(std::move(intr)), decoder_(std::move(decoder)), ring_(frames_for_ms(setup.buffer_ms)),
+      flags_(setup.flags)
+{
+    for (const std::string& line : decoder_->http_headers()) {
+        tags_ += line;
+        tags_ += '\0';
+    }
+    if (!tags_.empty())
+        tags_ += '\0';
+    source_size_ = decoder_->source_size();
+    if (auto len = decoder_->length_frames())
+        length_frames_.store(*len);
+}
+
+Stream::~Stream() { close(); }
+
+void Stream::start_decoding()
+{
+    if (!thread_.joinable())
+        thread_ = std::thread([this] { run(); });
+}
+
+void Stream::close()
+{
+    intr_->request_stop();
+    poke();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void Stream::poke()
+{
+    {
+        std::lock_guard lock(wake_mutex_);
+        wake_flag_ = true;
+    }
+    wake_.notify_all();
+}
+
+void Stream::wait_for_work(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(wake_mutex_);
+    wake_.wait_for(lock, timeout, [this] { return wake_flag_; });
+    wake_flag_ = false;
+}
+
+// ---- decoder thread -----------------------------------------------------------------------
+
+bool Stream::push_mark(const Mark& m)
+{
+    while (!marks_.push(m)) {
+        if (intr_->stop_requested())
+            return false;
+        wait_for_work(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+bool Stream::write_pending(const std::vector<float>& chunk, size_t& offset, uint32_t)
+{
+    const size_t frames = chunk.size() / 2;
+    offset += ring_.write(chunk.data() + offset * 2, frames - offset);
+    return offset == frames;
+}
+
+void Stream::run()
+{
+    std::vector<float> chunk;
+    size_t written = 0;
+    uint32_t produced = 0;
+    bool at_end = false;
+    int64_t segment_start = 0;
+    int64_t segment_frames = 0;
+    if (!push_mark({ring_.write_count(), 0, 0, MarkKind::Start}))
+        return;
+    while (!intr_->stop_requested()) {
+        const uint32_t g = generation_.load(std::memory_order_acquire);
+        if (g != produced) {
+            const int64_t target = seek_target_.load();
+            chunk.clear();
+            written = 0;
+            produced = g;
+            at_end = false;
+            source_ended_.store(false);
+            const bool positioned = decoder_->seek(target);
+            if (!push_mark({ring_.write_count(), target, g, MarkKind::Start}))
+                break;
+            segment_start = target;
+            segment_frames = 0;
+            if (!positioned) {
+                log_line("cannot position the source at frame %lld; the stream ends there",
+                         static_cast<long long>(target));
+                source_ended_.store(true);
+                at_end = push_mark({ring_.write_count(), 0, g, MarkKind::End});
+            }
+            continue;
+        }
+        if (written < chunk.size() / 2) {
+            if (!write_pending(chunk, written, g))
+                wait_for_work(std::chrono::milliseconds(10));
+            continue;
+        }
+        if (at_end) {
+            if ((flags_.load() & BASS_SAMPLE_LOOP) && decoder_->seekable() && decoder_->seek(0)) {
+                if (!push_mark({ring_.write_count(), 0, g, MarkKind::Start}))
+                    break;
+                at_end = false;
+                source_ended_.store(false);
+                segment_start = 0;
+                segment_frames = 0;
+                continue;
+            }
+            wait_for_work(std::chrono::milliseconds(20));
+            continue;
+        }
+        if (ring_.free_space() == 0) {
+            wait_for_work(std::chrono::milliseconds(10));
+            continue;
+        }
+        if (setup_.network && setup_.read_timeout_ms > 0)
+            intr_->set_deadline_in(std::chrono::milliseconds(setup_.read_timeout_ms));
+        busy_since_ns_.store(now_ns());
+        const int n = decoder_->decode(chunk);
+        busy_since_ns_.store(0);
+        intr_->clear_deadline();
+        source_bytes_.store(decoder_->source_bytes_read());
+        written = 0;
+        if (n > 0) {
+            segment_frames += n;
+            continue;
+        }
+        chunk.clear();
+        if (intr_->stop_requested())
+            break;
+        if (n < 0 && setup_.network)
+            log_line("network stream ended: %s", intr_->timed_out() ? "no data within the read time-out"
+                                                                    : av_error_text(n).c_str());
+        if (n == 0 && segment_start == 0 && decoder_->seekable())
+            length_frames_.store(segment_frames); // decoded from the start to the end: exact
+        source_ended_.store(true);
+        if (!push_mark({ring_.write_count(), 0, g, MarkKind::End}))
+            break;
+        at_end = true;
+    }
+}
+
+// ---- output thread ------------------------------------------------------------------------
+
+bool Stream::enter_generation(uint32_t generation)
+{
+    for (;;) {
+        const uint64_t written = ring_.write_count(); // before looking at the marks: see below
+        const auto m = marks_.peek();
+        if (!m) {
+            // Everything written so far precedes the mark the decoder has yet to push.
+            ring_.skip_to(written);
+            return false;
+        }
+        ring_.skip_to(m->ring_pos);
+        marks_.pop();
+        if (m->kind == MarkKind::Start && !newer(generation, m->generation)) {
+            in_segment_ = true;
+            segment_generation_ = m->generation;
+            segment_ring_base_ = m->ring_pos;
+            segment_frame_base_ = m->source_frame;
+            return true;
+        }
+    }
+}
+
+void Stream::publish_position()
+{
+    if (!in_segment_)
+        return;
+    const uint64_t pos = static_cast<uint64_t>(segment_frame_base_) + (ring_.read_count() - segment_ring_base_);
+    published_position_.store((uint64_t(segment_generation_ & 0xFFFF) << 48) | (pos & kPositionMask),
+                              std::memory_order_release);
+}
+
+void Stream::record_history(const float* frames, size_t count)
+{
+    uint64_t c = history_count_.load(std::memory_order_relaxed);
+    for (size_t i = 0; i < count; ++i, ++c) {
+        const size_t at = static_cast<size_t>(c % kHistory) * 2;
+        history_[at].store(frames[i * 2], std::memory_order_relaxed);
+        history_[at + 1].store(frames[i * 2 + 1], std::memory_order_relaxed);
+    }
+    history_count_.store(c, std::memory_order_release);
+}
+
+void Stream::record_silence(size_t count)
+{
+    uint64_t c = history_count_.load(std::memory_order_relaxed);
+    for (size_t i = 0; i < std::min(count, kHistory); ++i, ++c) {
+        const size_t at = static_cast<size_t>(c % kHistory) * 2;
+        history_[at].store(0.0f, std::memory_order_relaxed);
+        history_[at + 1].store(0.0f, std::memory_order_relaxed);
+    }
+    history_count_.store(c, std::memory_order_release);
+}
+
+void Stream::mix_into(float* out, size_t frames) noexcept
+{
+    if (state_.load(std::memory_order_acquire) != State::Playing) {
+        was_playing_ = false;
+        return;
+    }
+    const float target = volume_.load(std::memory_order_relaxed);
+    if (!was_playing_) {
+        gain_now_ = target; // a start is not a volume change: no ramp
+        was_playing_ = true;
+    }
+    // A volume change is ramped across this block so that it does not click.
+    const float g0 = gain_now_;
+    const float step = (target - g0) / static_cast<float>(frames);
+    const uint32_t generation = generation_.load(std::memory_order_acquire);
+    size_t produced = 0;
+    bool starved = false;
+    bool ended = false;
+    while (produced < frames) {
+        if (!in_segment_ || newer(generation, segment_generation_)) {
+            in_segment_ = false;
+            if (!enter_generation(generation))
+                break; // seeking: silence, but not a stall
+            continue;
+        }
+        const auto mark = marks_.peek();
+        const uint64_t read = ring_.read_count();
+        if (mark && read >= mark->ring_pos) {
+            if (mark->generation != segment_generation_) {
+                in_segment_ = false;
+                continue;
+            }
+            if (mark->kind == MarkKind::Start) {
+                marks_.pop();
+                segment_ring_base_ = mark->ring_pos;
+                segment_frame_base_ = mark->source_frame;
+                continue;
+            }
+            if (flags_.load(std::memory_order_relaxed) & BASS_SAMPLE_LOOP) {
+                if (!marks_.peek(1)) {
+                    starved = true; // the decoder is about to restart the source
+                    break;
+                }
+                marks_.pop();
+                continue;
+            }
+            marks_.pop();
+            ended = true;
+            break;
+        }
+        size_t want = frames - produced;
+        if (mark)
+            want = std::min<size_t>(want, static_cast<size_t>(mark->ring_pos - read));
+        const size_t got = ring_.consume(want, [&](const float* src, size_t n) {
+            float* dst = out + produced * 2;
+            for (size_t i = 0; i < n; ++i) {
+                const float g = g0 + step * static_cast<float>(produced + i + 1);
+                dst[i * 2] += src[i * 2] * g;
+                dst[i * 2 + 1] += src[i * 2 + 1] * g;
+            }
+            record_history(src, n);
+            produced += n;
+        });
+        if (got == 0) {
+            starved = true;
+            break;
+        }
+    }
+    gain_now_ = target;
+    if (produced < frames)
+        record_silence(frames - produced);
+    publish_position();
+    starved_.store(starved, std::memory_order_relaxed);
+    if (ended && generation_.load() == segment_generation_) {
+        ended_.store(true);
+        State playing = State::Playing;
+        state_.compare_exchange_strong(playing, State::Stopped);
+    }
+}
+
+// ---- control ------------------------------------------------------------------------------
+
+void Stream::request_generation(int64_t start_frame)
+{
+    seek_target_.store(start_frame);
+    ended_.store(false);
+    starved_.store(false);
+    generation_.fetch_add(1, std::memory_order_release);
+    poke();
+}
+
+int Stream::play(bool restart)
+{
+    if (restart || ended_.load()) {
+        if (!decoder_->seekable() && ended_.load())
+            return BASS_ERROR_ENDED;
+        if (decoder_->seekable())
+            request_generation(0);
+    }
+    state_.store(State::Playing, std::memory_order_release);
+    return BASS_OK;
+}
+
+void Stream::stop()
+{
+    state_.store(State::Stopped, std::memory_order_release);
+    starved_.store(false);
+}
+
+int Stream::pause()
+{
+    State playing = State::Playing;
+    if (!state_.compare_exchange_strong(playing, State::Paused))
+        return BASS_ERROR_NOPLAY;
+    return BASS_OK;
+}
+
+DWORD Stream::active() const
+{
+    switch (state_.load()) {
+    case State::Playing:
+        return starved_.load() ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
+    case State::Paused:
+        return BASS_ACTIVE_PAUSED;
+    case State::Stopped:
+        break;
+    }
+    return BASS_ACTIVE_STOPPED;
+}
+
+DWORD Stream::change_flags(DWORD flags, DWORD mask)
+{
+    const DWORD changeable = mask & (BASS_SAMPLE_LOOP | BASS_STREAM_AUTOFREE);
+    DWORD old = flags_.load();
+    DWORD next = (old & ~changeable) | (flags & changeable);
+    while (!flags_.compare_exchange_weak(old, next))
+        next = (old & ~changeable) | (flags & changeable);
+    if ((old ^ next) & BASS_SAMPLE_LOOP)
+        poke();
+    return next;
+}
+
+void Stream::set_volume(float v) { volume_.store(v < 0.0f ? 0.0f : v); }
+
+uint64_t Stream::position_frames() const
+{
+    const uint32_t g = generation_.load(std::memory_order_acquire);
+    const uint64_t p = published_position_.load(std::memory_order_acquire);
+    if ((p >> 48) != (g & 0xFFFF))
+        return static_cast<uint64_t>(seek_target_.load());
+    return p & kPositionMask;
+}
+
+int Stream::set_position_frames(uint64_t frame)
+{
+    if (!decoder_->seekable())
+        return BASS_ERROR_NOTAVAIL;
+    const int64_t len = length_frames_.load();
+    if (len >= 0 && frame > static_cast<uint64_t>(len))
+        return BASS_ERROR_POSITION;
+    request_generation(static_cast<int64_t>(frame));
+    return BASS_OK;
+}
+
+std::optional<uint64_t> Stream::length_frames() const
+{
+    const int64_t len = length_frames_.load();
+    if (len < 0)
+        return std::nullopt;
+    return static_cast<uint64_t>(len);
+}
+
+bool Stream::connected() const
+{
+    if (!setup_.network || source_ended_.load())
+        return false;
+    const int64_t since = busy_since_ns_.load();
+    if (since == 0 || ring_.available() > 0)
+        return true;
+    return now_ns() - since < std::chrono::duration_cast<std::chrono::nanoseconds>(kConnectedGrace).count();
+}
+
+std::optional<uint64_t> Stream::file_position(DWORD mode, int& error) const
+{
+    error = BASS_OK;
+    switch (mode) {
+    case BASS_FILEPOS_CURRENT:
+        return source_bytes_.load();
+    case BASS_FILEPOS_DOWNLOAD:
+        if (!setup_.network && source_size_ >= 0)
+            return static_cast<uint64_t>(source_size_);
+        return source_bytes_.load();
+    case BASS_FILEPOS_END:
+        if (setup_.network)
+            return ring_.capacity() * kBytesPerFrame;
+        if (source_size_ >= 0)
+            return static_cast<uint64_t>(source_size_);
+        error = BASS_ERROR_NOTAVAIL;
+        return std::nullopt;
+    case BASS_FILEPOS_START:
+        return 0;
+    case BASS_FILEPOS_CONNECTED:
+        if (!setup_.network) {
+            error = BASS_ERROR_NOTAVAIL;
+            return std::nullopt;
+        }
+        return connected() ? 1 : 0;
+    case BASS_FILEPOS_BUFFER:
+        return ring_.available() * kBytesPerFrame;
+    default:
+        error = BASS_ERROR_ILLTYPE;
+        return std::nullopt;
+    }
+}
+
+bool Stream::spectrum(float* out)
+{
+    float mono[Spectrum::kSize];
+    const uint64_t count = history_count_.load(std::memory_order_acquire);
+    for (size_t i = 0; i < Spectrum::kSize; ++i) {
+        const uint64_t back = Spectrum::kSize - i; // 512 .. 1 frames ago
+        if (back > count) {
+            mono[i] = 0.0f;
+            continue;
+        }
+        const size_t at = static_cast<size_t>((count - back) % kHistory) * 2;
+        mono[i] = 0.5f * (history_[at].load(std::memory_order_relaxed) + history_[at + 1].load(std::memory_order_relaxed));
+    }
+    std::lock_guard lock(spectrum_mutex_);
+    if (!spectrum_)
+        spectrum_ = std::make_unique<Spectrum>();
+    return spectrum_->compute(mono, out);
+}
+
+void Stream::wait_prebuffer(int percent, SteadyClock::time_point deadline) const
+{
+    const size_t want = ring_.capacity() * static_cast<size_t>(percent) / 100;
+    while (ring_.available() < want && !source_ended_.load() && SteadyClock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+} // namespace miravox::soundlib

@@ -1,0 +1,148 @@
+#pragma once
+// One playing source: a decoder thread fills a lock-free ring of decoded audio, the device's
+// output thread takes from it (mix_into) with the stream's volume.
+//
+// Stop, seek and restart never touch the ring from the control side: they bump a generation
+// number, the decoder thread marks where data of the new generation begins, and the output
+// thread drops everything before that mark. Loop restarts and the end of the source are marks
+// too, so a loop is gap-free and an end is reached exactly at the last decoded frame.
+//
+// Thread rules: control calls (play, stop, volume, positions, ...) from any thread; mix_into()
+// only from the device's output thread; the decoder thread is private. close() must be called
+// (after the stream left its mixer) before destruction.
+
+#include "decoder.h"
+#include "interrupt.h"
+#include "mixer.h"
+#include "spectrum.h"
+#include "spsc_ring.h"
+
+#include "soundlib.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace miravox::soundlib {
+
+struct StreamSetup {
+    int device = 0;
+    bool network = false;
+    DWORD flags = 0;
+    int buffer_ms = 500;
+    int read_timeout_ms = 0; // network: longest silence before the source counts as ended
+};
+
+class Stream final : public MixSource {
+public:
+    Stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder, const StreamSetup& setup);
+    ~Stream() override;
+
+    void start_decoding();
+    void close();
+
+    int device() const { return setup_.device; }
+    bool is_network() const { return setup_.network; }
+
+    // Control. Each returns an engine error code (0 = done).
+    int play(bool restart);
+    void stop();
+    int pause();
+    DWORD active() const;
+    DWORD flags() const { return flags_.load(); }
+    DWORD change_flags(DWORD flags, DWORD mask);
+    float volume() const { return volume_.load(); }
+    void set_volume(float v);
+
+    uint64_t position_frames() const;
+    int set_position_frames(uint64_t frame);
+    std::optional<uint64_t> length_frames() const;
+    // BASS_FILEPOS_* values; nullopt when the mode does not apply (error 37).
+    // Engine error code in `error` when the mode does not apply to this stream.
+    std::optional<uint64_t> file_position(DWORD mode, int& error) const;
+    bool connected() const;
+    // Response header lines as "line\0line\0\0", or nullptr when the stream has none.
+    const char* http_tags() const { return tags_.empty() ? nullptr : tags_.data(); }
+    // 256 magnitudes of the last 512 frames it played.
+    bool spectrum(float* out);
+
+    // Waits until `percent` of the buffer is filled, the source ended or `deadline` passed.
+    void wait_prebuffer(int percent, SteadyClock::time_point deadline) const;
+
+    bool ended_by_itself() const { return ended_.load(); }
+    bool autofree() const { return (flags_.load() & BASS_STREAM_AUTOFREE) != 0; }
+
+    void mix_into(float* out, size_t frames) noexcept override;
+
+private:
+    enum class State : uint8_t { Stopped, Playing, Paused };
+    enum class MarkKind : uint8_t { Start, End };
+    struct Mark {
+        uint64_t ring_pos = 0;
+        int64_t source_frame = 0;
+        uint32_t generation = 0;
+        MarkKind kind = MarkKind::Start;
+    };
+
+    // decoder thread
+    void run();
+    bool push_mark(const Mark& m);
+    void wait_for_work(std::chrono::milliseconds timeout);
+    void poke();
+    bool write_pending(const std::vector<float>& chunk, size_t& offset, uint32_t generation);
+    void request_generation(int64_t start_frame);
+
+    // output thread
+    bool enter_generation(uint32_t generation);
+    void publish_position();
+    void record_history(const float* frames, size_t count);
+    void record_silence(size_t count);
+
+    StreamSetup setup_;
+    std::unique_ptr<Interrupt> intr_;
+    std::unique_ptr<Decoder> decoder_;
+    FrameRing ring_;
+    SpscQueue<Mark, 64> marks_;
+    std::string tags_;
+    int64_t source_size_ = -1;
+
+    std::atomic<State> state_{State::Stopped};
+    std::atomic<DWORD> flags_;
+    std::atomic<float> volume_{1.0f};
+    std::atomic<uint32_t> generation_{0};
+    std::atomic<int64_t> seek_target_{0};
+    std::atomic<uint64_t> published_position_{0}; // generation (16 bits) << 48 | frame
+    std::atomic<int64_t> length_frames_{-1};
+    std::atomic<bool> ended_{false};         // the output thread reached the end of the source
+    std::atomic<bool> starved_{false};       // the last output block ran out of data
+    std::atomic<bool> source_ended_{false};  // the decoder thread reached the end (or a network drop)
+    std::atomic<int64_t> busy_since_ns_{0};  // decoder blocked in a read since (0: not reading)
+    std::atomic<uint64_t> source_bytes_{0};
+
+    // output thread only
+    bool in_segment_ = false;
+    uint32_t segment_generation_ = 0;
+    uint64_t segment_ring_base_ = 0;
+    int64_t segment_frame_base_ = 0;
+    float gain_now_ = 1.0f;
+    bool was_playing_ = false;
+
+    // last played frames (pre-volume), for the spectrum
+    static constexpr size_t kHistory = 1024;
+    std::array<std::atomic<float>, kHistory * 2> history_{};
+    std::atomic<uint64_t> history_count_{0};
+    std::mutex spectrum_mutex_;
+    std::unique_ptr<Spectrum> spectrum_;
+
+    std::mutex wake_mutex_;
+    std::condition_variable wake_;
+    bool wake_flag_ = false;
+    std::thread thread_;
+};
+
+} // namespace miravox::soundlib
