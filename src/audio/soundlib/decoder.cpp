@@ -52,7 +52,7 @@ std::unique_ptr<Decoder> Decoder::open(DecoderSpec spec, Interrupt& intr, int& e
         return nullptr;
     }
     d->seekable_ = !spec.network && d->bytes_ && d->bytes_->seekable();
-    if (d->seekable_)
+    if (d->seekable_ && !spec.skip_length)
         d->compute_length();
 
     // Decode the first audio now: only then do we know the source really is audio we can play.
@@ -157,20 +157,39 @@ int Decoder::open_codec()
     return BASS_OK;
 }
 
+// PCM lengths come from the container, MPEG audio lengths from its packets (whose trimming
+// FFmpeg marks exactly as its decoder applies it). Other codecs trim in ways no packet walk
+// reproduces (priming of AAC in MP4, Vorbis' first block): the container's duration is an
+// estimate until a full decode counts the frames (see Stream).
 void Decoder::compute_length()
 {
     const AVStream* st = fmt_->streams[stream_index_];
     const int rate = st->codecpar->sample_rate;
-    if (rate <= 0)
-        return;
-    if (is_pcm(st->codecpar->codec_id) && st->duration > 0) {
+    const AVCodecID id = st->codecpar->codec_id;
+    if (rate > 0 && is_pcm(id) && st->duration > 0) {
         const int64_t samples = av_rescale_q(st->duration, st->time_base, AVRational{1, rate});
         length_frames_ = av_rescale_rnd(samples, kOutputRate, rate, AV_ROUND_NEAR_INF);
+        length_exact_ = rate == kOutputRate;
         return;
     }
-    length_frames_ = scan_length_frames();
-    if (!length_frames_ && fmt_->duration > 0)
+    if (rate > 0 && (id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_MP2)) {
+        length_frames_ = scan_length_frames();
+        length_exact_ = length_frames_.has_value() && rate == kOutputRate;
+        if (length_frames_)
+            return;
+    }
+    if (fmt_->duration > 0)
         length_frames_ = av_rescale_q(fmt_->duration, AV_TIME_BASE_Q, kOutputTimeBase);
+}
+
+DecoderSpec Decoder::copy_spec() const
+{
+    DecoderSpec spec;
+    spec.bytes = bytes_ ? bytes_->clone() : nullptr;
+    spec.name_hint = name_hint_;
+    spec.forced_format = forced_format_;
+    spec.skip_length = true;
+    return spec;
 }
 
 // Reads every packet of the audio track once (no decoding) and adds their durations, less the
@@ -197,6 +216,8 @@ std::optional<int64_t> Decoder::scan_length_frames()
     if (rc < 0)
         return std::nullopt;
     FormatContextPtr scan(raw);
+    // Read the header the same way as for playing, so the packets carry the same trimming.
+    avformat_find_stream_info(scan.get(), nullptr);
     if (stream_index_ >= static_cast<int>(scan->nb_streams))
         return std::nullopt;
     const AVStream* st = scan->streams[stream_index_];

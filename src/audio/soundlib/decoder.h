@@ -32,6 +32,7 @@ struct DecoderSpec {
     bool network = false;
     std::string user_agent;
     int connect_timeout_ms = 0;
+    bool skip_length = false; // a second decoder that only counts frames needs no estimate
 };
 
 class Decoder {
@@ -52,8 +53,13 @@ public:
     // Positions the next decode() on sample frame `frame` (frames from the start).
     bool seek(int64_t frame);
 
-    // Length in output frames, when known.
+    // Length in output frames, when known; exact (what decoding yields) or an estimate from the
+    // container that only decoding the whole source can confirm.
     std::optional<int64_t> length_frames() const { return length_frames_; }
+    bool length_exact() const { return length_exact_; }
+    // What opens a second decoder on the same bytes from the start (no bytes if they cannot be
+    // read twice). Call it before handing this decoder to another thread.
+    DecoderSpec copy_spec() const;
     // Size of the encoded source in bytes (-1 unknown), bytes read so far.
     int64_t source_size() const;
     uint64_t source_bytes_read() const;
@@ -96,6 +102,7 @@ private:
     std::string name_hint_;
     std::string forced_format_;
     std::optional<int64_t> length_frames_;
+    bool length_exact_ = false;
     std::optional<int64_t> start_pts_;
     std::optional<int64_t> discard_to_; // after a seek: drop output before this frame
     std::vector<float> primed_;         // the first audio, decoded by open()

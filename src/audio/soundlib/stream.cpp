@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace miravox::soundlib {
 
@@ -41,8 +43,14 @@ Stream::~Stream() { close(); }
 
 void Stream::start_decoding()
 {
-    if (!thread_.joinable())
-        thread_ = std::thread([this] { run(); });
+    if (thread_.joinable())
+        return;
+    thread_ = std::thread([this] { run(); });
+    if (!setup_.network && !decoder_->length_exact()) {
+        DecoderSpec spec = decoder_->copy_spec();
+        if (spec.bytes)
+            measure_thread_ = std::thread([this, s = std::move(spec)]() mutable { measure_length(std::move(s)); });
+    }
 }
 
 void Stream::close()
@@ -51,6 +59,26 @@ void Stream::close()
     poke();
     if (thread_.joinable())
         thread_.join();
+    if (measure_thread_.joinable())
+        measure_thread_.join();
+}
+
+void Stream::measure_length(DecoderSpec spec)
+{
+    // Below the decoder threads that feed the outputs: this only refines a number.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+    int error = 0;
+    std::string reason;
+    std::unique_ptr<Decoder> copy = Decoder::open(std::move(spec), *intr_, error, reason);
+    if (!copy)
+        return;
+    std::vector<float> chunk;
+    int64_t total = 0;
+    int n = 0;
+    while ((n = copy->decode(chunk)) > 0 && !intr_->stop_requested())
+        total += n;
+    if (n == 0 && !intr_->stop_requested())
+        length_frames_.store(total);
 }
 
 void Stream::poke()

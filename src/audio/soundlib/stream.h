@@ -96,6 +96,7 @@ private:
     void poke();
     bool write_pending(const std::vector<float>& chunk, size_t& offset, uint32_t generation);
     void request_generation(int64_t start_frame);
+    void measure_length(DecoderSpec spec);
 
     // output thread
     bool enter_generation(uint32_t generation);
@@ -143,6 +144,7 @@ private:
     std::condition_variable wake_;
     bool wake_flag_ = false;
     std::thread thread_;
+    std::thread measure_thread_; // counts the frames of a file whose container length is an estimate
 };
 
 } // namespace miravox::soundlib
