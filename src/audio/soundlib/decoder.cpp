@@ -130,8 +130,11 @@ int Decoder::select_stream()
         avformat_find_stream_info(fmt_.get(), nullptr);
         idx = av_find_best_stream(fmt_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     }
+    for (unsigned i = 0; idx < 0 && i < fmt_->nb_streams; ++i)
+        if (fmt_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            idx = static_cast<int>(i); // FFmpeg found nothing it rates: decoding will tell
     if (idx < 0)
-        return BASS_ERROR_NOTAUDIO;
+        return fmt_->nb_streams > 0 ? BASS_ERROR_NOTAUDIO : BASS_ERROR_FILEFORM;
     stream_index_ = idx;
     time_base_ = fmt_->streams[idx]->time_base;
     for (unsigned i = 0; i < fmt_->nb_streams; ++i)

@@ -15,7 +15,9 @@ std::mutex log_mutex;
 
 void ffmpeg_log(void* avcl, int level, const char* fmt, va_list vl)
 {
-    if (level > AV_LOG_ERROR)
+    // Decoders report every damaged frame of a bad input at "error" level; our own log line
+    // says what failed, so only FFmpeg's fatal messages are worth passing on.
+    if (level > AV_LOG_FATAL)
         return;
     char line[1024];
     int print_prefix = 1;

@@ -66,7 +66,8 @@ int error_from_open_failure(const OpenFailure& f)
         // A network source that fails with a bare I/O error never gave us a usable answer.
         return f.network ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
     default:
-        return BASS_ERROR_UNKNOWN;
+        // A local file that opened but that FFmpeg could not make sense of is not audio we know.
+        return f.network ? BASS_ERROR_UNKNOWN : BASS_ERROR_FILEFORM;
     }
 }
 
