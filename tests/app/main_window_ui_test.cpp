@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QDateEdit>
 #include <QDir>
 #include <QGroupBox>
@@ -95,6 +96,25 @@ QStringList header(TtesselGrid* grid) {
     for (int c = 0; c < grid->ColCount(); ++c)
         texts << grid->Cells(c, 0) + "=" + QString::number(grid->ColWidths(c));
     return texts;
+}
+
+// Two seconds of 16-bit stereo silence at 44100 Hz.
+void write_silent_wav(const QString& path) {
+    const quint32 data_bytes = 2 * 44100 * 4;
+    QByteArray wav;
+    QDataStream out(&wav, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + data_bytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(2) << quint32(44100) << quint32(44100 * 4) << quint16(4)
+        << quint16(16);
+    out.writeRawData("data", 4);
+    out << data_bytes;
+    wav.append(QByteArray(int(data_bytes), '\0'));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(wav);
 }
 
 const QStringList kWeekdays{"Domingo", "Segunda", "Terça", "Quarta", "Quinta", "Sexta", "Sábado"};
@@ -407,6 +427,27 @@ TEST_F(MainWindowUi, WeekdayTabsAndButtonsReloadTheirLists) {
     manual->set(QDateTime(QDate(2026, 12, 7), QTime(18, 5, 7)));
     w.Button2->click();
     EXPECT_EQ(w.Label8->text(), "18:05:07");
+}
+
+TEST_F(MainWindowUi, JingleCaptionListensAndEachLimparClearsItsOwnTab) {
+    const QString jingle = home.path() + "/ABRE.WAV";
+    write_silent_wav(jingle);
+    Tfrm_miravox& w = build();
+    w.Edit9->setText(jingle);
+    send_mouse(w.Label14, QEvent::MouseButtonDblClick, QPoint(3, 3));
+    EXPECT_EQ(w.BitBtn1->text(), "Stop") << "a double click on the caption pre-listens";
+    send_mouse(w.Label14, QEvent::MouseButtonDblClick, QPoint(3, 3));
+    EXPECT_EQ(w.BitBtn1->text(), "Play");
+
+    w.Edit24->setText("http://radio.example/stream");
+    w.Edit3->setText("/spots/a.mp3");
+    w.Panel18->setCaption("Tocando");
+    w.BitBtn12->click();
+    EXPECT_EQ(w.Edit3->text(), "");
+    EXPECT_EQ(w.Panel18->Caption(), "Status");
+    EXPECT_EQ(w.Edit24->text(), "http://radio.example/stream") << "the commercial tab's Limpar";
+    w.BitBtn3->click();
+    EXPECT_EQ(w.Edit24->text(), "");
 }
 
 TEST_F(MainWindowUi, GridMenuEnablesPlayForARowWithALink) {
