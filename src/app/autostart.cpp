@@ -15,11 +15,20 @@ QString escape_value(const QString& text) {
     out.reserve(text.size());
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case '\\': out += QStringLiteral("\\\\"); break;
-        case '\n': out += QStringLiteral("\\n"); break;
-        case '\r': out += QStringLiteral("\\r"); break;
-        case '\t': out += QStringLiteral("\\t"); break;
-        default: out += c;
+        case '\\':
+            out += QStringLiteral("\\\\");
+            break;
+        case '\n':
+            out += QStringLiteral("\\n");
+            break;
+        case '\r':
+            out += QStringLiteral("\\r");
+            break;
+        case '\t':
+            out += QStringLiteral("\\t");
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -31,7 +40,9 @@ QString escape_percent(const QString& text) {
     return out.replace('%', QStringLiteral("%%"));
 }
 
-QString clean_folder(const QString& folder) { return QDir::cleanPath(QDir::fromNativeSeparators(folder)); }
+QString clean_folder(const QString& folder) {
+    return QDir::cleanPath(QDir::fromNativeSeparators(folder));
+}
 
 QString exec_line(const QString& target, const QString& arguments, const QString& working_folder) {
     QString line;
@@ -54,7 +65,9 @@ QString autostart_folder() {
     return QDir::cleanPath(base + QStringLiteral("/autostart"));
 }
 
-QString autostart_entry_path(const QString& name) { return autostart_folder() + '/' + name + ".desktop"; }
+QString autostart_entry_path(const QString& name) {
+    return autostart_folder() + '/' + name + ".desktop";
+}
 
 QString desktop_exec_argument(const QString& argument) {
     QString quoted = QStringLiteral("\"");
@@ -67,8 +80,8 @@ QString desktop_exec_argument(const QString& argument) {
     return escape_percent(escape_value(quoted));
 }
 
-QStringList autostart_entry_lines(const QString& target, const QString& arguments, const QString& working_folder,
-                                  const QString& name) {
+QStringList autostart_entry_lines(const QString& target, const QString& arguments,
+                                  const QString& working_folder, const QString& name) {
     QStringList lines{
         QStringLiteral("[Desktop Entry]"),
         QStringLiteral("Type=Application"),
@@ -123,4 +136,6 @@ bool APAGA_ATALHO(const QString& name, QString* error) {
     return false;
 }
 
-bool EXISTE_ATALHO(const QString& name) { return QFileInfo::exists(miravox::autostart_entry_path(name)); }
+bool EXISTE_ATALHO(const QString& name) {
+    return QFileInfo::exists(miravox::autostart_entry_path(name));
+}

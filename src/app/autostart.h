@@ -28,8 +28,8 @@ QString autostart_entry_path(const QString& name);
 // it is) in `working_folder`. When the working folder is not the target's own folder, the
 // entry also names it as the program folder (MIRAVOX_HOME), so the station that asked for
 // the entry is the one that starts.
-QStringList autostart_entry_lines(const QString& target, const QString& arguments, const QString& working_folder,
-                                  const QString& name);
+QStringList autostart_entry_lines(const QString& target, const QString& arguments,
+                                  const QString& working_folder, const QString& name);
 
 // Quotes one argument for an Exec line (reserved characters escaped inside double quotes,
 // then the desktop-file string escapes and "%%").

@@ -49,17 +49,19 @@ bool VERIFICA_FORMATOS(miravox::FormatSettings& settings, miravox::DialogService
         dialogs.information("Formato de Data Inválido:" + settings.short_date_format());
     }
     if (!midnight.isValid() || midnight.toString(settings.time_format()) != "00:00:00") {
-        if (dialogs.CONFIRMA("O Formato de HORA Padrão do Windows está em modo incompatível com o sistema Oravel"
-                             "\r\r"
-                             "DESEJA QUE O SOFTWARE ACERTE O FORMATO PADRÃO PARA HH:mm:ss ??") &&
+        if (dialogs.CONFIRMA(
+                "O Formato de HORA Padrão do Windows está em modo incompatível com o sistema Oravel"
+                "\r\r"
+                "DESEJA QUE O SOFTWARE ACERTE O FORMATO PADRÃO PARA HH:mm:ss ??") &&
             !settings.set_time_format("HH:mm:ss"))
             dialogs.information("Não foi possível efetuar a correção - Verifique");
         result = false;
     }
     if (!test_date.isValid() || test_date.toString(settings.short_date_format()) != "01/01/2003") {
-        if (dialogs.CONFIRMA("O Formato de DATA Padrão do Windows está em modo incompatível com o sistema Oravel"
-                             "\r\r"
-                             "DESEJA QUE O SOFTWARE ACERTE O FORMATO PADRÃO PARA dd/MM/aaaa ??") &&
+        if (dialogs.CONFIRMA(
+                "O Formato de DATA Padrão do Windows está em modo incompatível com o sistema Oravel"
+                "\r\r"
+                "DESEJA QUE O SOFTWARE ACERTE O FORMATO PADRÃO PARA dd/MM/aaaa ??") &&
             !settings.set_short_date_format("dd/MM/yyyy"))
             dialogs.information("Não foi possível efetuar a correção - Verifique");
         result = false;

@@ -5,6 +5,7 @@
 #include "format_guard.h"
 #include "main_window.h"
 #include "program_folder.h"
+#include "setup_dialog.h"
 #include "single_instance.h"
 #include "splash_window.h"
 
@@ -35,6 +36,10 @@ int main(int argc, char** argv) {
     app.setApplicationName(miravox::kApplicationTitle);
 
     Tfrm_miravox window(dialogs);
+    window.open_setup_dialog = [&window, &dialogs] {
+        TForm_Setup setup(window, dialogs);
+        setup.exec();
+    };
     instance.listen([&window] {
         window.showNormal();
         window.raise();

@@ -9,15 +9,17 @@ using miravox::testing::ScriptedDialogs;
 
 namespace {
 
-const QString kTimeQuestion = "confirm: O Formato de HORA Padrão do Windows está em modo incompatível com o "
-                              "sistema Oravel\r\rDESEJA QUE O SOFTWARE ACERTE O FORMATO PADRÃO PARA HH:mm:ss ??";
-const QString kDateQuestion = "confirm: O Formato de DATA Padrão do Windows está em modo incompatível com o "
-                              "sistema Oravel\r\rDESEJA QUE O SOFTWARE ACERTE O FORMATO PADRÃO PARA dd/MM/aaaa ??";
+const QString kTimeQuestion =
+    "confirm: O Formato de HORA Padrão do Windows está em modo incompatível com o "
+    "sistema Oravel\r\rDESEJA QUE O SOFTWARE ACERTE O FORMATO PADRÃO PARA HH:mm:ss ??";
+const QString kDateQuestion =
+    "confirm: O Formato de DATA Padrão do Windows está em modo incompatível com o "
+    "sistema Oravel\r\rDESEJA QUE O SOFTWARE ACERTE O FORMATO PADRÃO PARA dd/MM/aaaa ??";
 const QString kRefused = "info: Não foi possível efetuar a correção - Verifique";
 
 // A user's formats, with a correction that may be refused.
 class FakeFormats : public FormatSettings {
-public:
+  public:
     FakeFormats(QString time, QString date) : time_(std::move(time)), date_(std::move(date)) {}
     QString time_format() const override { return time_; }
     QString short_date_format() const override { return date_; }
@@ -33,7 +35,7 @@ public:
     QStringList corrections;
     bool accept_corrections = true;
 
-private:
+  private:
     QString time_, date_;
 };
 
@@ -62,11 +64,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Midnight reads but writes back as "12:00:00 AM": only the question.
         Incompatible{"TwelveHourClock", "h:mm:ss AP", "dd/MM/yyyy", {kTimeQuestion}},
-        Incompatible{"TwelveHourClockTwoDigits", "hh:mm:ss ap", "dd/MM/yyyy", {kTimeQuestion}},
-        Incompatible{"DashDate", "HH:mm:ss", "dd-MM-yyyy", {"info: Formato de Data Inválido:dd-MM-yyyy", kDateQuestion}},
-        Incompatible{"DashTime", "HH-mm-ss", "dd/MM/yyyy", {"info: Formato de Hora Inválido:HH-mm-ss", kTimeQuestion}},
-        Incompatible{"YearFirst", "HH:mm:ss", "yyyy/MM/dd", {"info: Formato de Data Inválido:yyyy/MM/dd", kDateQuestion}},
-        Incompatible{"ShortYear", "HH:mm:ss", "dd/MM/yy", {"info: Formato de Data Inválido:dd/MM/yy", kDateQuestion}},
+        Incompatible{"DashDate",
+                     "HH:mm:ss",
+                     "dd-MM-yyyy",
+                     {"info: Formato de Data Inválido:dd-MM-yyyy", kDateQuestion}},
+        Incompatible{
+            "DashTime", "HH-mm-ss", "dd/MM/yyyy", {"info: Formato de Hora Inválido:HH-mm-ss", kTimeQuestion}},
+        Incompatible{"YearFirst",
+                     "HH:mm:ss",
+                     "yyyy/MM/dd",
+                     {"info: Formato de Data Inválido:yyyy/MM/dd", kDateQuestion}},
         Incompatible{"Both",
                      "h:mm:ss AP",
                      "dd-MM-yyyy",
@@ -75,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FormatGuard, CompatibleFormatsPassSilently) {
     // Month-first with two-digit fields and "/" reads the test date the same way.
-    for (const auto& [time, date] : {std::pair{"HH:mm:ss", "dd/MM/yyyy"}, std::pair{"HH:mm:ss", "MM/dd/yyyy"}}) {
+    for (const auto& [time, date] :
+         {std::pair{"HH:mm:ss", "dd/MM/yyyy"}, std::pair{"HH:mm:ss", "MM/dd/yyyy"}}) {
         FakeFormats formats(time, date);
         ScriptedDialogs dialogs;
         EXPECT_TRUE(VERIFICA_FORMATOS(formats, dialogs)) << date;
@@ -89,15 +97,6 @@ TEST(FormatGuard, CompatibleFormatsPassSilently) {
     EXPECT_TRUE(dialogs.shown.isEmpty());
 }
 
-TEST(FormatGuard, AcceptedCorrectionsSetTheProgramFormatsAndStillEndTheStart) {
-    FakeFormats formats("h:mm:ss AP", "dd-MM-yyyy");
-    ScriptedDialogs dialogs;
-    dialogs.answers = {true, true};
-    EXPECT_FALSE(VERIFICA_FORMATOS(formats, dialogs));
-    EXPECT_EQ(formats.corrections, QStringList({"time=HH:mm:ss", "date=dd/MM/yyyy"}));
-    EXPECT_EQ(dialogs.count_containing(kRefused.mid(6)), 0);
-}
-
 TEST(FormatGuard, CancelToBothChangesNothingAndAsksAgainNextTime) {
     FakeFormats formats("h:mm:ss AP", "dd-MM-yyyy");
     for (int start = 0; start < 2; ++start) {
@@ -109,13 +108,20 @@ TEST(FormatGuard, CancelToBothChangesNothingAndAsksAgainNextTime) {
     }
 }
 
-TEST(FormatGuard, RefusedCorrectionIsReported) {
+TEST(FormatGuard, CorrectionsAreAskedForAndARefusalIsReported) {
     FakeFormats formats("h:mm:ss AP", "dd-MM-yyyy");
-    formats.accept_corrections = false;
     ScriptedDialogs dialogs;
-    dialogs.answers = {true, false};
-    EXPECT_FALSE(VERIFICA_FORMATOS(formats, dialogs));
-    EXPECT_EQ(dialogs.shown, QStringList({"info: Formato de Data Inválido:dd-MM-yyyy", kTimeQuestion, kRefused,
-                                          kDateQuestion}));
-    EXPECT_EQ(formats.corrections, QStringList({"time=HH:mm:ss"}));
+    dialogs.answers = {true, true};
+    EXPECT_FALSE(VERIFICA_FORMATOS(formats, dialogs)); // the start ends even after a correction
+    EXPECT_EQ(formats.corrections, QStringList({"time=HH:mm:ss", "date=dd/MM/yyyy"}));
+    EXPECT_EQ(dialogs.count_containing("Não foi possível"), 0);
+
+    FakeFormats refusing("h:mm:ss AP", "dd-MM-yyyy");
+    refusing.accept_corrections = false;
+    ScriptedDialogs answered;
+    answered.answers = {true, false};
+    EXPECT_FALSE(VERIFICA_FORMATOS(refusing, answered));
+    EXPECT_EQ(answered.shown, QStringList({"info: Formato de Data Inválido:dd-MM-yyyy", kTimeQuestion,
+                                           kRefused, kDateQuestion}));
+    EXPECT_EQ(refusing.corrections, QStringList({"time=HH:mm:ss"}));
 }
