@@ -1,0 +1,384 @@
+// Network streams against a local server: ICY streams and their headers, every fault a server
+// can show (each with its error code, within the time-outs), stalls and drops, HLS.
+
+#include "engine_test_support.h"
+#include "test_stream_server.h"
+
+#include <gtest/gtest.h>
+
+using namespace miravox::test;
+using std::chrono::milliseconds;
+
+namespace {
+
+const VirtualDevices devices;
+
+constexpr int kConnectTimeoutMs = 1500;
+constexpr int kReadTimeoutMs = 3000;
+constexpr auto kBound = milliseconds(kConnectTimeoutMs + 2000); // no open may block longer
+
+class NetTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(BASS_Init(kSilentDevice, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
+        mp3_ = new std::string;
+        const std::string p = devices.dir().file("stream.mp3");
+        ASSERT_TRUE(make_stream_mp3(p, 430, 4.0));
+        *mp3_ = read_file(p);
+    }
+    static void TearDownTestSuite()
+    {
+        BASS_Free();
+        delete mp3_;
+    }
+
+    void SetUp() override
+    {
+        BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, kConnectTimeoutMs);
+        BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, kReadTimeoutMs);
+        BASS_SetConfig(BASS_CONFIG_NET_BUFFER, 5000);
+        BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
+        BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+        BASS_SetConfigPtr(BASS_CONFIG_NET_AGENT, "Miravox");
+    }
+
+    static AudioMount radio()
+    {
+        AudioMount m;
+        m.data = *mp3_;
+        m.headers = {"icy-name:Radio Alfa", "icy-genre:Pop", "icy-br:128"};
+        return m;
+    }
+
+    static std::u16string wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+    static HSTREAM open_url(const std::string& url, DWORD flags = BASS_STREAM_AUTOFREE)
+    {
+        return BASS_StreamCreateURL(wide(url).c_str(), 0, flags | BASS_UNICODE, nullptr, nullptr);
+    }
+
+    static bool gone(HSTREAM h)
+    {
+        BASS_ChannelIsActive(h);
+        return BASS_ErrorGetCode() == BASS_ERROR_HANDLE;
+    }
+
+    static std::vector<std::string> tags(HSTREAM h)
+    {
+        std::vector<std::string> lines;
+        const char* p = BASS_ChannelGetTags(h, BASS_TAG_HTTP);
+        while (p && *p) {
+            lines.emplace_back(p);
+            p += lines.back().size() + 1;
+        }
+        return lines;
+    }
+
+    static std::string* mp3_;
+    TestStreamServer server_;
+};
+
+std::string* NetTest::mp3_ = nullptr;
+
+TEST_F(NetTest, IcyStreamPlaysAndKeepsTheServersHeaderLines)
+{
+    server_.add_audio("/radio", radio());
+    StreamHandle h(open_url(server_.url("/radio")));
+    ASSERT_NE(h.get(), 0u) << BASS_ErrorGetCode();
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
+
+    const auto lines = tags(h);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "ICY 200 OK");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "icy-name:Radio Alfa"), lines.end()) << "exactly as sent";
+    ASSERT_EQ(server_.requests().size(), 1u);
+    EXPECT_EQ(server_.requests()[0].header("User-Agent"), "Miravox");
+
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(wait_until([&] { return position_s(h) > 0.3; }, milliseconds(3000)));
+    EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_PLAYING);
+    EXPECT_EQ(peak_bin(h), 5);
+    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_CONNECTED), 1u);
+    const QWORD capacity = BASS_StreamGetFilePosition(h, BASS_FILEPOS_END);
+    EXPECT_EQ(capacity, 5000u * 441u / 10u * 8u) << "5 s of output";
+    const QWORD buffered = BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER);
+    EXPECT_GT(buffered, 0u);
+    EXPECT_LE(buffered, capacity);
+    EXPECT_GT(BASS_StreamGetFilePosition(h, BASS_FILEPOS_DOWNLOAD), 16000u);
+
+    EXPECT_EQ(BASS_ChannelGetLength(h, BASS_POS_BYTE), static_cast<QWORD>(-1));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
+}
+
+TEST_F(NetTest, StopOfANetworkStreamNeverLeavesPositionError)
+{
+    // The channel stops a stream with Stop, SetPosition(0), IsActive and then reads the error
+    // code: for a network stream it must not read 7 (that would mean "play again").
+    server_.add_audio("/radio", radio());
+    StreamHandle h(open_url(server_.url("/radio")));
+    ASSERT_NE(h.get(), 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    sleep_ms(200);
+    ASSERT_TRUE(BASS_ChannelStop(h));
+    EXPECT_FALSE(BASS_ChannelSetPosition(h, 0, BASS_POS_BYTE));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
+    EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
+    const double at = position_s(h);
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE)) << "a stopped network stream continues";
+    ASSERT_TRUE(wait_until([&] { return position_s(h) > at + 0.1; }, milliseconds(2000)));
+}
+
+TEST_F(NetTest, UserAgentComesFromTheOption)
+{
+    server_.add_audio("/radio", radio());
+    BASS_SetConfigPtr(BASS_CONFIG_NET_AGENT | BASS_UNICODE, u"Miravox/Teste");
+    StreamHandle h(open_url(server_.url("/radio")));
+    ASSERT_NE(h.get(), 0u);
+    EXPECT_EQ(server_.requests().at(0).header("User-Agent"), "Miravox/Teste");
+}
+
+struct Fault {
+    const char* name;
+    std::function<std::string(TestStreamServer&)> setup; // returns the address to open
+    int error;
+};
+
+void PrintTo(const Fault& f, std::ostream* os) { *os << f.name; }
+
+AudioMount with_fault(StreamFault fault)
+{
+    AudioMount m;
+    m.data = "x";
+    m.fault = fault;
+    return m;
+}
+
+const Fault kFaults[] = {
+    {"Refused", [](TestStreamServer&) { return "http://127.0.0.1:" + std::to_string(TestStreamServer::unused_port()) + "/"; },
+     BASS_ERROR_NONET},
+    {"NotFound", [](TestStreamServer& s) { return s.url("/nothing-here"); }, BASS_ERROR_FILEOPEN},
+    {"ServerError", [](TestStreamServer& s) { s.add_status("/e", 500); return s.url("/e"); }, BASS_ERROR_FILEOPEN},
+    {"Forbidden", [](TestStreamServer& s) { s.add_status("/f", 403); return s.url("/f"); }, BASS_ERROR_WMA_DENIED},
+    {"AcceptsButSilent",
+     [](TestStreamServer& s) { s.add_audio("/s", with_fault(StreamFault::Silent)); return s.url("/s"); },
+     BASS_ERROR_TIMEOUT},
+    {"EndlessHeader",
+     [](TestStreamServer& s) { s.add_audio("/h", with_fault(StreamFault::EndlessHeader)); return s.url("/h"); },
+     BASS_ERROR_FILEOPEN},
+    {"Garbage", [](TestStreamServer& s) { s.add_audio("/g", with_fault(StreamFault::Garbage)); return s.url("/g"); },
+     BASS_ERROR_FILEFORM},
+    {"RedirectLoop",
+     [](TestStreamServer& s) {
+         s.add_redirect("/a", "/b");
+         s.add_redirect("/b", s.url("/a"));
+         return s.url("/a");
+     },
+     BASS_ERROR_FILEOPEN},
+    {"UnknownScheme", [](TestStreamServer&) { return std::string("gopher://127.0.0.1/x"); }, BASS_ERROR_FILEOPEN},
+    {"EmptyPlaylist",
+     [](TestStreamServer& s) { s.add_file("/l.pls", "[playlist]\nNumberOfEntries=0\n", "audio/x-scpls"); return s.url("/l.pls"); },
+     BASS_ERROR_FILEFORM},
+    {"PlaylistOfItself",
+     [](TestStreamServer& s) { s.add_file("/self.m3u", s.url("/self.m3u") + "\n", "audio/x-mpegurl"); return s.url("/self.m3u"); },
+     BASS_ERROR_FILEFORM},
+};
+
+class NetFaultTest : public NetTest, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(NetFaultTest, FailsWithItsCodeWithinTheTimeOut)
+{
+    const std::string url = GetParam().setup(server_);
+    const auto start = std::chrono::steady_clock::now();
+    const HSTREAM h = open_url(url);
+    const int error = BASS_ErrorGetCode();
+    EXPECT_LT(elapsed_ms(start), kBound.count()) << "the open must not block beyond its time-out";
+    EXPECT_EQ(h, 0u);
+    EXPECT_EQ(error, GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, NetFaultTest, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(NetTest, RedirectsAndPlaylistsLeadToTheStream)
+{
+    server_.add_audio("/radio", radio());
+    server_.add_redirect("/old", "/radio");
+    server_.add_file("/list.pls", "[playlist]\nFile1=" + server_.url("/old") + "\nLength1=-1\n", "audio/x-scpls");
+    StreamHandle a(open_url(server_.url("/old")));
+    EXPECT_NE(a.get(), 0u) << BASS_ErrorGetCode();
+    StreamHandle b(open_url(server_.url("/list.pls")));
+    EXPECT_NE(b.get(), 0u) << BASS_ErrorGetCode();
+    BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 0);
+    EXPECT_EQ(open_url(server_.url("/list.pls")), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
+}
+
+TEST_F(NetTest, StalledStreamShowsAFallingBufferThenStalledThenEnds)
+{
+    AudioMount m = radio();
+    m.burst_bytes = 24000;   // 1.5 s of audio at once
+    m.fault = StreamFault::StallAfter;
+    m.fault_after_bytes = 48000; // 3 s of audio, then nothing
+    server_.add_audio("/stall", m);
+    StreamHandle h(open_url(server_.url("/stall")));
+    ASSERT_NE(h.get(), 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(wait_until([&] { return position_s(h) > 1.6; }, milliseconds(4000)));
+    const QWORD earlier = BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER);
+    sleep_ms(500);
+    const QWORD later = BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER);
+    EXPECT_LT(later, earlier) << "nothing comes in, the buffer drains";
+    ASSERT_TRUE(wait_until([&] { return BASS_ChannelIsActive(h) == BASS_ACTIVE_STALLED; }, milliseconds(3000)));
+    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER), 0u);
+    ASSERT_TRUE(wait_until([&] { return BASS_StreamGetFilePosition(h, BASS_FILEPOS_CONNECTED) == 0; },
+                           milliseconds(2500)));
+    const HSTREAM handle = h.release();
+    EXPECT_TRUE(wait_until([&] { return gone(handle); }, milliseconds(kReadTimeoutMs + 2000)))
+        << "after the read time-out the stream ends and frees itself";
+}
+
+TEST_F(NetTest, DroppedStreamEnds)
+{
+    AudioMount m = radio();
+    m.burst_bytes = 16000;
+    m.fault = StreamFault::CloseAfter;
+    m.fault_after_bytes = 16000; // 1 s of audio
+    server_.add_audio("/drop", m);
+    server_.add_audio("/drop2", m);
+    StreamHandle kept(open_url(server_.url("/drop"), 0));
+    const HSTREAM freed = open_url(server_.url("/drop2"));
+    ASSERT_NE(kept.get(), 0u);
+    ASSERT_NE(freed, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(kept, FALSE));
+    ASSERT_TRUE(BASS_ChannelPlay(freed, FALSE));
+    ASSERT_TRUE(wait_until([&] { return BASS_ChannelIsActive(kept) == BASS_ACTIVE_STOPPED; }, milliseconds(4000)));
+    EXPECT_EQ(BASS_StreamGetFilePosition(kept, BASS_FILEPOS_CONNECTED), 0u);
+    EXPECT_NEAR(position_s(kept), 1.0, 0.1);
+    EXPECT_FALSE(BASS_ChannelPlay(kept, FALSE));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
+    EXPECT_TRUE(wait_until([&] { return gone(freed); }, milliseconds(2000)));
+}
+
+TEST_F(NetTest, OpeningBlocksOnlyTheCaller)
+{
+    // While an open waits for a silent server, a playing stream keeps playing.
+    const std::string file = devices.dir().file("long.wav");
+    ASSERT_TRUE(write_wav_mono(file, 44100 * 10, sine(440, 0.3)));
+    StreamHandle playing(BASS_StreamCreateFile(FALSE, file.c_str(), 0, 0, 0));
+    ASSERT_TRUE(BASS_ChannelPlay(playing, FALSE));
+    server_.add_audio("/silent", with_fault(StreamFault::Silent));
+    const double before = position_s(playing);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(open_url(server_.url("/silent")), 0u);
+    const double blocked_s = elapsed_ms(start) / 1000.0;
+    EXPECT_GT(blocked_s, 1.0);
+    EXPECT_GT(position_s(playing) - before, blocked_s - 0.3);
+}
+
+TEST_F(NetTest, PrebufferFillsBeforeTheOpenReturns)
+{
+    AudioMount m = radio();
+    m.burst_bytes = 64000;
+    server_.add_audio("/radio", m);
+    BASS_SetConfig(BASS_CONFIG_NET_BUFFER, 2000);
+    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 50);
+    StreamHandle h(open_url(server_.url("/radio")));
+    ASSERT_NE(h.get(), 0u);
+    EXPECT_GE(BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER) * 2, BASS_StreamGetFilePosition(h, BASS_FILEPOS_END));
+}
+
+TEST_F(NetTest, MmsAddressesAreTriedThroughFfmpeg)
+{
+    const std::string url = "mms://127.0.0.1:" + std::to_string(TestStreamServer::unused_port()) + "/radio.wmv";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(BASS_WMA_StreamCreateFile(FALSE, url.c_str(), 0, 0, BASS_STREAM_AUTOFREE), 0u);
+    EXPECT_NE(BASS_ErrorGetCode(), BASS_OK);
+    EXPECT_LT(elapsed_ms(start), kBound.count());
+}
+
+class HlsTest : public NetTest {
+protected:
+    void SetUp() override
+    {
+        NetTest::SetUp();
+        ASSERT_TRUE(make_hls(dir_.path(), 430, 8.0, 1.0, set_));
+        server_.add_directory("/hls", dir_.path());
+    }
+    LiveHls live_from_set()
+    {
+        LiveHls live;
+        for (size_t i = 0; i < set_.segments.size(); ++i)
+            live.segments.push_back({set_.segments[i], set_.durations[i]});
+        live.target_duration = 1;
+        return live;
+    }
+    TempDir dir_{"soundlib-hls"};
+    HlsSet set_;
+};
+
+TEST_F(HlsTest, VodPlaysToItsEnd)
+{
+    server_.add_file("/short/vod.m3u8",
+                     "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n#EXTINF:1.0,\n/hls/" +
+                         set_.segments[0] + "\n#EXTINF:1.0,\n/hls/" + set_.segments[1] + "\n#EXT-X-ENDLIST\n",
+                     "application/vnd.apple.mpegurl");
+    const std::u16string url = wide(server_.url("/short/vod.m3u8"));
+    const HSTREAM h = BASS_HLS_StreamCreateURL(url.c_str(), BASS_UNICODE | BASS_STREAM_AUTOFREE, nullptr, nullptr);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(wait_until([&] { return position_s(h) > 0.5; }, milliseconds(3000)));
+    EXPECT_EQ(peak_bin(h), 5);
+    EXPECT_TRUE(wait_until([&] { return gone(h); }, milliseconds(4000))) << "ends after about 2 s and frees itself";
+
+    // The plain call recognises an HLS playlist by its answer.
+    StreamHandle plain(open_url(server_.url("/hls/" + set_.playlist)));
+    EXPECT_NE(plain.get(), 0u) << BASS_ErrorGetCode();
+}
+
+TEST_F(HlsTest, LivePlaylistThatKeepsGrowingKeepsPlaying)
+{
+    LiveHls live = live_from_set();
+    for (auto& s : live.segments)
+        s.uri = "/hls/" + s.uri;
+    server_.add_live_hls("/live.m3u8", live);
+    const std::u16string url = wide(server_.url("/live.m3u8"));
+    StreamHandle h(BASS_HLS_StreamCreateURL(url.c_str(), BASS_UNICODE | BASS_STREAM_AUTOFREE, nullptr, nullptr));
+    ASSERT_NE(h.get(), 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(wait_until([&] { return position_s(h) > 3.5; }, milliseconds(6000)))
+        << "played past the segments published at the start";
+    EXPECT_NE(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
+    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_CONNECTED), 1u);
+    EXPECT_GT(server_.request_count("/live.m3u8"), 1u) << "the playlist was reloaded";
+}
+
+TEST_F(HlsTest, LivePlaylistThatStopsGrowingEnds)
+{
+    LiveHls live = live_from_set();
+    for (auto& s : live.segments)
+        s.uri = "/hls/" + s.uri;
+    live.stop_after = 3;
+    server_.add_live_hls("/stuck.m3u8", live);
+    BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 2000);
+    const std::u16string url = wide(server_.url("/stuck.m3u8"));
+    const HSTREAM h = BASS_HLS_StreamCreateURL(url.c_str(), BASS_UNICODE | BASS_STREAM_AUTOFREE, nullptr, nullptr);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    EXPECT_TRUE(wait_until([&] { return gone(h); }, milliseconds(9000)))
+        << "three segments, then the read time-out: the stream ends instead of waiting ~1000 s";
+}
+
+TEST_F(HlsTest, PlaylistThatPointsToItselfFailsInTime)
+{
+    server_.add_file("/loop.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=64000\n/loop.m3u8\n",
+                     "application/vnd.apple.mpegurl");
+    const std::u16string url = wide(server_.url("/loop.m3u8"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(BASS_HLS_StreamCreateURL(url.c_str(), BASS_UNICODE, nullptr, nullptr), 0u);
+    EXPECT_NE(BASS_ErrorGetCode(), BASS_OK);
+    EXPECT_LT(elapsed_ms(start), kBound.count());
+}
+
+} // namespace
