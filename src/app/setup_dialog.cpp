@@ -62,6 +62,7 @@ QSpinBox* buffer_spin(QWidget* parent, QRect geometry) {
 
 QPushButton* button(const QString& text, QWidget* parent, QRect geometry) {
     auto* b = new QPushButton(text, parent);
+    b->setAutoDefault(false); // Enter in a field saves nothing by surprise
     b->setGeometry(geometry);
     return b;
 }
