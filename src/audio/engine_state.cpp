@@ -15,10 +15,12 @@ const QStringList kPluginReloadOrder = {"basshls.dll", "bass_aac.dll", "bassopus
 constexpr int kMaxListedDevices = 10;
 
 void reinitialise(std::int16_t device, void* handle, miravox::DialogService& dialogs) {
-    // Each step may fail (a device that vanished); the new initialisation is tried anyway.
+    // A device that vanished cannot be made current; it is not freed then, since freeing would
+    // hit whichever device is still current (one that has just come back). Its initialisation
+    // is tried anyway.
     BASS_PluginFree(0);
-    BASS_SetDevice(DWORD(device));
-    BASS_Free();
+    if (BASS_SetDevice(DWORD(device)))
+        BASS_Free();
     if (BASS_Init(device, 44100, 0, handle, nullptr))
         BASS_SetDevice(DWORD(device));
     else

@@ -283,10 +283,11 @@ int TTesselBass::Getdata(TFFTData& xbuffer) {
 
 namespace {
 
-// One meter level from one spectrum magnitude: 0 for silence, 114 from 0.2 up.
+// One meter level from one spectrum magnitude: 0 for silence, 114 from 0.2 up. The product
+// is taken in single precision, so that a magnitude of 0.01 scales to exactly 5.
 int vu_level(float magnitude) {
-    const double scaled = std::fabs(double(magnitude)) * 500;
-    int v = std::isfinite(scaled) && scaled < double(INT_MAX) ? int(scaled) : 0;
+    const float scaled = std::fabs(magnitude) * 500.0f;
+    int v = std::isfinite(scaled) && scaled < float(INT_MAX) ? int(scaled) : 0;
     if (v > 100)
         v = 100;
     return int(std::uint16_t(int(std::sqrt(v / 128.0) * 130)));
