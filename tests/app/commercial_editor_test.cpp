@@ -40,6 +40,10 @@ struct Trigger {
     QDate first, last;
     bool accepted;
 };
+void PrintTo(const Trigger& t, std::ostream* os) {
+    *os << (t.time + " " + t.first.toString("dd/MM/yyyy") + " to " + t.last.toString("dd/MM/yyyy"))
+               .toStdString();
+}
 
 class CommercialRanges : public CommercialEditor, public ::testing::WithParamInterface<Trigger> {};
 

@@ -41,6 +41,9 @@ class StreamEditor : public MainWindowTest {
 struct Period {
     QString start, end, refusal; // empty refusal: accepted
 };
+void PrintTo(const Period& p, std::ostream* os) {
+    *os << (p.start + " to " + p.end).toStdString();
+}
 
 class StreamPeriods : public StreamEditor, public ::testing::WithParamInterface<Period> {};
 
