@@ -2,6 +2,8 @@
 
 #include "engine_log.h"
 
+#include <pthread.h>
+
 namespace miravox::soundlib {
 
 Engine& Engine::instance()
@@ -213,6 +215,7 @@ bool Engine::free_stream(DWORD handle)
 
 void Engine::janitor()
 {
+    pthread_setname_np(pthread_self(), "sl-janitor");
     std::unique_lock lock(mutex_);
     while (!quit_) {
         janitor_wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return quit_; });

@@ -5,6 +5,7 @@
 
 #include <alsa/asoundlib.h>
 #include <portaudio.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
@@ -56,6 +57,7 @@ public:
 private:
     void run()
     {
+        pthread_setname_np(pthread_self(), "sl-output");
         using clock = std::chrono::steady_clock;
         float block[kClockBlock * 2];
         auto start = clock::now();

@@ -2,6 +2,8 @@
 
 #include "engine_log.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
 #include <sys/resource.h>
@@ -65,6 +67,7 @@ void Stream::close()
 
 void Stream::measure_length(DecoderSpec spec)
 {
+    pthread_setname_np(pthread_self(), "sl-length");
     // Below the decoder threads that feed the outputs: this only refines a number.
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
     int error = 0;
@@ -118,6 +121,7 @@ bool Stream::write_pending(const std::vector<float>& chunk, size_t& offset, uint
 
 void Stream::run()
 {
+    pthread_setname_np(pthread_self(), "sl-decode");
     std::vector<float> chunk;
     size_t written = 0;
     uint32_t produced = 0;
