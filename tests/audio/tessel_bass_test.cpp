@@ -13,6 +13,13 @@ using miravox::testing::wait_for;
 
 namespace {
 
+// The library no longer reports the channel's stream as playing (spectrum data is only
+// read from a playing stream).
+bool has_ended(TTesselBass* c) {
+    TFFTData data{};
+    return c->Getdata(data) == 0;
+}
+
 class PlaybackTest : public ChannelTest {};
 
 TEST_F(PlaybackTest, EmptyChannelIgnoresEverything) {
@@ -63,7 +70,7 @@ TEST_F(PlaybackTest, PlayPauseStopFollowTheStateTableAndCountPlaying) {
     EXPECT_FALSE(c->isPaused());
     EXPECT_EQ(wct_playing, 1);
     EXPECT_GE(c->Position(), paused_at - 15);
-    EXPECT_LT(c->Position(), paused_at + 150);
+    EXPECT_LT(c->Position(), paused_at + 500);
     EXPECT_EQ(stops, 0);
 
     c->Stop();
@@ -181,8 +188,9 @@ class FadeTest : public ChannelTest {
 TEST_F(FadeTest, FadeNearTheEndIsShortenedTo50MsBeforeIt) {
     TTesselBass* c = channel();
     c->setFileName(media("tone.wav"));
-    c->setPosition(int(c->FileLength()) - 500);
     c->Play();
+    BASS_Stop(); // hold the output, so that the position stays where it is put
+    c->setPosition(int(c->FileLength()) - 500);
     // 450 ms remain before the last 50: 7 ticks of 14 points.
     c->StopFade(700);
     EXPECT_TRUE(c->IsFadind());
@@ -192,6 +200,7 @@ TEST_F(FadeTest, FadeNearTheEndIsShortenedTo50MsBeforeIt) {
     EXPECT_FALSE(c->IsFadind());
     // The fade's own stop and the end-of-file check of the same tick both report.
     EXPECT_EQ(stops, 2);
+    BASS_Start();
 }
 
 TEST_F(FadeTest, FadeShorterThanOneTickStopsAtOnce) {
@@ -243,7 +252,7 @@ TEST_F(FadeTest, FadeOfAFileThatHasEndedStopsIt) {
     TTesselBass* c = channel();
     c->setFileName(media("short.wav"));
     c->Play();
-    sleep_ms(700); // the engine plays it out; no tick has noticed
+    ASSERT_TRUE(wait_for([&] { return has_ended(c); }, 3000)); // no tick has noticed
     EXPECT_TRUE(c->isStarted());
     c->StopFade(700);
     EXPECT_FALSE(c->isStarted());
@@ -258,7 +267,7 @@ TEST_F(TickTest, FileThatReachesItsEndIsStopped) {
     c->Play();
     c->Timer_playingTimer(nullptr);
     EXPECT_TRUE(c->isStarted());
-    sleep_ms(700);
+    ASSERT_TRUE(wait_for([&] { return has_ended(c); }, 3000));
     c->Timer_playingTimer(nullptr);
     EXPECT_FALSE(c->isStarted());
     EXPECT_EQ(stops, 1);
