@@ -100,13 +100,8 @@ void Tfrm_miravox::BitBtn5Click() {
     if (dialogs.CONFIRMA("Confirma a Inclusão do DISPARO as " + MaskEdit3->text() + " ??")) {
         const QString record = "|" + minute + "|" + first.toString(kDateFormat) + "|" +
                                last.toString(kDateFormat) + "|" + Edit3->text().trimmed() + "|";
-        file.lines.append(record);
-        miravox::sort_lines(file.lines);
-        QString error;
-        if (miravox::write_text_file(path, file.lines, file.encoding, &error))
+        if (miravox::append_and_save(path, file, record, dialogs))
             SALVA_LOGS("INCLUSAO DSP: " + record);
-        else
-            dialogs.information(miravox::write_failure_text(path, error));
     }
     CARREGA_GRADE_DSP();
 }

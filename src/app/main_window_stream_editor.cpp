@@ -42,6 +42,21 @@ bool jingle_acceptable(const QLineEdit* edit, miravox::DialogService& dialogs) {
     return true;
 }
 
+// Both times must read as HH:mm:ss and the start must come first: no window crosses midnight.
+bool period_acceptable(const QString& start_text, const QString& end_text, miravox::DialogService& dialogs) {
+    const auto start = miravox::parse_typed_time(start_text);
+    const auto end = miravox::parse_typed_time(end_text);
+    if (!start || !end) {
+        dialogs.information("Hora inválida - Verifique");
+        return false;
+    }
+    if (!(*start < *end)) {
+        dialogs.information("Período indicado Inválido - Verifique");
+        return false;
+    }
+    return true;
+}
+
 // The link as it would be stored, or nothing (with the operator told why) when it cannot be.
 std::optional<QString> storable_link(const QString& typed, miravox::DialogService& dialogs) {
     if (typed.trimmed().isEmpty()) {
@@ -86,16 +101,8 @@ std::optional<QString> line_of_row(const QStringList& sorted_lines, int row) {
 void Tfrm_miravox::BitBtn32Click() {
     if (!jingle_acceptable(Edit9, dialogs) || !jingle_acceptable(Edit23, dialogs))
         return;
-    const auto start = miravox::parse_typed_time(MaskEdit1->text());
-    const auto end = miravox::parse_typed_time(MaskEdit2->text());
-    if (!start || !end) {
-        dialogs.information("Hora inválida - Verifique");
+    if (!period_acceptable(MaskEdit1->text(), MaskEdit2->text(), dialogs))
         return;
-    }
-    if (!(*start < *end)) {
-        dialogs.information("Período indicado Inválido - Verifique");
-        return;
-    }
 
     const QString path = weekday_file(semana->currentIndex() + 1, ".WEB");
     miravox::EditableFile file = miravox::load_for_edit(path);
@@ -123,13 +130,8 @@ void Tfrm_miravox::BitBtn32Click() {
         if (const auto link = storable_link(Edit24->text(), dialogs)) {
             const QString record = "|" + start5 + "|" + end5 + "|" + *link + "|STREAMING|100|" +
                                    Edit9->text().trimmed() + "|" + Edit23->text().trimmed() + "|0|0||";
-            file.lines.append(record);
-            miravox::sort_lines(file.lines);
-            QString error;
-            if (miravox::write_text_file(path, file.lines, file.encoding, &error))
+            if (miravox::append_and_save(path, file, record, dialogs))
                 SALVA_LOGS("INCLUSAO WEB: " + record);
-            else
-                dialogs.information(miravox::write_failure_text(path, error));
         }
     }
 

@@ -22,6 +22,10 @@ std::optional<QTime> time_from_match(const QRegularExpressionMatch& m) {
     return QTime(h, mi, s);
 }
 
+QString write_failure_text(const QString& path, const QString& error) {
+    return "Erro ao gravar o arquivo " + path + ": " + error + " - Nada foi alterado - Verifique";
+}
+
 } // namespace
 
 std::optional<QTime> parse_typed_time(const QString& text) {
@@ -57,10 +61,6 @@ QString read_failure_text(const QString& path, const QString& error) {
     return "Erro ao ler o arquivo " + path + ": " + error + " - Verifique";
 }
 
-QString write_failure_text(const QString& path, const QString& error) {
-    return "Erro ao gravar o arquivo " + path + ": " + error + " - Nada foi alterado - Verifique";
-}
-
 QString record_breaker_text(const QString& what, const QString& typed) {
     return what + typed + " contém caractere não permitido ( | ou quebra de linha) - Verifique";
 }
@@ -78,6 +78,16 @@ EditableFile load_for_edit(const QString& path) {
         result.error = error.isEmpty() ? QStringLiteral("leitura falhou") : error;
     }
     return result;
+}
+
+bool append_and_save(const QString& path, EditableFile& file, const QString& record, DialogService& dialogs) {
+    file.lines.append(record);
+    sort_lines(file.lines);
+    QString error;
+    if (write_text_file(path, file.lines, file.encoding, &error))
+        return true;
+    dialogs.information(write_failure_text(path, error));
+    return false;
 }
 
 std::optional<QString> remove_line(const QString& path,

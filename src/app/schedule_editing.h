@@ -43,10 +43,9 @@ QString date_read_error(const QString& text);
 // the field separator itself or a line break.
 bool breaks_record(const QString& text);
 
-// The operator's messages for a weekday file that cannot be read or written, and for a typed
-// value that holds a character a record cannot keep.
+// The operator's messages for a weekday file that cannot be read, and for a typed value that
+// holds a character a record cannot keep.
 QString read_failure_text(const QString& path, const QString& error);
-QString write_failure_text(const QString& path, const QString& error);
 QString record_breaker_text(const QString& what, const QString& typed);
 
 // A weekday file loaded for editing, with the encoding to write it back in.
@@ -58,6 +57,11 @@ struct EditableFile {
 };
 
 EditableFile load_for_edit(const QString& path);
+
+// Adds `record` to the lines of `file`, sorts them as the weekday files are kept and rewrites
+// the file at `path` in the encoding it was read in. False (and the operator told, the file
+// unchanged) when it cannot be written.
+bool append_and_save(const QString& path, EditableFile& file, const QString& record, DialogService& dialogs);
 
 // Deletes one line of a weekday file: the file is read and sorted, `pick` chooses the index of
 // the line to remove (-1 for none) and the file is rewritten without it. Returns the removed
