@@ -1,0 +1,133 @@
+#pragma once
+// A TCP relay on 127.0.0.1 in front of a test server, that a test can cut (every open
+// connection is closed, new ones are accepted and closed at once, as a server whose source
+// died) and restore, while the address the program was given stays the same.
+// Thread rules: cut() and restore() from any thread; the destructor joins every thread.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace miravox::testing {
+
+class TcpProxy {
+public:
+    explicit TcpProxy(uint16_t upstream_port) : upstream_(upstream_port) {
+        listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(listen_fd_, 16);
+        socklen_t len = sizeof addr;
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        acceptor_ = std::thread([this] { accept_loop(); });
+    }
+
+    ~TcpProxy() {
+        stop_ = true;
+        cut();
+        ::shutdown(listen_fd_, SHUT_RDWR);
+        ::close(listen_fd_);
+        acceptor_.join();
+        for (std::thread& t : pumps_)
+            t.join();
+    }
+
+    uint16_t port() const { return port_; }
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+    void cut() {
+        cut_ = true;
+        std::lock_guard lock(mutex_);
+        for (int fd : open_)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    void restore() { cut_ = false; }
+
+private:
+    void accept_loop() {
+        while (!stop_) {
+            pollfd p{listen_fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const int client = ::accept(listen_fd_, nullptr, nullptr);
+            if (client < 0)
+                continue;
+            if (cut_) {
+                ::close(client);
+                continue;
+            }
+            std::lock_guard lock(mutex_);
+            pumps_.emplace_back([this, client] { relay(client); });
+        }
+    }
+
+    void relay(int client) {
+        const int upstream = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(upstream_);
+        if (::connect(upstream, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(upstream);
+            ::close(client);
+            return;
+        }
+        track(client, upstream, true);
+        char buffer[16384];
+        pollfd fds[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
+        while (!stop_ && !cut_) {
+            if (::poll(fds, 2, 50) <= 0)
+                continue;
+            bool closed = false;
+            for (int i = 0; i < 2 && !closed; ++i) {
+                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
+                const ssize_t n = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
+                closed = n <= 0 || ::send(fds[1 - i].fd, buffer, size_t(n), MSG_NOSIGNAL) != n;
+            }
+            if (closed)
+                break;
+        }
+        track(client, upstream, false);
+        ::close(client);
+        ::close(upstream);
+    }
+
+    void track(int a, int b, bool add) {
+        std::lock_guard lock(mutex_);
+        if (add) {
+            open_.insert(a);
+            open_.insert(b);
+        } else {
+            open_.erase(a);
+            open_.erase(b);
+        }
+    }
+
+    uint16_t upstream_;
+    uint16_t port_ = 0;
+    int listen_fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> cut_{false};
+    std::mutex mutex_;
+    std::set<int> open_;
+    std::vector<std::thread> pumps_;
+    std::thread acceptor_;
+};
+
+} // namespace miravox::testing
