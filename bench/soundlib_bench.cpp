@@ -40,38 +40,33 @@ namespace {
 using namespace std::chrono;
 using miravox::test::TempDir;
 
-TempDir& workdir()
-{
+TempDir& workdir() {
     static TempDir dir("soundlib-bench");
     return dir;
 }
 
-std::string stream_mp3()
-{
+std::string stream_mp3() {
     const std::string p = workdir().file("stream.mp3");
     if (miravox::test::read_file(p).empty())
         miravox::test::make_stream_mp3(p, 440, 30.0, 128);
     return p;
 }
 
-std::string tone_wav(double frequency)
-{
+std::string tone_wav(double frequency) {
     const std::string p = workdir().file("tone" + std::to_string(int(frequency)) + ".wav");
     if (miravox::test::read_file(p).empty())
         miravox::test::make_sine(p, frequency, 10.0, {"-c:a", "pcm_s16le"});
     return p;
 }
 
-double process_cpu_s()
-{
+double process_cpu_s() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 // Nanoseconds on CPU of this process's threads named `name`.
-uint64_t thread_cpu_ns(const std::string& name)
-{
+uint64_t thread_cpu_ns(const std::string& name) {
     uint64_t total = 0;
     DIR* d = opendir("/proc/self/task");
     while (dirent* e = d ? readdir(d) : nullptr) {
@@ -91,8 +86,7 @@ uint64_t thread_cpu_ns(const std::string& name)
     return total;
 }
 
-size_t rss_bytes()
-{
+size_t rss_bytes() {
     size_t pages = 0, resident = 0;
     std::ifstream("/proc/self/statm") >> pages >> resident;
     return resident * static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -100,9 +94,8 @@ size_t rss_bytes()
 
 // The local stream server, in a child process.
 class ServerProcess {
-public:
-    explicit ServerProcess(const std::string& mp3)
-    {
+  public:
+    explicit ServerProcess(const std::string& mp3) {
         int to_child[2], from_child[2];
         if (pipe(to_child) != 0 || pipe(from_child) != 0)
             return;
@@ -127,24 +120,24 @@ public:
         if (n > 0)
             port_ = std::atoi(buf);
     }
-    ~ServerProcess()
-    {
+    ~ServerProcess() {
         if (stdin_ >= 0)
             close(stdin_);
         if (pid_ > 0)
             waitpid(pid_, nullptr, 0);
     }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
     bool ok() const { return port_ > 0; }
 
-private:
+  private:
     pid_t pid_ = -1;
     int stdin_ = -1;
     int port_ = 0;
 };
 
-bool init_silent_device()
-{
+bool init_silent_device() {
     static bool done = BASS_Init(1, 44100, 0, nullptr, nullptr) != FALSE;
     BASS_SetConfig(BASS_CONFIG_NET_BUFFER, 5000);
     BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 5000);
@@ -156,8 +149,7 @@ bool init_silent_device()
 
 // ---- mixing ---------------------------------------------------------------------------------
 
-void BM_MixBlock(benchmark::State& state)
-{
+void BM_MixBlock(benchmark::State& state) {
     using namespace miravox::soundlib;
     const int count = static_cast<int>(state.range(0));
     std::vector<std::unique_ptr<Stream>> streams;
@@ -198,13 +190,13 @@ void BM_MixBlock(benchmark::State& state)
 }
 BENCHMARK(BM_MixBlock)->Arg(1)->Arg(5)->Iterations(3000)->Unit(benchmark::kMicrosecond);
 
-void BM_OutputThreadCpu(benchmark::State& state)
-{
+void BM_OutputThreadCpu(benchmark::State& state) {
     init_silent_device();
     const int count = static_cast<int>(state.range(0));
     std::vector<HSTREAM> handles;
     for (int i = 0; i < count; ++i) {
-        handles.push_back(BASS_StreamCreateFile(FALSE, tone_wav(220.0 * (i + 1)).c_str(), 0, 0, BASS_SAMPLE_LOOP));
+        handles.push_back(
+            BASS_StreamCreateFile(FALSE, tone_wav(220.0 * (i + 1)).c_str(), 0, 0, BASS_SAMPLE_LOOP));
         BASS_ChannelSetAttribute(handles.back(), BASS_ATTRIB_VOL, 0.3f);
         BASS_ChannelPlay(handles.back(), FALSE);
     }
@@ -226,8 +218,7 @@ BENCHMARK(BM_OutputThreadCpu)->Arg(5)->Iterations(1)->UseManualTime()->Unit(benc
 
 // ---- network --------------------------------------------------------------------------------
 
-void BM_RelayCpuVsFfmpeg(benchmark::State& state)
-{
+void BM_RelayCpuVsFfmpeg(benchmark::State& state) {
     init_silent_device();
     ServerProcess server(stream_mp3());
     if (!server.ok()) {
@@ -268,8 +259,7 @@ void BM_RelayCpuVsFfmpeg(benchmark::State& state)
 }
 BENCHMARK(BM_RelayCpuVsFfmpeg)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
-void BM_CreateToFirstAudible(benchmark::State& state)
-{
+void BM_CreateToFirstAudible(benchmark::State& state) {
     init_silent_device();
     ServerProcess server(stream_mp3());
     if (!server.ok()) {
@@ -295,8 +285,7 @@ void BM_CreateToFirstAudible(benchmark::State& state)
 }
 BENCHMARK(BM_CreateToFirstAudible)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void BM_MemoryPerNetworkStream(benchmark::State& state)
-{
+void BM_MemoryPerNetworkStream(benchmark::State& state) {
     init_silent_device();
     ServerProcess server(stream_mp3());
     if (!server.ok()) {
@@ -331,8 +320,7 @@ BENCHMARK(BM_MemoryPerNetworkStream)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     setenv("MIRAVOX_AUDIO_DEVICES", "silent:BENCH", 1);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

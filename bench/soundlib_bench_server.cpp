@@ -8,8 +8,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s FILE.mp3\n", argv[0]);
         return 2;

@@ -23,13 +23,11 @@ namespace {
 constexpr QWORD kNoQword = static_cast<QWORD>(-1);
 constexpr DWORD kNoDword = static_cast<DWORD>(-1);
 
-template <typename T> T status(int error, T ok_result, T fail_result)
-{
+template <typename T> T status(int error, T ok_result, T fail_result) {
     return error == BASS_OK ? succeed(ok_result) : fail(error, fail_result);
 }
 
-std::shared_ptr<Stream> stream_or_fail(DWORD handle)
-{
+std::shared_ptr<Stream> stream_or_fail(DWORD handle) {
     auto s = Engine::instance().find(handle);
     if (!s)
         set_error(BASS_ERROR_HANDLE);
@@ -43,46 +41,46 @@ HPLUGIN next_plugin = 0x100;
 
 } // namespace
 
-DWORD BASS_GetVersion() { return succeed<DWORD>((BASSVERSION << 16) | 0x0100); }
+DWORD BASS_GetVersion() {
+    return succeed<DWORD>((BASSVERSION << 16) | 0x0100);
+}
 
-BOOL BASS_Init(int device, DWORD, DWORD, void*, const void*)
-{
+BOOL BASS_Init(int device, DWORD, DWORD, void*, const void*) {
     return status<BOOL>(Engine::instance().init(device), TRUE, FALSE);
 }
 
-BOOL BASS_Free() { return status<BOOL>(Engine::instance().free_current(), TRUE, FALSE); }
+BOOL BASS_Free() {
+    return status<BOOL>(Engine::instance().free_current(), TRUE, FALSE);
+}
 
-BOOL BASS_SetDevice(DWORD device) { return status<BOOL>(Engine::instance().set_current(device), TRUE, FALSE); }
+BOOL BASS_SetDevice(DWORD device) {
+    return status<BOOL>(Engine::instance().set_current(device), TRUE, FALSE);
+}
 
-DWORD BASS_GetDevice()
-{
+DWORD BASS_GetDevice() {
     DWORD device = 0;
     const int error = Engine::instance().current(device);
     return status<DWORD>(error, device, kNoDword);
 }
 
-BOOL BASS_GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info)
-{
+BOOL BASS_GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info) {
     if (!info)
         return fail<BOOL>(BASS_ERROR_ILLPARAM, FALSE);
     return status<BOOL>(Engine::instance().device_info(device, *info), TRUE, FALSE);
 }
 
-BOOL BASS_SetConfig(DWORD option, DWORD value)
-{
+BOOL BASS_SetConfig(DWORD option, DWORD value) {
     if (option == BASS_CONFIG_NET_PROXY && value != 0)
         return fail<BOOL>(BASS_ERROR_ILLPARAM, FALSE); // only "no proxy" is supported
     return config().set(option, value) ? succeed<BOOL>(TRUE) : fail<BOOL>(BASS_ERROR_ILLPARAM, FALSE);
 }
 
-DWORD BASS_GetConfig(DWORD option)
-{
+DWORD BASS_GetConfig(DWORD option) {
     const auto v = config().get(option);
     return v ? succeed(*v) : fail(BASS_ERROR_ILLPARAM, kNoDword);
 }
 
-BOOL BASS_SetConfigPtr(DWORD option, const void* value)
-{
+BOOL BASS_SetConfigPtr(DWORD option, const void* value) {
     const DWORD base = option & ~BASS_UNICODE;
     if (base == BASS_CONFIG_NET_AGENT) {
         config().set_agent(text_argument(value, option));
@@ -93,18 +91,20 @@ BOOL BASS_SetConfigPtr(DWORD option, const void* value)
     return fail<BOOL>(BASS_ERROR_ILLPARAM, FALSE);
 }
 
-BOOL BASS_Start() { return status<BOOL>(Engine::instance().start_current(), TRUE, FALSE); }
+BOOL BASS_Start() {
+    return status<BOOL>(Engine::instance().start_current(), TRUE, FALSE);
+}
 
-BOOL BASS_Stop() { return status<BOOL>(Engine::instance().stop_current(), TRUE, FALSE); }
+BOOL BASS_Stop() {
+    return status<BOOL>(Engine::instance().stop_current(), TRUE, FALSE);
+}
 
-BOOL BASS_Update(DWORD)
-{
+BOOL BASS_Update(DWORD) {
     int device = 0;
     return status<BOOL>(Engine::instance().current_initialised(device), TRUE, FALSE);
 }
 
-HPLUGIN BASS_PluginLoad(const void* file, DWORD flags)
-{
+HPLUGIN BASS_PluginLoad(const void* file, DWORD flags) {
     const std::string path = text_argument(file, flags);
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0)
@@ -115,8 +115,7 @@ HPLUGIN BASS_PluginLoad(const void* file, DWORD flags)
     return succeed(h);
 }
 
-BOOL BASS_PluginFree(HPLUGIN handle)
-{
+BOOL BASS_PluginFree(HPLUGIN handle) {
     std::lock_guard lock(plugin_mutex);
     if (handle == 0) {
         plugins.clear();
@@ -125,13 +124,11 @@ BOOL BASS_PluginFree(HPLUGIN handle)
     return plugins.erase(handle) ? succeed<BOOL>(TRUE) : fail<BOOL>(BASS_ERROR_HANDLE, FALSE);
 }
 
-HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags)
-{
+HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
     return create_file_stream(mem != FALSE, file, offset, length, flags);
 }
 
-HSTREAM BASS_WMA_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags)
-{
+HSTREAM BASS_WMA_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
     // The Windows Media call also takes addresses (mms://, http://...wmv).
     if (!mem && file && text_argument(file, flags).find("://") != std::string::npos) {
         if (offset != 0 || length != 0)
@@ -141,33 +138,28 @@ HSTREAM BASS_WMA_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWOR
     return create_file_stream(mem != FALSE, file, offset, length, flags);
 }
 
-HSTREAM BASS_StreamCreateURL(const void* url, DWORD offset, DWORD flags, void*, void*)
-{
+HSTREAM BASS_StreamCreateURL(const void* url, DWORD offset, DWORD flags, void*, void*) {
     return create_url_stream(url, offset, flags, UrlKind::Plain);
 }
 
-HSTREAM BASS_AAC_StreamCreateURL(const void* url, DWORD offset, DWORD flags, void*, void*)
-{
+HSTREAM BASS_AAC_StreamCreateURL(const void* url, DWORD offset, DWORD flags, void*, void*) {
     return create_url_stream(url, offset, flags, UrlKind::Plain);
 }
 
-HSTREAM BASS_OPUS_StreamCreateURL(const void* url, DWORD offset, DWORD flags, void*, void*)
-{
+HSTREAM BASS_OPUS_StreamCreateURL(const void* url, DWORD offset, DWORD flags, void*, void*) {
     return create_url_stream(url, offset, flags, UrlKind::Plain);
 }
 
-HSTREAM BASS_HLS_StreamCreateURL(const void* url, DWORD flags, void*, void*)
-{
+HSTREAM BASS_HLS_StreamCreateURL(const void* url, DWORD flags, void*, void*) {
     return create_url_stream(url, 0, flags, UrlKind::Hls);
 }
 
-BOOL BASS_StreamFree(HSTREAM handle)
-{
-    return Engine::instance().free_stream(handle) ? succeed<BOOL>(TRUE) : fail<BOOL>(BASS_ERROR_HANDLE, FALSE);
+BOOL BASS_StreamFree(HSTREAM handle) {
+    return Engine::instance().free_stream(handle) ? succeed<BOOL>(TRUE)
+                                                  : fail<BOOL>(BASS_ERROR_HANDLE, FALSE);
 }
 
-BOOL BASS_ChannelPlay(DWORD handle, BOOL restart)
-{
+BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
     auto s = stream_or_fail(handle);
     if (!s)
         return FALSE;
@@ -177,8 +169,7 @@ BOOL BASS_ChannelPlay(DWORD handle, BOOL restart)
     return status<BOOL>(error, TRUE, FALSE);
 }
 
-BOOL BASS_ChannelStop(DWORD handle)
-{
+BOOL BASS_ChannelStop(DWORD handle) {
     auto s = stream_or_fail(handle);
     if (!s)
         return FALSE;
@@ -186,26 +177,22 @@ BOOL BASS_ChannelStop(DWORD handle)
     return succeed<BOOL>(TRUE);
 }
 
-BOOL BASS_ChannelPause(DWORD handle)
-{
+BOOL BASS_ChannelPause(DWORD handle) {
     auto s = stream_or_fail(handle);
     return s ? status<BOOL>(s->pause(), TRUE, FALSE) : FALSE;
 }
 
-DWORD BASS_ChannelIsActive(DWORD handle)
-{
+DWORD BASS_ChannelIsActive(DWORD handle) {
     auto s = stream_or_fail(handle);
     return s ? succeed(s->active()) : BASS_ACTIVE_STOPPED;
 }
 
-DWORD BASS_ChannelFlags(DWORD handle, DWORD flags, DWORD mask)
-{
+DWORD BASS_ChannelFlags(DWORD handle, DWORD flags, DWORD mask) {
     auto s = stream_or_fail(handle);
     return s ? succeed(s->change_flags(flags, mask)) : kNoDword;
 }
 
-BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value)
-{
+BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value) {
     auto s = stream_or_fail(handle);
     if (!s)
         return FALSE;
@@ -217,8 +204,7 @@ BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value)
     return succeed<BOOL>(TRUE);
 }
 
-BOOL BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value)
-{
+BOOL BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value) {
     auto s = stream_or_fail(handle);
     if (!s)
         return FALSE;
@@ -230,8 +216,7 @@ BOOL BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value)
     return succeed<BOOL>(TRUE);
 }
 
-QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode)
-{
+QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
     auto s = stream_or_fail(handle);
     if (!s)
         return kNoQword;
@@ -240,8 +225,7 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode)
     return succeed(s->position_frames() * kBytesPerFrame);
 }
 
-QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode)
-{
+QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
     auto s = stream_or_fail(handle);
     if (!s)
         return kNoQword;
@@ -251,8 +235,7 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode)
     return len ? succeed(*len * kBytesPerFrame) : fail(BASS_ERROR_NOTAVAIL, kNoQword);
 }
 
-BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode)
-{
+BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode) {
     auto s = stream_or_fail(handle);
     if (!s)
         return FALSE;
@@ -261,15 +244,13 @@ BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode)
     return status<BOOL>(s->set_position_frames(pos / kBytesPerFrame), TRUE, FALSE);
 }
 
-double BASS_ChannelBytes2Seconds(DWORD handle, QWORD pos)
-{
+double BASS_ChannelBytes2Seconds(DWORD handle, QWORD pos) {
     if (!stream_or_fail(handle))
         return -1.0;
     return succeed(static_cast<double>(pos / kBytesPerFrame) / kOutputRate);
 }
 
-QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double secs)
-{
+QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double secs) {
     if (!stream_or_fail(handle))
         return kNoQword;
     if (!std::isfinite(secs) || secs < 0)
@@ -278,8 +259,7 @@ QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double secs)
     return succeed(static_cast<QWORD>(secs * kOutputRate) * kBytesPerFrame);
 }
 
-QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode)
-{
+QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode) {
     auto s = stream_or_fail(handle);
     if (!s)
         return kNoQword;
@@ -288,8 +268,7 @@ QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode)
     return v ? succeed(*v) : fail(error, kNoQword);
 }
 
-const char* BASS_ChannelGetTags(DWORD handle, DWORD tags)
-{
+const char* BASS_ChannelGetTags(DWORD handle, DWORD tags) {
     auto s = stream_or_fail(handle);
     if (!s)
         return nullptr;
@@ -299,8 +278,7 @@ const char* BASS_ChannelGetTags(DWORD handle, DWORD tags)
     return t ? succeed(t) : fail<const char*>(BASS_ERROR_NOTAVAIL, nullptr);
 }
 
-DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length)
-{
+DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
     auto s = stream_or_fail(handle);
     if (!s)
         return kNoDword;

@@ -16,8 +16,7 @@ namespace {
 constexpr int kAvioBufferSize = 32 * 1024;
 
 // Resolves a seek request against a window of known size; -1 when out of range.
-int64_t seek_in_window(int64_t pos, int64_t size, int64_t offset, int whence)
-{
+int64_t seek_in_window(int64_t pos, int64_t size, int64_t offset, int whence) {
     int64_t target = -1;
     switch (whence & ~AVSEEK_FORCE) {
     case SEEK_SET:
@@ -36,15 +35,12 @@ int64_t seek_in_window(int64_t pos, int64_t size, int64_t offset, int whence)
 }
 
 class FileSource final : public ByteSource {
-public:
+  public:
     FileSource(int fd, std::string path, uint64_t start, int64_t size)
-        : fd_(fd), path_(std::move(path)), start_(start), size_(size)
-    {
-    }
+        : fd_(fd), path_(std::move(path)), start_(start), size_(size) {}
     ~FileSource() override { ::close(fd_); }
 
-    int read(uint8_t* buf, int size) override
-    {
+    int read(uint8_t* buf, int size) override {
         const int64_t left = size_ - pos_;
         if (left <= 0)
             return AVERROR_EOF;
@@ -62,8 +58,7 @@ public:
                 return AVERROR(errno);
         }
     }
-    int64_t seek(int64_t offset, int whence) override
-    {
+    int64_t seek(int64_t offset, int whence) override {
         if (whence == AVSEEK_SIZE)
             return size_;
         const int64_t target = seek_in_window(pos_, size_, offset, whence);
@@ -74,15 +69,14 @@ public:
     }
     bool seekable() const override { return true; }
     int64_t size() const override { return size_; }
-    std::unique_ptr<ByteSource> clone() const override
-    {
+    std::unique_ptr<ByteSource> clone() const override {
         const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return nullptr;
         return std::make_unique<FileSource>(fd, path_, start_, size_);
     }
 
-private:
+  private:
     int fd_;
     std::string path_;
     uint64_t start_;
@@ -91,10 +85,9 @@ private:
 };
 
 class MemorySource final : public ByteSource {
-public:
+  public:
     MemorySource(const uint8_t* data, int64_t size) : data_(data), size_(size) {}
-    int read(uint8_t* buf, int size) override
-    {
+    int read(uint8_t* buf, int size) override {
         const int64_t left = size_ - pos_;
         if (left <= 0)
             return AVERROR_EOF;
@@ -104,8 +97,7 @@ public:
         bytes_read_.fetch_add(static_cast<uint64_t>(n));
         return n;
     }
-    int64_t seek(int64_t offset, int whence) override
-    {
+    int64_t seek(int64_t offset, int whence) override {
         if (whence == AVSEEK_SIZE)
             return size_;
         const int64_t target = seek_in_window(pos_, size_, offset, whence);
@@ -116,19 +108,21 @@ public:
     }
     bool seekable() const override { return true; }
     int64_t size() const override { return size_; }
-    std::unique_ptr<ByteSource> clone() const override { return std::make_unique<MemorySource>(data_, size_); }
+    std::unique_ptr<ByteSource> clone() const override {
+        return std::make_unique<MemorySource>(data_, size_);
+    }
 
-private:
+  private:
     const uint8_t* data_;
     int64_t size_;
     int64_t pos_ = 0;
 };
 
 class HttpBodySource final : public ByteSource {
-public:
-    HttpBodySource(std::unique_ptr<HttpConnection> conn, Interrupt& intr) : conn_(std::move(conn)), intr_(intr) {}
-    int read(uint8_t* buf, int size) override
-    {
+  public:
+    HttpBodySource(std::unique_ptr<HttpConnection> conn, Interrupt& intr)
+        : conn_(std::move(conn)), intr_(intr) {}
+    int read(uint8_t* buf, int size) override {
         const int n = conn_->read(buf, size, intr_);
         if (n > 0) {
             bytes_read_.fetch_add(static_cast<uint64_t>(n));
@@ -142,23 +136,23 @@ public:
     int64_t size() const override { return -1; }
     std::unique_ptr<ByteSource> clone() const override { return nullptr; }
 
-private:
+  private:
     std::unique_ptr<HttpConnection> conn_;
     Interrupt& intr_;
 };
 
-int avio_read_cb(void* opaque, uint8_t* buf, int size) { return static_cast<ByteSource*>(opaque)->read(buf, size); }
+int avio_read_cb(void* opaque, uint8_t* buf, int size) {
+    return static_cast<ByteSource*>(opaque)->read(buf, size);
+}
 
-int64_t avio_seek_cb(void* opaque, int64_t offset, int whence)
-{
+int64_t avio_seek_cb(void* opaque, int64_t offset, int whence) {
     return static_cast<ByteSource*>(opaque)->seek(offset, whence);
 }
 
 } // namespace
 
 std::unique_ptr<ByteSource> open_file_source(const std::string& path, uint64_t offset, uint64_t length,
-                                             int& averror)
-{
+                                             int& averror) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         averror = AVERROR(errno);
@@ -182,18 +176,15 @@ std::unique_ptr<ByteSource> open_file_source(const std::string& path, uint64_t o
     return std::make_unique<FileSource>(fd, path, offset, static_cast<int64_t>(window));
 }
 
-std::unique_ptr<ByteSource> memory_source(const void* data, uint64_t length)
-{
+std::unique_ptr<ByteSource> memory_source(const void* data, uint64_t length) {
     return std::make_unique<MemorySource>(static_cast<const uint8_t*>(data), static_cast<int64_t>(length));
 }
 
-std::unique_ptr<ByteSource> http_body_source(std::unique_ptr<HttpConnection> conn, Interrupt& intr)
-{
+std::unique_ptr<ByteSource> http_body_source(std::unique_ptr<HttpConnection> conn, Interrupt& intr) {
     return std::make_unique<HttpBodySource>(std::move(conn), intr);
 }
 
-AVIOContext* make_avio(ByteSource& source)
-{
+AVIOContext* make_avio(ByteSource& source) {
     auto* buffer = static_cast<unsigned char*>(av_malloc(kAvioBufferSize));
     if (!buffer)
         return nullptr;

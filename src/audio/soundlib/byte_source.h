@@ -14,7 +14,7 @@
 namespace miravox::soundlib {
 
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     // > 0 bytes read, AVERROR_EOF at the end, another AVERROR on failure.
     virtual int read(uint8_t* buf, int size) = 0;
@@ -26,7 +26,7 @@ public:
     // An independent reader of the same bytes (nullptr when the bytes cannot be read twice).
     virtual std::unique_ptr<ByteSource> clone() const = 0;
 
-protected:
+  protected:
     std::atomic<uint64_t> bytes_read_{0};
 };
 

@@ -17,14 +17,17 @@ constexpr int kMaxBadPacketsWhileOpening = 64;
 constexpr int kMaxBadPacketsInARow = 500;
 constexpr AVRational kOutputTimeBase{1, kOutputRate};
 
-bool is_pcm(AVCodecID id) { return id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT; }
+bool is_pcm(AVCodecID id) {
+    return id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT;
+}
 
 } // namespace
 
-Decoder::~Decoder() { av_channel_layout_uninit(&swr_in_layout_); }
+Decoder::~Decoder() {
+    av_channel_layout_uninit(&swr_in_layout_);
+}
 
-std::unique_ptr<Decoder> Decoder::open(DecoderSpec spec, Interrupt& intr, int& error, std::string& reason)
-{
+std::unique_ptr<Decoder> Decoder::open(DecoderSpec spec, Interrupt& intr, int& error, std::string& reason) {
     std::unique_ptr<Decoder> d(new Decoder());
     d->intr_ = &intr;
     d->network_ = spec.network;
@@ -42,7 +45,8 @@ std::unique_ptr<Decoder> Decoder::open(DecoderSpec spec, Interrupt& intr, int& e
         return nullptr;
     }
     if ((error = d->open_codec()) != BASS_OK) {
-        reason = std::string("no decoder for ") + avcodec_get_name(d->fmt_->streams[d->stream_index_]->codecpar->codec_id);
+        reason = std::string("no decoder for ") +
+                 avcodec_get_name(d->fmt_->streams[d->stream_index_]->codecpar->codec_id);
         return nullptr;
     }
     d->frame_.reset(av_frame_alloc());
@@ -75,8 +79,7 @@ std::unique_ptr<Decoder> Decoder::open(DecoderSpec spec, Interrupt& intr, int& e
     return d;
 }
 
-bool Decoder::open_format(DecoderSpec& spec, int& averror)
-{
+bool Decoder::open_format(DecoderSpec& spec, int& averror) {
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) {
         averror = AVERROR(ENOMEM);
@@ -103,7 +106,8 @@ bool Decoder::open_format(DecoderSpec& spec, int& averror)
         if (spec.connect_timeout_ms > 0)
             av_dict_set_int(&opts, "timeout", int64_t(spec.connect_timeout_ms) * 1000, 0);
     }
-    const AVInputFormat* forced = forced_format_.empty() ? nullptr : av_find_input_format(forced_format_.c_str());
+    const AVInputFormat* forced =
+        forced_format_.empty() ? nullptr : av_find_input_format(forced_format_.c_str());
     const std::string& target = bytes_ ? name_hint_ : spec.url;
     averror = avformat_open_input(&raw, target.c_str(), forced, &opts);
     av_dict_free(&opts);
@@ -115,8 +119,7 @@ bool Decoder::open_format(DecoderSpec& spec, int& averror)
     return true;
 }
 
-int Decoder::select_stream()
-{
+int Decoder::select_stream() {
     int idx = av_find_best_stream(fmt_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (idx >= 0 && fmt_->streams[idx]->codecpar->codec_id == AV_CODEC_ID_NONE && network_) {
         // A network container that did not name its codec in the header: look at the data.
@@ -143,8 +146,7 @@ int Decoder::select_stream()
     return BASS_OK;
 }
 
-int Decoder::open_codec()
-{
+int Decoder::open_codec() {
     const AVCodecParameters* par = fmt_->streams[stream_index_]->codecpar;
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (!codec)
@@ -164,8 +166,7 @@ int Decoder::open_codec()
 // FFmpeg marks exactly as its decoder applies it). Other codecs trim in ways no packet walk
 // reproduces (priming of AAC in MP4, Vorbis' first block): the container's duration is an
 // estimate until a full decode counts the frames (see Stream).
-void Decoder::compute_length()
-{
+void Decoder::compute_length() {
     const AVStream* st = fmt_->streams[stream_index_];
     const int rate = st->codecpar->sample_rate;
     const AVCodecID id = st->codecpar->codec_id;
@@ -185,8 +186,7 @@ void Decoder::compute_length()
         length_frames_ = av_rescale_q(fmt_->duration, AV_TIME_BASE_Q, kOutputTimeBase);
 }
 
-DecoderSpec Decoder::copy_spec() const
-{
+DecoderSpec Decoder::copy_spec() const {
     DecoderSpec spec;
     spec.bytes = bytes_ ? bytes_->clone() : nullptr;
     spec.name_hint = name_hint_;
@@ -197,8 +197,7 @@ DecoderSpec Decoder::copy_spec() const
 
 // Reads every packet of the audio track once (no decoding) and adds their durations, less the
 // samples the decoder will trim at the start and the end. Exact where the container is.
-std::optional<int64_t> Decoder::scan_length_frames()
-{
+std::optional<int64_t> Decoder::scan_length_frames() {
     auto src = bytes_->clone();
     if (!src)
         return std::nullopt;
@@ -213,7 +212,8 @@ std::optional<int64_t> Decoder::scan_length_frames()
     raw->interrupt_callback = intr_->callback();
     AVDictionary* opts = nullptr;
     av_dict_set(&opts, "protocol_whitelist", "file,crypto,data", 0);
-    const AVInputFormat* forced = forced_format_.empty() ? nullptr : av_find_input_format(forced_format_.c_str());
+    const AVInputFormat* forced =
+        forced_format_.empty() ? nullptr : av_find_input_format(forced_format_.c_str());
     const int rc = avformat_open_input(&raw, name_hint_.c_str(), forced, &opts);
     av_dict_free(&opts);
     if (rc < 0)
@@ -243,13 +243,13 @@ std::optional<int64_t> Decoder::scan_length_frames()
     }
     if (!complete || total <= 0)
         return std::nullopt;
-    const int64_t samples = std::max<int64_t>(0, av_rescale_q(total, st->time_base, AVRational{1, rate}) - trimmed);
+    const int64_t samples =
+        std::max<int64_t>(0, av_rescale_q(total, st->time_base, AVRational{1, rate}) - trimmed);
     return av_rescale_rnd(samples, kOutputRate, rate, AV_ROUND_NEAR_INF);
 }
 
 // FFmpeg's http keeps the ICY header lines (normalised to "name: value").
-void Decoder::collect_icy_headers()
-{
+void Decoder::collect_icy_headers() {
     uint8_t* text = nullptr;
     if (!fmt_->pb || av_opt_get(fmt_->pb, "icy_metadata_headers", AV_OPT_SEARCH_CHILDREN, &text) < 0 || !text)
         return;
@@ -269,24 +269,24 @@ void Decoder::collect_icy_headers()
     }
 }
 
-int64_t Decoder::source_size() const { return bytes_ ? bytes_->size() : -1; }
+int64_t Decoder::source_size() const {
+    return bytes_ ? bytes_->size() : -1;
+}
 
-uint64_t Decoder::source_bytes_read() const
-{
+uint64_t Decoder::source_bytes_read() const {
     if (bytes_)
         return bytes_->bytes_read();
     return fmt_ && fmt_->pb ? static_cast<uint64_t>(std::max<int64_t>(fmt_->pb->bytes_read, 0)) : 0;
 }
 
-bool Decoder::ensure_resampler(const AVFrame* f)
-{
+bool Decoder::ensure_resampler(const AVFrame* f) {
     const int rate = f->sample_rate > 0 ? f->sample_rate : codec_->sample_rate;
     AVChannelLayout in{};
     if (f->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC && f->ch_layout.nb_channels > 0)
         av_channel_layout_copy(&in, &f->ch_layout);
     else
         av_channel_layout_default(&in, f->ch_layout.nb_channels > 0 ? f->ch_layout.nb_channels
-                                                                     : codec_->ch_layout.nb_channels);
+                                                                    : codec_->ch_layout.nb_channels);
     if (swr_ && rate == swr_in_rate_ && f->format == swr_in_format_ &&
         av_channel_layout_compare(&in, &swr_in_layout_) == 0) {
         av_channel_layout_uninit(&in);
@@ -300,8 +300,8 @@ bool Decoder::ensure_resampler(const AVFrame* f)
     }
     SwrContext* s = nullptr;
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    if (swr_alloc_set_opts2(&s, &stereo, AV_SAMPLE_FMT_FLT, kOutputRate, &in, static_cast<AVSampleFormat>(f->format),
-                            rate, 0, nullptr) < 0) {
+    if (swr_alloc_set_opts2(&s, &stereo, AV_SAMPLE_FMT_FLT, kOutputRate, &in,
+                            static_cast<AVSampleFormat>(f->format), rate, 0, nullptr) < 0) {
         av_channel_layout_uninit(&in);
         return false;
     }
@@ -322,21 +322,20 @@ bool Decoder::ensure_resampler(const AVFrame* f)
     return true;
 }
 
-int Decoder::convert(AVFrame* f, std::vector<float>& out)
-{
+int Decoder::convert(AVFrame* f, std::vector<float>& out) {
     if (!ensure_resampler(f))
         return AVERROR(EINVAL);
     const int max_out = swr_get_out_samples(swr_.get(), f->nb_samples) + 16;
     const size_t first = out.size() / 2;
     out.resize((first + static_cast<size_t>(max_out)) * 2);
     auto* dst = reinterpret_cast<uint8_t*>(out.data() + first * 2);
-    const int n = swr_convert(swr_.get(), &dst, max_out, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
+    const int n =
+        swr_convert(swr_.get(), &dst, max_out, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
     out.resize((first + static_cast<size_t>(std::max(n, 0))) * 2);
     return n;
 }
 
-int Decoder::flush_resampler(std::vector<float>& out)
-{
+int Decoder::flush_resampler(std::vector<float>& out) {
     if (!swr_)
         return 0;
     const int max_out = swr_get_out_samples(swr_.get(), 0) + 16;
@@ -351,8 +350,7 @@ int Decoder::flush_resampler(std::vector<float>& out)
 
 // After a seek the decoder restarts at a key frame at or before the target: drop what lies
 // before the target.
-void Decoder::apply_pending_discard(AVFrame* f, std::vector<float>& out, size_t first_new)
-{
+void Decoder::apply_pending_discard(AVFrame* f, std::vector<float>& out, size_t first_new) {
     if (!discard_to_)
         return;
     const int64_t ts = f->best_effort_timestamp;
@@ -368,13 +366,13 @@ void Decoder::apply_pending_discard(AVFrame* f, std::vector<float>& out, size_t 
         return;
     }
     const size_t n = static_cast<size_t>(std::min<int64_t>(drop, static_cast<int64_t>(produced)));
-    out.erase(out.begin() + static_cast<ptrdiff_t>(first_new * 2), out.begin() + static_cast<ptrdiff_t>((first_new + n) * 2));
+    out.erase(out.begin() + static_cast<ptrdiff_t>(first_new * 2),
+              out.begin() + static_cast<ptrdiff_t>((first_new + n) * 2));
     if (n < produced)
         discard_to_.reset();
 }
 
-int Decoder::decode(std::vector<float>& out)
-{
+int Decoder::decode(std::vector<float>& out) {
     out.clear();
     if (!primed_.empty()) {
         out.swap(primed_);
@@ -387,7 +385,8 @@ int Decoder::decode(std::vector<float>& out)
         int ret = avcodec_receive_frame(codec_.get(), frame_.get());
         if (ret == 0) {
             if (!start_pts_)
-                start_pts_ = frame_->best_effort_timestamp == AV_NOPTS_VALUE ? 0 : frame_->best_effort_timestamp;
+                start_pts_ =
+                    frame_->best_effort_timestamp == AV_NOPTS_VALUE ? 0 : frame_->best_effort_timestamp;
             const size_t first_new = out.size() / 2;
             const int n = convert(frame_.get(), out);
             if (n >= 0)
@@ -435,8 +434,7 @@ int Decoder::decode(std::vector<float>& out)
     }
 }
 
-bool Decoder::reopen_from_start()
-{
+bool Decoder::reopen_from_start() {
     auto src = bytes_ ? bytes_->clone() : nullptr;
     if (!src)
         return false;
@@ -461,8 +459,7 @@ bool Decoder::reopen_from_start()
     return true;
 }
 
-bool Decoder::seek(int64_t frame)
-{
+bool Decoder::seek(int64_t frame) {
     if (!seekable_)
         return false;
     if (frame <= 0)

@@ -36,7 +36,7 @@ struct DecoderSpec {
 };
 
 class Decoder {
-public:
+  public:
     ~Decoder();
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
@@ -67,7 +67,7 @@ public:
     const std::vector<std::string>& http_headers() const { return http_headers_; }
     void set_http_headers(std::vector<std::string> lines) { http_headers_ = std::move(lines); }
 
-private:
+  private:
     Decoder() = default;
     bool open_format(DecoderSpec& spec, int& averror);
     int select_stream();

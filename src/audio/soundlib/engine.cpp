@@ -6,16 +6,16 @@
 
 namespace miravox::soundlib {
 
-Engine& Engine::instance()
-{
+Engine& Engine::instance() {
     static Engine engine;
     return engine;
 }
 
-Engine::Engine() : janitor_([this] { janitor(); }) { route_ffmpeg_log(); }
+Engine::Engine() : janitor_([this] { janitor(); }) {
+    route_ffmpeg_log();
+}
 
-Engine::~Engine()
-{
+Engine::~Engine() {
     {
         std::lock_guard lock(mutex_);
         quit_ = true;
@@ -39,8 +39,7 @@ Engine::~Engine()
         portaudio_shutdown();
 }
 
-void Engine::ensure_devices()
-{
+void Engine::ensure_devices() {
     if (enumerated_)
         return;
     for (auto& d : enumerate_devices())
@@ -48,8 +47,7 @@ void Engine::ensure_devices()
     enumerated_ = true;
 }
 
-int Engine::device_info(DWORD device, BASS_DEVICEINFO& info)
-{
+int Engine::device_info(DWORD device, BASS_DEVICEINFO& info) {
     std::lock_guard lock(mutex_);
     ensure_devices();
     if (device >= devices_.size())
@@ -62,8 +60,7 @@ int Engine::device_info(DWORD device, BASS_DEVICEINFO& info)
     return BASS_OK;
 }
 
-int Engine::init(int device)
-{
+int Engine::init(int device) {
     std::lock_guard lock(mutex_);
     ensure_devices();
     if (device == -1)
@@ -90,8 +87,7 @@ int Engine::init(int device)
     return BASS_OK;
 }
 
-std::shared_ptr<Stream> Engine::detach(std::map<DWORD, std::shared_ptr<Stream>>::iterator it)
-{
+std::shared_ptr<Stream> Engine::detach(std::map<DWORD, std::shared_ptr<Stream>>::iterator it) {
     std::shared_ptr<Stream> s = it->second;
     streams_.erase(it);
     const auto device = static_cast<size_t>(s->device());
@@ -100,8 +96,7 @@ std::shared_ptr<Stream> Engine::detach(std::map<DWORD, std::shared_ptr<Stream>>:
     return s;
 }
 
-int Engine::free_current()
-{
+int Engine::free_current() {
     std::vector<std::shared_ptr<Stream>> doomed;
     {
         std::lock_guard lock(mutex_);
@@ -121,8 +116,7 @@ int Engine::free_current()
     return BASS_OK;
 }
 
-int Engine::set_current(DWORD device)
-{
+int Engine::set_current(DWORD device) {
     std::lock_guard lock(mutex_);
     ensure_devices();
     if (device >= devices_.size())
@@ -133,8 +127,7 @@ int Engine::set_current(DWORD device)
     return BASS_OK;
 }
 
-int Engine::current(DWORD& device)
-{
+int Engine::current(DWORD& device) {
     std::lock_guard lock(mutex_);
     if (current_ < 0 || !devices_[static_cast<size_t>(current_)].output)
         return BASS_ERROR_INIT;
@@ -142,8 +135,7 @@ int Engine::current(DWORD& device)
     return BASS_OK;
 }
 
-int Engine::current_initialised(int& device)
-{
+int Engine::current_initialised(int& device) {
     std::lock_guard lock(mutex_);
     if (current_ < 0 || !devices_[static_cast<size_t>(current_)].output)
         return BASS_ERROR_INIT;
@@ -151,33 +143,30 @@ int Engine::current_initialised(int& device)
     return BASS_OK;
 }
 
-int Engine::start_current()
-{
+int Engine::start_current() {
     std::lock_guard lock(mutex_);
     if (current_ < 0 || !devices_[static_cast<size_t>(current_)].output)
         return BASS_ERROR_INIT;
     return devices_[static_cast<size_t>(current_)].output->start();
 }
 
-int Engine::stop_current()
-{
+int Engine::stop_current() {
     std::lock_guard lock(mutex_);
     if (current_ < 0 || !devices_[static_cast<size_t>(current_)].output)
         return BASS_ERROR_INIT;
     return devices_[static_cast<size_t>(current_)].output->stop();
 }
 
-int Engine::resume_output(int device)
-{
+int Engine::resume_output(int device) {
     std::lock_guard lock(mutex_);
-    if (device < 0 || static_cast<size_t>(device) >= devices_.size() || !devices_[static_cast<size_t>(device)].output)
+    if (device < 0 || static_cast<size_t>(device) >= devices_.size() ||
+        !devices_[static_cast<size_t>(device)].output)
         return BASS_ERROR_INIT;
     OutputDevice& out = *devices_[static_cast<size_t>(device)].output;
     return out.running() ? BASS_OK : out.start();
 }
 
-int Engine::add_stream(const std::shared_ptr<Stream>& stream, HSTREAM& handle)
-{
+int Engine::add_stream(const std::shared_ptr<Stream>& stream, HSTREAM& handle) {
     std::lock_guard lock(mutex_);
     const auto device = static_cast<size_t>(stream->device());
     if (device >= devices_.size() || !devices_[device].output)
@@ -192,15 +181,13 @@ int Engine::add_stream(const std::shared_ptr<Stream>& stream, HSTREAM& handle)
     return BASS_OK;
 }
 
-std::shared_ptr<Stream> Engine::find(DWORD handle)
-{
+std::shared_ptr<Stream> Engine::find(DWORD handle) {
     std::lock_guard lock(mutex_);
     const auto it = streams_.find(handle);
     return it == streams_.end() ? nullptr : it->second;
 }
 
-bool Engine::free_stream(DWORD handle)
-{
+bool Engine::free_stream(DWORD handle) {
     std::shared_ptr<Stream> s;
     {
         std::lock_guard lock(mutex_);
@@ -213,8 +200,7 @@ bool Engine::free_stream(DWORD handle)
     return true;
 }
 
-void Engine::janitor()
-{
+void Engine::janitor() {
     pthread_setname_np(pthread_self(), "sl-janitor");
     std::unique_lock lock(mutex_);
     while (!quit_) {

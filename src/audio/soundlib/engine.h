@@ -22,7 +22,7 @@
 namespace miravox::soundlib {
 
 class Engine {
-public:
+  public:
     static Engine& instance();
     ~Engine();
     Engine(const Engine&) = delete;
@@ -46,7 +46,7 @@ public:
     // BASS_ChannelPlay restarts an output that BASS_Stop silenced.
     int resume_output(int device);
 
-private:
+  private:
     struct DeviceSlot {
         DeviceDescription description;
         std::unique_ptr<WavWriter> capture; // kept across re-initialisations: captures append
@@ -54,7 +54,7 @@ private:
     };
 
     Engine();
-    void ensure_devices(); // mutex held
+    void ensure_devices();                                                                 // mutex held
     std::shared_ptr<Stream> detach(std::map<DWORD, std::shared_ptr<Stream>>::iterator it); // mutex held
     void janitor();
 

@@ -13,8 +13,7 @@ namespace miravox::soundlib {
 namespace {
 std::mutex log_mutex;
 
-void ffmpeg_log(void* avcl, int level, const char* fmt, va_list vl)
-{
+void ffmpeg_log(void* avcl, int level, const char* fmt, va_list vl) {
     // Decoders report every damaged frame of a bad input at "error" level; our own log line
     // says what failed, so only FFmpeg's fatal messages are worth passing on.
     if (level > AV_LOG_FATAL)
@@ -27,8 +26,7 @@ void ffmpeg_log(void* avcl, int level, const char* fmt, va_list vl)
 }
 } // namespace
 
-void log_line(const char* format, ...)
-{
+void log_line(const char* format, ...) {
     char line[1024];
     va_list args;
     va_start(args, format);
@@ -38,8 +36,7 @@ void log_line(const char* format, ...)
     std::fprintf(stderr, "soundlib: %s\n", line);
 }
 
-void route_ffmpeg_log()
-{
+void route_ffmpeg_log() {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_callback(&ffmpeg_log); });
 }

@@ -11,25 +11,24 @@ namespace miravox::soundlib {
 namespace {
 thread_local int last_error = BASS_OK;
 
-int http_status_error(int averror)
-{
+int http_status_error(int averror) {
     if (averror == AVERROR_HTTP_UNAUTHORIZED || averror == AVERROR_HTTP_FORBIDDEN)
         return BASS_ERROR_WMA_DENIED;
     return BASS_ERROR_FILEOPEN;
 }
 
-bool is_http_status(int averror)
-{
+bool is_http_status(int averror) {
     return averror == AVERROR_HTTP_BAD_REQUEST || averror == AVERROR_HTTP_UNAUTHORIZED ||
            averror == AVERROR_HTTP_FORBIDDEN || averror == AVERROR_HTTP_NOT_FOUND ||
            averror == AVERROR_HTTP_OTHER_4XX || averror == AVERROR_HTTP_SERVER_ERROR;
 }
 } // namespace
 
-void set_error(int code) { last_error = code; }
+void set_error(int code) {
+    last_error = code;
+}
 
-int error_from_open_failure(const OpenFailure& f)
-{
+int error_from_open_failure(const OpenFailure& f) {
     if (f.timed_out || f.averror == AVERROR(ETIMEDOUT))
         return BASS_ERROR_TIMEOUT;
     if (is_http_status(f.averror))
@@ -73,4 +72,6 @@ int error_from_open_failure(const OpenFailure& f)
 
 } // namespace miravox::soundlib
 
-int BASS_ErrorGetCode() { return miravox::soundlib::last_error; }
+int BASS_ErrorGetCode() {
+    return miravox::soundlib::last_error;
+}

@@ -10,15 +10,13 @@ namespace miravox::soundlib {
 void set_error(int code);
 
 // Sets `code` and returns `result`, so failures read as one statement: `return fail(5, FALSE);`
-template <typename T> T fail(int code, T result)
-{
+template <typename T> T fail(int code, T result) {
     set_error(code);
     return result;
 }
 
 // Sets 0 and returns `result`.
-template <typename T> T succeed(T result)
-{
+template <typename T> T succeed(T result) {
     set_error(BASS_OK);
     return result;
 }

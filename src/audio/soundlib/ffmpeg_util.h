@@ -32,8 +32,7 @@ struct DictionaryFreer {
     void operator()(AVDictionary* d) const { av_dict_free(&d); }
 };
 struct AvioFreer {
-    void operator()(AVIOContext* c) const
-    {
+    void operator()(AVIOContext* c) const {
         if (c)
             av_freep(&c->buffer);
         avio_context_free(&c);
@@ -47,8 +46,7 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using AvioPtr = std::unique_ptr<AVIOContext, AvioFreer>;
 
-inline std::string av_error_text(int err)
-{
+inline std::string av_error_text(int err) {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(err, buf, sizeof buf);
     return buf;

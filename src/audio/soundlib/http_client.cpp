@@ -29,15 +29,13 @@ constexpr int kPollSliceMs = 50;
 constexpr size_t kMaxHeaderBytes = 64 * 1024;
 constexpr int kMaxRedirects = 5;
 
-std::string lower(std::string s)
-{
+std::string lower(std::string s) {
     for (char& c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
-std::string trim(const std::string& s)
-{
+std::string trim(const std::string& s) {
     const auto b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos)
         return {};
@@ -47,8 +45,7 @@ std::string trim(const std::string& s)
 
 // Waits until `fd` is ready for `events`, in short slices so that `intr` can abort.
 // Returns 1 ready, 0 aborted.
-int wait_fd(int fd, short events, Interrupt& intr)
-{
+int wait_fd(int fd, short events, Interrupt& intr) {
     for (;;) {
         if (intr.should_abort())
             return 0;
@@ -69,8 +66,7 @@ struct Resolution {
     bool done = false;
     int rc = 0;
     addrinfo* result = nullptr;
-    ~Resolution()
-    {
+    ~Resolution() {
         if (result)
             freeaddrinfo(result);
     }
@@ -78,8 +74,7 @@ struct Resolution {
 
 using AddrList = std::shared_ptr<Resolution>;
 
-AddrList resolve(const std::string& host, int port, Interrupt& intr, int& gai_error)
-{
+AddrList resolve(const std::string& host, int port, Interrupt& intr, int& gai_error) {
     auto res = std::make_shared<Resolution>();
     const std::string service = std::to_string(port);
     addrinfo hints{};
@@ -112,8 +107,7 @@ AddrList resolve(const std::string& host, int port, Interrupt& intr, int& gai_er
     return res->rc == 0 ? res : nullptr;
 }
 
-int connect_one(const addrinfo* ai, Interrupt& intr, int& err)
-{
+int connect_one(const addrinfo* ai, Interrupt& intr, int& err) {
     const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
     if (fd < 0) {
         err = errno;
@@ -142,8 +136,7 @@ int connect_one(const addrinfo* ai, Interrupt& intr, int& err)
     return fd;
 }
 
-bool send_all(int fd, const std::string& data, Interrupt& intr)
-{
+bool send_all(int fd, const std::string& data, Interrupt& intr) {
     size_t sent = 0;
     while (sent < data.size()) {
         const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
@@ -159,17 +152,15 @@ bool send_all(int fd, const std::string& data, Interrupt& intr)
     return true;
 }
 
-std::string basic_auth(const std::string& userinfo)
-{
+std::string basic_auth(const std::string& userinfo) {
     std::string out(AV_BASE64_SIZE(userinfo.size()), '\0');
-    av_base64_encode(out.data(), static_cast<int>(out.size()), reinterpret_cast<const uint8_t*>(userinfo.data()),
-                     static_cast<int>(userinfo.size()));
+    av_base64_encode(out.data(), static_cast<int>(out.size()),
+                     reinterpret_cast<const uint8_t*>(userinfo.data()), static_cast<int>(userinfo.size()));
     out.resize(std::strlen(out.c_str()));
     return out;
 }
 
-bool starts_with_status(const std::string& head)
-{
+bool starts_with_status(const std::string& head) {
     const std::string u = ascii_upper(head.substr(0, 5));
     const std::string want1 = std::string("HTTP/").substr(0, u.size());
     const std::string want2 = std::string("ICY ").substr(0, std::min<size_t>(u.size(), 4));
@@ -178,8 +169,7 @@ bool starts_with_status(const std::string& head)
 
 } // namespace
 
-bool HttpUrl::parse(const std::string& url, HttpUrl& out)
-{
+bool HttpUrl::parse(const std::string& url, HttpUrl& out) {
     const auto sep = url.find("://");
     if (sep == std::string::npos)
         return false;
@@ -223,8 +213,7 @@ bool HttpUrl::parse(const std::string& url, HttpUrl& out)
     return !out.host.empty();
 }
 
-std::string HttpUrl::host_header() const
-{
+std::string HttpUrl::host_header() const {
     const bool v6 = host.find(':') != std::string::npos;
     std::string h = v6 ? "[" + host + "]" : host;
     const int default_port = scheme == "https" ? 443 : 80;
@@ -233,13 +222,11 @@ std::string HttpUrl::host_header() const
     return h;
 }
 
-std::string HttpUrl::to_string() const
-{
+std::string HttpUrl::to_string() const {
     return scheme + "://" + (userinfo.empty() ? "" : userinfo + "@") + host_header() + path;
 }
 
-std::string HttpUrl::resolve(const std::string& location) const
-{
+std::string HttpUrl::resolve(const std::string& location) const {
     if (location.find("://") != std::string::npos)
         return location;
     if (location.rfind("//", 0) == 0)
@@ -256,12 +243,11 @@ std::string HttpUrl::resolve(const std::string& location) const
 }
 
 class HttpOpener {
-public:
+  public:
     static HttpOpenResult open_once(const HttpUrl& u, const std::string& agent, Interrupt& intr);
 };
 
-HttpOpenResult HttpOpener::open_once(const HttpUrl& u, const std::string& agent, Interrupt& intr)
-{
+HttpOpenResult HttpOpener::open_once(const HttpUrl& u, const std::string& agent, Interrupt& intr) {
     HttpOpenResult r;
     int gai_error = 0;
     AddrList addrs = resolve(u.host, u.port, intr, gai_error);
@@ -362,8 +348,7 @@ HttpOpenResult HttpOpener::open_once(const HttpUrl& u, const std::string& agent,
     return r;
 }
 
-HttpOpenResult HttpConnection::open(const std::string& url, const std::string& agent, Interrupt& intr)
-{
+HttpOpenResult HttpConnection::open(const std::string& url, const std::string& agent, Interrupt& intr) {
     std::string current = url;
     for (int redirects = 0;; ++redirects) {
         HttpUrl u;
@@ -400,14 +385,12 @@ HttpOpenResult HttpConnection::open(const std::string& url, const std::string& a
     }
 }
 
-HttpConnection::~HttpConnection()
-{
+HttpConnection::~HttpConnection() {
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-std::string HttpConnection::header(const std::string& name) const
-{
+std::string HttpConnection::header(const std::string& name) const {
     const std::string want = lower(name);
     for (size_t i = 1; i < lines_.size(); ++i) {
         const auto colon = lines_[i].find(':');
@@ -417,8 +400,7 @@ std::string HttpConnection::header(const std::string& name) const
     return {};
 }
 
-int HttpConnection::raw_read(uint8_t* buf, int size, Interrupt& intr)
-{
+int HttpConnection::raw_read(uint8_t* buf, int size, Interrupt& intr) {
     if (pending_pos_ < pending_.size()) {
         const size_t n = std::min(static_cast<size_t>(size), pending_.size() - pending_pos_);
         std::memcpy(buf, pending_.data() + pending_pos_, n);
@@ -442,8 +424,7 @@ int HttpConnection::raw_read(uint8_t* buf, int size, Interrupt& intr)
     }
 }
 
-bool HttpConnection::read_chunk_size(Interrupt& intr, int& err)
-{
+bool HttpConnection::read_chunk_size(Interrupt& intr, int& err) {
     std::string line;
     uint8_t c = 0;
     while (line.size() < 1024) {
@@ -465,8 +446,7 @@ bool HttpConnection::read_chunk_size(Interrupt& intr, int& err)
     return false;
 }
 
-int HttpConnection::read_chunked(uint8_t* buf, int size, Interrupt& intr)
-{
+int HttpConnection::read_chunked(uint8_t* buf, int size, Interrupt& intr) {
     if (chunk_done_)
         return 0;
     if (chunk_left_ == 0) {
@@ -483,8 +463,7 @@ int HttpConnection::read_chunked(uint8_t* buf, int size, Interrupt& intr)
     return n == 0 ? AVERROR(EIO) : n;
 }
 
-int HttpConnection::read(uint8_t* buf, int size, Interrupt& intr)
-{
+int HttpConnection::read(uint8_t* buf, int size, Interrupt& intr) {
     return chunked_ ? read_chunked(buf, size, intr) : raw_read(buf, size, intr);
 }
 

@@ -33,7 +33,7 @@ struct HttpUrl {
 struct HttpOpenResult;
 
 class HttpConnection {
-public:
+  public:
     ~HttpConnection();
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;
@@ -44,7 +44,7 @@ public:
 
     int status() const { return status_; }
     const std::vector<std::string>& header_lines() const { return lines_; } // status line first
-    std::string header(const std::string& name) const;                    // case-insensitive, trimmed
+    std::string header(const std::string& name) const;                      // case-insensitive, trimmed
     const std::string& url() const { return url_; }
 
     // Body bytes: > 0 read, 0 the server ended the body, < 0 an AVERROR (AVERROR_EXIT when
@@ -52,7 +52,7 @@ public:
     int read(uint8_t* buf, int size, Interrupt& intr);
     uint64_t bytes_received() const { return bytes_received_.load(); }
 
-private:
+  private:
     HttpConnection() = default;
     int raw_read(uint8_t* buf, int size, Interrupt& intr);
     int read_chunked(uint8_t* buf, int size, Interrupt& intr);

@@ -18,7 +18,7 @@ namespace miravox::soundlib {
 using SteadyClock = std::chrono::steady_clock;
 
 class Interrupt {
-public:
+  public:
     void request_stop() { stop_.store(true); }
     bool stop_requested() const { return stop_.load(); }
 
@@ -26,14 +26,12 @@ public:
     void set_deadline_in(std::chrono::milliseconds ms) { set_deadline(SteadyClock::now() + ms); }
     void clear_deadline() { deadline_ns_.store(0); }
     bool has_deadline() const { return deadline_ns_.load() != 0; }
-    SteadyClock::time_point deadline() const
-    {
+    SteadyClock::time_point deadline() const {
         return SteadyClock::time_point(SteadyClock::duration(deadline_ns_.load()));
     }
 
     // True when the stop was requested or the deadline has passed. Remembers a deadline hit.
-    bool should_abort()
-    {
+    bool should_abort() {
         if (stop_requested())
             return true;
         const int64_t d = deadline_ns_.load();
@@ -49,7 +47,7 @@ public:
 
     AVIOInterruptCB callback() { return AVIOInterruptCB{&Interrupt::check, this}; }
 
-private:
+  private:
     static int check(void* self) { return static_cast<Interrupt*>(self)->should_abort() ? 1 : 0; }
 
     std::atomic<bool> stop_{false};

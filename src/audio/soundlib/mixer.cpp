@@ -5,8 +5,7 @@
 
 namespace miravox::soundlib {
 
-bool Mixer::add(MixSource* source)
-{
+bool Mixer::add(MixSource* source) {
     std::lock_guard lock(control_mutex_);
     for (size_t i = 0; i < kMaxSources; ++i) {
         MixSource* expected = nullptr;
@@ -19,8 +18,7 @@ bool Mixer::add(MixSource* source)
     return false;
 }
 
-void Mixer::remove(MixSource* source)
-{
+void Mixer::remove(MixSource* source) {
     std::lock_guard lock(control_mutex_);
     for (auto& slot : slots_) {
         MixSource* expected = source;
@@ -33,8 +31,7 @@ void Mixer::remove(MixSource* source)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-void Mixer::process(float* out, size_t frames) noexcept
-{
+void Mixer::process(float* out, size_t frames) noexcept {
     epoch_.fetch_add(1);
     std::fill(out, out + frames * 2, 0.0f);
     const size_t used = used_.load();

@@ -14,14 +14,14 @@
 namespace miravox::soundlib {
 
 class MixSource {
-public:
+  public:
     virtual ~MixSource() = default;
     // Adds the next `frames` interleaved stereo frames into `out`. Output thread only.
     virtual void mix_into(float* out, size_t frames) noexcept = 0;
 };
 
 class Mixer {
-public:
+  public:
     static constexpr size_t kMaxSources = 256;
 
     bool add(MixSource* source);
@@ -31,10 +31,10 @@ public:
 
     uint64_t frames_processed() const { return frames_processed_.load(std::memory_order_relaxed); }
 
-private:
+  private:
     std::array<std::atomic<MixSource*>, kMaxSources> slots_{};
-    std::atomic<size_t> used_{0};          // slots beyond this index are empty
-    std::atomic<uint64_t> epoch_{0};       // odd while process() runs
+    std::atomic<size_t> used_{0};    // slots beyond this index are empty
+    std::atomic<uint64_t> epoch_{0}; // odd while process() runs
     std::atomic<uint64_t> frames_processed_{0};
     std::mutex control_mutex_;
 };

@@ -29,10 +29,9 @@ constexpr size_t kClockBlock = 512; // frames per tick of a virtual device (11.6
 
 // Mixes in real time on its own thread; ALSA's null device is not paced, so we pace ourselves.
 class ClockOutput final : public OutputDevice {
-public:
+  public:
     explicit ClockOutput(WavWriter* capture) : capture_(capture), thread_([this] { run(); }) {}
-    ~ClockOutput() override
-    {
+    ~ClockOutput() override {
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
@@ -42,21 +41,18 @@ public:
         if (capture_)
             capture_->sync();
     }
-    int start() override
-    {
+    int start() override {
         running_.store(true);
         return BASS_OK;
     }
-    int stop() override
-    {
+    int stop() override {
         running_.store(false);
         return BASS_OK;
     }
     bool running() const override { return running_.load(); }
 
-private:
-    void run()
-    {
+  private:
+    void run() {
         pthread_setname_np(pthread_self(), "sl-output");
         using clock = std::chrono::steady_clock;
         float block[kClockBlock * 2];
@@ -64,7 +60,8 @@ private:
         uint64_t ticks = 0;
         std::unique_lock lock(mutex_);
         while (!quit_) {
-            const auto next = start + std::chrono::nanoseconds((ticks + 1) * kClockBlock * 1'000'000'000ull / kRate);
+            const auto next =
+                start + std::chrono::nanoseconds((ticks + 1) * kClockBlock * 1'000'000'000ull / kRate);
             if (wake_.wait_until(lock, next, [this] { return quit_; }))
                 break;
             lock.unlock();
@@ -104,16 +101,14 @@ void silent_jack_handler(const char*) {}
 #endif
 
 class PortAudioOutput final : public OutputDevice {
-public:
-    ~PortAudioOutput() override
-    {
+  public:
+    ~PortAudioOutput() override {
         if (stream_) {
             Pa_AbortStream(stream_);
             Pa_CloseStream(stream_);
         }
     }
-    int open(int index)
-    {
+    int open(int index) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
         if (!info)
             return BASS_ERROR_DEVICE;
@@ -123,8 +118,8 @@ public:
         out.sampleFormat = paFloat32;
         // A playout runs for days: prefer safety margin over latency.
         out.suggestedLatency = info->defaultHighOutputLatency;
-        const PaError err =
-            Pa_OpenStream(&stream_, nullptr, &out, kRate, paFramesPerBufferUnspecified, paNoFlag, &callback, this);
+        const PaError err = Pa_OpenStream(&stream_, nullptr, &out, kRate, paFramesPerBufferUnspecified,
+                                          paNoFlag, &callback, this);
         if (err != paNoError) {
             stream_ = nullptr;
             log_line("cannot open output device \"%s\": %s", info->name, Pa_GetErrorText(err));
@@ -132,8 +127,7 @@ public:
         }
         return start();
     }
-    int start() override
-    {
+    int start() override {
         if (Pa_IsStreamActive(stream_) == 1)
             return BASS_OK;
         const PaError err = Pa_StartStream(stream_);
@@ -143,18 +137,16 @@ public:
         }
         return BASS_OK;
     }
-    int stop() override
-    {
+    int stop() override {
         if (Pa_IsStreamActive(stream_) == 1)
             Pa_StopStream(stream_);
         return BASS_OK;
     }
     bool running() const override { return Pa_IsStreamActive(stream_) == 1; }
 
-private:
+  private:
     static int callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                        PaStreamCallbackFlags, void* self)
-    {
+                        PaStreamCallbackFlags, void* self) {
         static_cast<PortAudioOutput*>(self)->mixer_.process(static_cast<float*>(output), frames);
         return paContinue;
     }
@@ -162,8 +154,7 @@ private:
     PaStream* stream_ = nullptr;
 };
 
-std::vector<DeviceDescription> portaudio_devices()
-{
+std::vector<DeviceDescription> portaudio_devices() {
     std::vector<DeviceDescription> list;
     if (!portaudio_acquire())
         return list;
@@ -194,8 +185,7 @@ std::vector<DeviceDescription> portaudio_devices()
 
 } // namespace
 
-bool portaudio_acquire()
-{
+bool portaudio_acquire() {
     std::lock_guard lock(pa_mutex);
     if (pa_initialised)
         return true;
@@ -215,16 +205,15 @@ bool portaudio_acquire()
     return true;
 }
 
-void portaudio_shutdown()
-{
+void portaudio_shutdown() {
     std::lock_guard lock(pa_mutex);
     if (pa_initialised)
         Pa_Terminate();
     pa_initialised = false;
 }
 
-std::unique_ptr<OutputDevice> open_output_device(const DeviceDescription& desc, WavWriter* capture, int& error)
-{
+std::unique_ptr<OutputDevice> open_output_device(const DeviceDescription& desc, WavWriter* capture,
+                                                 int& error) {
     error = BASS_OK;
     switch (desc.kind) {
     case DeviceDescription::Kind::NoSound:
@@ -251,8 +240,7 @@ std::unique_ptr<OutputDevice> open_output_device(const DeviceDescription& desc, 
     return nullptr;
 }
 
-std::vector<DeviceDescription> parse_virtual_devices(const std::string& spec)
-{
+std::vector<DeviceDescription> parse_virtual_devices(const std::string& spec) {
     std::vector<DeviceDescription> list;
     size_t start = 0;
     while (start <= spec.size()) {
@@ -292,8 +280,7 @@ std::vector<DeviceDescription> parse_virtual_devices(const std::string& spec)
     return list;
 }
 
-std::vector<DeviceDescription> enumerate_devices()
-{
+std::vector<DeviceDescription> enumerate_devices() {
     std::vector<DeviceDescription> list;
     DeviceDescription none;
     none.name = "No sound";

@@ -25,7 +25,7 @@ struct DeviceDescription {
 };
 
 class OutputDevice {
-public:
+  public:
     virtual ~OutputDevice() = default;
     Mixer& mixer() { return mixer_; }
     // Engine error code (0 on success).
@@ -33,13 +33,14 @@ public:
     virtual int stop() = 0;
     virtual bool running() const = 0;
 
-protected:
+  protected:
     Mixer mixer_;
 };
 
 // Opens and starts the output of `desc`. `capture` is the WAV file of a capture device (owned by
 // the caller, kept across re-initialisations). Returns nullptr and sets `error` on failure.
-std::unique_ptr<OutputDevice> open_output_device(const DeviceDescription& desc, WavWriter* capture, int& error);
+std::unique_ptr<OutputDevice> open_output_device(const DeviceDescription& desc, WavWriter* capture,
+                                                 int& error);
 
 // The device list: entry 0 "No sound", then the virtual devices of MIRAVOX_AUDIO_DEVICES when it
 // names any, else the system default and every PortAudio output (a silent device when there is

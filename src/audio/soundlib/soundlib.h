@@ -21,41 +21,44 @@
 // 8 bytes per sample frame, 352.8 bytes per millisecond.
 //
 // Error codes chosen for each failure
-//   BASS_ERROR_MEM       1   out of memory
-//   BASS_ERROR_FILEOPEN  2   local file missing or unreadable; HTTP status other than 2xx/3xx
-//                            (except 401/403); too many redirects; a response header that never
-//                            ends; an address with an unsupported scheme or host name that does not
-//                            resolve
-//   BASS_ERROR_HANDLE    5   handle unknown or already freed (also after BASS_STREAM_AUTOFREE)
-//   BASS_ERROR_FORMAT    6   decoded audio with a sample format or layout that cannot be converted
-//   BASS_ERROR_POSITION  7   BASS_ChannelSetPosition beyond the end of a file stream
-//   BASS_ERROR_INIT      8   the current device (or the one asked for) is not initialised
-//   BASS_ERROR_DRIVER    3   a real output device that cannot be opened
-//   BASS_ERROR_START     9   a real output device that cannot be started (BASS_Start)
-//   BASS_ERROR_ALREADY  14   BASS_Init of a device already initialised
-//   BASS_ERROR_NOPAUSE  16   (kept for the error texts; not produced)
-//   BASS_ERROR_NOTAUDIO 17   a container without an audio track
-//   BASS_ERROR_ILLTYPE  19   unknown attribute, position mode, tag type, data flag, file-position mode
-//   BASS_ERROR_ILLPARAM 20   unknown config option, bad argument (null pointer, NaN volume, mem
-//                            stream without length, proxy setting other than none)
-//   BASS_ERROR_DEVICE   23   device number that does not exist
-//   BASS_ERROR_NOPLAY   24   BASS_ChannelPause on a channel that is not playing
-//   BASS_ERROR_NONET    32   connection refused, network or host unreachable, connection reset
-//                            before the response
-//   BASS_ERROR_NOTAVAIL 37   no such value for this stream: length or seek of a network stream,
-//                            HTTP tags of a file, "connected" of a file; BASS_GetDevice with none
-//   BASS_ERROR_TIMEOUT  40   no connection within BASS_CONFIG_NET_TIMEOUT, or the whole open
-//                            (connect, response, first audio) not done within it; a server silent
-//                            for BASS_CONFIG_NET_READTIMEOUT during the open
-//   BASS_ERROR_FILEFORM 41   data that is not a known audio format (random bytes, garbage from a
-//                            server, a playlist that only leads to itself)
-//   BASS_ERROR_CODEC    44   audio track whose codec has no decoder
-//   BASS_ERROR_ENDED    45   (kept for the error texts; not produced)
+//   BASS_ERROR_MEM        1  out of memory; more than 256 streams on one device
+//   BASS_ERROR_FILEOPEN   2  local file missing, unreadable or a folder; HTTP status other than
+//                            2xx/3xx (except 401/403); too many redirects (a redirect loop); a
+//                            response header that never ends; an unsupported address scheme; a
+//                            host name that does not resolve
+//   BASS_ERROR_DRIVER     3  a real output device that cannot be opened
+//   BASS_ERROR_HANDLE     5  handle unknown or already freed (also after BASS_STREAM_AUTOFREE)
+//   BASS_ERROR_FORMAT     6  decoded audio in a sample format or layout that cannot be converted
+//   BASS_ERROR_POSITION   7  BASS_ChannelSetPosition beyond the end of a file stream
+//   BASS_ERROR_INIT       8  the current device is not initialised (stream creation, BASS_Free,
+//                            BASS_Start/Stop/Update, BASS_GetDevice); BASS_SetDevice of a device
+//                            that is not initialised
+//   BASS_ERROR_START      9  a real output device that cannot be started
+//   BASS_ERROR_ALREADY   14  BASS_Init of a device already initialised
+//   BASS_ERROR_NOTAUDIO  17  a container whose tracks are none of them audio
+//   BASS_ERROR_ILLTYPE   19  unknown attribute, position mode, tag type, data flag, file-position mode
+//   BASS_ERROR_ILLPARAM  20  unknown config option; a null pointer; a NaN volume; a memory stream
+//                            without length; a non-zero URL offset; a proxy other than none
+//   BASS_ERROR_DEVICE    23  a device number that does not exist
+//   BASS_ERROR_NOPLAY    24  BASS_ChannelPause on a channel that is not playing
+//   BASS_ERROR_FREQ      25  a real output device that refuses 44100 Hz
+//   BASS_ERROR_NONET     32  connection refused, network or host unreachable, connection reset
+//                            or closed before any answer
+//   BASS_ERROR_CREATE    33  a capture device whose WAV file cannot be created
+//   BASS_ERROR_NOTAVAIL  37  no such value for this stream: length or seek of a network stream,
+//                            "connected" of a file, HTTP tags of a stream without them
+//   BASS_ERROR_TIMEOUT   40  the open (connect, answer, first audio) not done within
+//                            BASS_CONFIG_NET_TIMEOUT
+//   BASS_ERROR_FILEFORM  41  data that is not audio we know: random bytes, an empty file, garbage
+//                            from a server, a playlist without entries or that leads only to itself
+//   BASS_ERROR_CODEC     44  an audio track whose codec has no decoder
+//   BASS_ERROR_ENDED     45  BASS_ChannelPlay of a network stream whose source has ended
 //   BASS_ERROR_WMA_DENIED 1002  HTTP 401 or 403
-//   BASS_ERROR_UNKNOWN  -1   anything else (logged to stderr with FFmpeg's text)
-// Stopping a stream never leaves error 7: BASS_ChannelStop, BASS_ChannelSetPosition on a network
-// stream (37) and BASS_ChannelIsActive (0, or 5 for a freed handle) are what a channel's stop
-// sequence sees.
+//   BASS_ERROR_UNKNOWN   -1  anything else on a network source (logged with FFmpeg's text)
+// Stopping a stream never leaves error 7: BASS_ChannelStop succeeds, BASS_ChannelSetPosition on a
+// network stream gives 37, and BASS_ChannelIsActive gives 0 (5 for a freed handle), so a channel's
+// stop sequence never reads "invalid position".
+// Every failed open also writes one line to stderr ("soundlib: cannot play ...: reason (error N)").
 
 #include <cstdint>
 
@@ -127,28 +130,28 @@ constexpr int BASS_ERROR_WMA_DENIED = 1002;
 constexpr int BASS_ERROR_UNKNOWN = -1;
 
 // Config options (BASS_SetConfig / BASS_GetConfig; BASS_SetConfigPtr for NET_AGENT).
-constexpr DWORD BASS_CONFIG_BUFFER = 0;         // ms of decoded audio a file stream keeps ahead
-constexpr DWORD BASS_CONFIG_UPDATEPERIOD = 1;   // accepted; output never depends on updates
-constexpr DWORD BASS_CONFIG_NET_TIMEOUT = 11;   // ms bound on a network open (0 = 5000)
-constexpr DWORD BASS_CONFIG_NET_BUFFER = 12;    // ms of decoded audio a network stream keeps ahead
-constexpr DWORD BASS_CONFIG_NET_PREBUF = 15;    // percent of NET_BUFFER to fill before the open returns
-constexpr DWORD BASS_CONFIG_NET_AGENT = 16;     // user agent text (BASS_SetConfigPtr)
-constexpr DWORD BASS_CONFIG_NET_PROXY = 17;     // only "none" (0 / NULL) is supported
-constexpr DWORD BASS_CONFIG_NET_PASSIVE = 18;   // accepted (FTP is not supported)
-constexpr DWORD BASS_CONFIG_REC_BUFFER = 19;    // accepted (no recording)
-constexpr DWORD BASS_CONFIG_NET_PLAYLIST = 21;  // 1: a .pls/.m3u answer is followed to its first entry
-constexpr DWORD BASS_CONFIG_UPDATETHREADS = 24; // accepted; output never depends on updates
-constexpr DWORD BASS_CONFIG_DEV_DEFAULT = 36;   // accepted
+constexpr DWORD BASS_CONFIG_BUFFER = 0;           // ms of decoded audio a file stream keeps ahead
+constexpr DWORD BASS_CONFIG_UPDATEPERIOD = 1;     // accepted; output never depends on updates
+constexpr DWORD BASS_CONFIG_NET_TIMEOUT = 11;     // ms bound on a network open (0 = 5000)
+constexpr DWORD BASS_CONFIG_NET_BUFFER = 12;      // ms of decoded audio a network stream keeps ahead
+constexpr DWORD BASS_CONFIG_NET_PREBUF = 15;      // percent of NET_BUFFER to fill before the open returns
+constexpr DWORD BASS_CONFIG_NET_AGENT = 16;       // user agent text (BASS_SetConfigPtr)
+constexpr DWORD BASS_CONFIG_NET_PROXY = 17;       // only "none" (0 / NULL) is supported
+constexpr DWORD BASS_CONFIG_NET_PASSIVE = 18;     // accepted (FTP is not supported)
+constexpr DWORD BASS_CONFIG_REC_BUFFER = 19;      // accepted (no recording)
+constexpr DWORD BASS_CONFIG_NET_PLAYLIST = 21;    // 1: a .pls/.m3u answer is followed to its first entry
+constexpr DWORD BASS_CONFIG_UPDATETHREADS = 24;   // accepted; output never depends on updates
+constexpr DWORD BASS_CONFIG_DEV_DEFAULT = 36;     // accepted
 constexpr DWORD BASS_CONFIG_NET_READTIMEOUT = 37; // ms a network stream may stay silent (0 = no limit)
-constexpr DWORD BASS_CONFIG_DEV_NONSTOP = 50;   // accepted
+constexpr DWORD BASS_CONFIG_DEV_NONSTOP = 50;     // accepted
 constexpr DWORD BASS_CONFIG_WMA_PREBUF = 0x10101; // accepted
 
 // Stream and sample flags.
 constexpr DWORD BASS_SAMPLE_LOOP = 4;
-constexpr DWORD BASS_SAMPLE_SOFTWARE = 16;     // accepted: all mixing is in software
-constexpr DWORD BASS_SAMPLE_FLOAT = 256;       // accepted: all mixing is in float
+constexpr DWORD BASS_SAMPLE_SOFTWARE = 16;      // accepted: all mixing is in software
+constexpr DWORD BASS_SAMPLE_FLOAT = 256;        // accepted: all mixing is in float
 constexpr DWORD BASS_STREAM_AUTOFREE = 0x40000; // free the stream when it ends by itself
-constexpr DWORD BASS_UNICODE = 0x80000000;     // paths and addresses are UTF-16 (char16_t), else UTF-8
+constexpr DWORD BASS_UNICODE = 0x80000000;      // paths and addresses are UTF-16 (char16_t), else UTF-8
 
 // Channel states (BASS_ChannelIsActive).
 constexpr DWORD BASS_ACTIVE_STOPPED = 0;
@@ -159,7 +162,7 @@ constexpr DWORD BASS_ACTIVE_PAUSED = 3;
 // Attributes, position modes, tags, data flags.
 constexpr DWORD BASS_ATTRIB_VOL = 2; // 0 silent .. 1 full; above 1 amplifies; negative reads as 0
 constexpr DWORD BASS_POS_BYTE = 0;
-constexpr DWORD BASS_TAG_HTTP = 3;   // response header lines, each ended by '\0', then an empty line
+constexpr DWORD BASS_TAG_HTTP = 3; // response header lines, each ended by '\0', then an empty line
 constexpr DWORD BASS_DATA_FFT512 = 0x80000001; // 256 floats: Hann-windowed FFT magnitudes
 
 // File-position modes (BASS_StreamGetFilePosition).
@@ -187,19 +190,20 @@ struct BASS_DEVICEINFO {
 // whose header is kept current at least once a second. With no real device, device 1 is silent.
 DWORD BASS_GetVersion();
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* win, const void* clsid); // -1 = default (1)
-BOOL BASS_Free();                 // frees the current device and every stream on it
+BOOL BASS_Free();                  // frees the current device and every stream on it
 BOOL BASS_SetDevice(DWORD device); // 23 if unknown, 8 if not initialised
-DWORD BASS_GetDevice();           // (DWORD)-1 and 8 when none is current
+DWORD BASS_GetDevice();            // (DWORD)-1 and 8 when no device is current and initialised
 BOOL BASS_GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info);
 BOOL BASS_SetConfig(DWORD option, DWORD value);
 DWORD BASS_GetConfig(DWORD option);
 BOOL BASS_SetConfigPtr(DWORD option, const void* value);
 int BASS_ErrorGetCode();
-BOOL BASS_Start();               // resumes the current device's output
-BOOL BASS_Stop();                // silences the current device; BASS_ChannelPlay or BASS_Start resume it
-BOOL BASS_Update(DWORD length);  // TRUE when the current device is initialised; output does not need it
-HPLUGIN BASS_PluginLoad(const void* file, DWORD flags); // FFmpeg decodes every format: a handle if the file exists
-BOOL BASS_PluginFree(HPLUGIN handle);                   // 0 = all
+BOOL BASS_Start();              // resumes the current device's output
+BOOL BASS_Stop();               // silences the current device; BASS_ChannelPlay or BASS_Start resume it
+BOOL BASS_Update(DWORD length); // TRUE when the current device is initialised; output does not need it
+HPLUGIN BASS_PluginLoad(const void* file,
+                        DWORD flags); // FFmpeg decodes every format: a handle if the file exists
+BOOL BASS_PluginFree(HPLUGIN handle); // 0 = all
 
 // Streams. A stream plays on the device that was current when it was created.
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
@@ -214,7 +218,7 @@ BOOL BASS_StreamFree(HSTREAM handle);
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart); // continues from the position; an ended file restarts at 0
 BOOL BASS_ChannelStop(DWORD handle);               // keeps the position and the buffered audio
 BOOL BASS_ChannelPause(DWORD handle);
-DWORD BASS_ChannelIsActive(DWORD handle);          // BASS_ACTIVE_*; 0 with error 5 for a bad handle
+DWORD BASS_ChannelIsActive(DWORD handle); // BASS_ACTIVE_*; 0 with error 5 for a bad handle
 DWORD BASS_ChannelFlags(DWORD handle, DWORD flags, DWORD mask); // LOOP and AUTOFREE can change
 BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value);
 BOOL BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value);
@@ -224,5 +228,5 @@ BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode);
 double BASS_ChannelBytes2Seconds(DWORD handle, QWORD pos);
 QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double secs);
 QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
-const char* BASS_ChannelGetTags(DWORD handle, DWORD tags); // valid until the stream is freed
+const char* BASS_ChannelGetTags(DWORD handle, DWORD tags);           // valid until the stream is freed
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length); // FFT512: returns 1024 (bytes written)

@@ -9,8 +9,7 @@ extern "C" {
 
 namespace miravox::soundlib {
 
-Spectrum::Spectrum()
-{
+Spectrum::Spectrum() {
     for (int i = 0; i < kSize; ++i)
         window_[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / kSize));
     const float scale = 1.0f;
@@ -20,15 +19,13 @@ Spectrum::Spectrum()
     out_ = static_cast<AVComplexFloat*>(av_malloc(sizeof(AVComplexFloat) * (kSize / 2 + 1)));
 }
 
-Spectrum::~Spectrum()
-{
+Spectrum::~Spectrum() {
     av_tx_uninit(&tx_);
     av_free(in_);
     av_free(out_);
 }
 
-bool Spectrum::compute(const float* samples, float* magnitudes)
-{
+bool Spectrum::compute(const float* samples, float* magnitudes) {
     if (!tx_ || !in_ || !out_)
         return false;
     for (int i = 0; i < kSize; ++i)

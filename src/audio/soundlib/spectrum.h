@@ -12,7 +12,7 @@ extern "C" {
 namespace miravox::soundlib {
 
 class Spectrum {
-public:
+  public:
     static constexpr int kSize = 512;
     static constexpr int kBins = 256;
 
@@ -25,10 +25,10 @@ public:
     // transform could not be set up.
     bool compute(const float* samples, float* magnitudes);
 
-private:
+  private:
     AVTXContext* tx_ = nullptr;
     av_tx_fn fn_ = nullptr;
-    float* in_ = nullptr;   // av_malloc'd: the transform wants aligned buffers
+    float* in_ = nullptr; // av_malloc'd: the transform wants aligned buffers
     AVComplexFloat* out_ = nullptr;
     float window_[kSize];
 };

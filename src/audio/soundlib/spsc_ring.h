@@ -16,11 +16,9 @@ namespace miravox::soundlib {
 
 // Interleaved stereo float frames.
 class FrameRing {
-public:
+  public:
     explicit FrameRing(size_t capacity_frames)
-        : capacity_(std::max<size_t>(capacity_frames, 1)), data_(new float[capacity_ * 2]())
-    {
-    }
+        : capacity_(std::max<size_t>(capacity_frames, 1)), data_(new float[capacity_ * 2]()) {}
 
     size_t capacity() const { return capacity_; }
     uint64_t write_count() const { return write_.load(std::memory_order_acquire); }
@@ -29,8 +27,7 @@ public:
     size_t free_space() const { return capacity_ - available(); }
 
     // Producer: copies up to `frames` frames; returns how many fitted.
-    size_t write(const float* src, size_t frames)
-    {
+    size_t write(const float* src, size_t frames) {
         const uint64_t w = write_.load(std::memory_order_relaxed);
         const size_t n = std::min(frames, capacity_ - static_cast<size_t>(w - read_count()));
         for (size_t done = 0; done < n;) {
@@ -45,8 +42,7 @@ public:
 
     // Consumer: calls fn(const float* frames, size_t count) for up to `frames` frames in at most
     // two contiguous runs, then releases them. Returns the number consumed.
-    template <typename Fn> size_t consume(size_t frames, Fn&& fn)
-    {
+    template <typename Fn> size_t consume(size_t frames, Fn&& fn) {
         const uint64_t r = read_.load(std::memory_order_relaxed);
         const size_t n = std::min(frames, static_cast<size_t>(write_count() - r));
         for (size_t done = 0; done < n;) {
@@ -60,15 +56,14 @@ public:
     }
 
     // Consumer: drops frames up to ring count `target` (never past what was written).
-    void skip_to(uint64_t target)
-    {
+    void skip_to(uint64_t target) {
         const uint64_t r = read_.load(std::memory_order_relaxed);
         const uint64_t limit = std::min(target, write_count());
         if (limit > r)
             read_.store(limit, std::memory_order_release);
     }
 
-private:
+  private:
     const size_t capacity_;
     std::unique_ptr<float[]> data_;
     alignas(64) std::atomic<uint64_t> write_{0};
@@ -77,9 +72,8 @@ private:
 
 // Fixed-capacity queue of small trivially copyable items.
 template <typename T, size_t Capacity> class SpscQueue {
-public:
-    bool push(const T& item)
-    {
+  public:
+    bool push(const T& item) {
         const uint64_t w = write_.load(std::memory_order_relaxed);
         if (w - read_.load(std::memory_order_acquire) >= Capacity)
             return false;
@@ -88,27 +82,25 @@ public:
         return true;
     }
     bool full() const { return size() >= Capacity; }
-    size_t size() const
-    {
-        return static_cast<size_t>(write_.load(std::memory_order_acquire) - read_.load(std::memory_order_acquire));
+    size_t size() const {
+        return static_cast<size_t>(write_.load(std::memory_order_acquire) -
+                                   read_.load(std::memory_order_acquire));
     }
 
     // Consumer: the item `index` places from the front, if present.
-    std::optional<T> peek(size_t index = 0) const
-    {
+    std::optional<T> peek(size_t index = 0) const {
         const uint64_t r = read_.load(std::memory_order_relaxed);
         if (write_.load(std::memory_order_acquire) - r <= index)
             return std::nullopt;
         return items_[(r + index) % Capacity];
     }
-    void pop()
-    {
+    void pop() {
         const uint64_t r = read_.load(std::memory_order_relaxed);
         if (write_.load(std::memory_order_acquire) != r)
             read_.store(r + 1, std::memory_order_release);
     }
 
-private:
+  private:
     T items_[Capacity]{};
     alignas(64) std::atomic<uint64_t> write_{0};
     alignas(64) std::atomic<uint64_t> read_{0};

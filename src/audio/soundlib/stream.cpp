@@ -17,19 +17,24 @@ constexpr int kMinBufferMs = 250;
 constexpr auto kConnectedGrace = std::chrono::milliseconds(1000);
 constexpr uint64_t kPositionMask = (uint64_t(1) << 48) - 1;
 
-size_t frames_for_ms(int ms) { return static_cast<size_t>(std::max(ms, kMinBufferMs)) * kOutputRate / 1000; }
+size_t frames_for_ms(int ms) {
+    return static_cast<size_t>(std::max(ms, kMinBufferMs)) * kOutputRate / 1000;
+}
 
-int64_t now_ns() { return SteadyClock::now().time_since_epoch().count(); }
+int64_t now_ns() {
+    return SteadyClock::now().time_since_epoch().count();
+}
 
 // Generations wrap; "a is newer than b" in modular arithmetic.
-bool newer(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) > 0; }
+bool newer(uint32_t a, uint32_t b) {
+    return static_cast<int32_t>(a - b) > 0;
+}
 
 } // namespace
 
 Stream::Stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder, const StreamSetup& setup)
-    : setup_(setup), intr_(std::move(intr)), decoder_(std::move(decoder)), ring_(frames_for_ms(setup.buffer_ms)),
-      flags_(setup.flags)
-{
+    : setup_(setup), intr_(std::move(intr)), decoder_(std::move(decoder)),
+      ring_(frames_for_ms(setup.buffer_ms)), flags_(setup.flags) {
     for (const std::string& line : decoder_->http_headers()) {
         tags_ += line;
         tags_ += '\0';
@@ -41,22 +46,23 @@ Stream::Stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder
         length_frames_.store(*len);
 }
 
-Stream::~Stream() { close(); }
+Stream::~Stream() {
+    close();
+}
 
-void Stream::start_decoding()
-{
+void Stream::start_decoding() {
     if (thread_.joinable())
         return;
     thread_ = std::thread([this] { run(); });
     if (!setup_.network && !decoder_->length_exact()) {
         DecoderSpec spec = decoder_->copy_spec();
         if (spec.bytes)
-            measure_thread_ = std::thread([this, s = std::move(spec)]() mutable { measure_length(std::move(s)); });
+            measure_thread_ =
+                std::thread([this, s = std::move(spec)]() mutable { measure_length(std::move(s)); });
     }
 }
 
-void Stream::close()
-{
+void Stream::close() {
     intr_->request_stop();
     poke();
     if (thread_.joinable())
@@ -65,8 +71,7 @@ void Stream::close()
         measure_thread_.join();
 }
 
-void Stream::measure_length(DecoderSpec spec)
-{
+void Stream::measure_length(DecoderSpec spec) {
     pthread_setname_np(pthread_self(), "sl-length");
     // Below the decoder threads that feed the outputs: this only refines a number.
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
@@ -84,8 +89,7 @@ void Stream::measure_length(DecoderSpec spec)
         length_frames_.store(total);
 }
 
-void Stream::poke()
-{
+void Stream::poke() {
     {
         std::lock_guard lock(wake_mutex_);
         wake_flag_ = true;
@@ -93,8 +97,7 @@ void Stream::poke()
     wake_.notify_all();
 }
 
-void Stream::wait_for_work(std::chrono::milliseconds timeout)
-{
+void Stream::wait_for_work(std::chrono::milliseconds timeout) {
     std::unique_lock lock(wake_mutex_);
     wake_.wait_for(lock, timeout, [this] { return wake_flag_; });
     wake_flag_ = false;
@@ -102,8 +105,7 @@ void Stream::wait_for_work(std::chrono::milliseconds timeout)
 
 // ---- decoder thread -----------------------------------------------------------------------
 
-bool Stream::push_mark(const Mark& m)
-{
+bool Stream::push_mark(const Mark& m) {
     while (!marks_.push(m)) {
         if (intr_->stop_requested())
             return false;
@@ -112,15 +114,13 @@ bool Stream::push_mark(const Mark& m)
     return true;
 }
 
-bool Stream::write_pending(const std::vector<float>& chunk, size_t& offset, uint32_t)
-{
+bool Stream::write_pending(const std::vector<float>& chunk, size_t& offset, uint32_t) {
     const size_t frames = chunk.size() / 2;
     offset += ring_.write(chunk.data() + offset * 2, frames - offset);
     return offset == frames;
 }
 
-void Stream::run()
-{
+void Stream::run() {
     pthread_setname_np(pthread_self(), "sl-decode");
     std::vector<float> chunk;
     size_t written = 0;
@@ -190,8 +190,8 @@ void Stream::run()
         if (intr_->stop_requested())
             break;
         if (n < 0 && setup_.network)
-            log_line("network stream ended: %s", intr_->timed_out() ? "no data within the read time-out"
-                                                                    : av_error_text(n).c_str());
+            log_line("network stream ended: %s",
+                     intr_->timed_out() ? "no data within the read time-out" : av_error_text(n).c_str());
         if (n == 0 && segment_start == 0 && decoder_->seekable())
             length_frames_.store(segment_frames); // decoded from the start to the end: exact
         source_ended_.store(true);
@@ -203,8 +203,7 @@ void Stream::run()
 
 // ---- output thread ------------------------------------------------------------------------
 
-bool Stream::enter_generation(uint32_t generation)
-{
+bool Stream::enter_generation(uint32_t generation) {
     for (;;) {
         const uint64_t written = ring_.write_count(); // before looking at the marks: see below
         const auto m = marks_.peek();
@@ -225,17 +224,16 @@ bool Stream::enter_generation(uint32_t generation)
     }
 }
 
-void Stream::publish_position()
-{
+void Stream::publish_position() {
     if (!in_segment_)
         return;
-    const uint64_t pos = static_cast<uint64_t>(segment_frame_base_) + (ring_.read_count() - segment_ring_base_);
+    const uint64_t pos =
+        static_cast<uint64_t>(segment_frame_base_) + (ring_.read_count() - segment_ring_base_);
     published_position_.store((uint64_t(segment_generation_ & 0xFFFF) << 48) | (pos & kPositionMask),
                               std::memory_order_release);
 }
 
-void Stream::record_history(const float* frames, size_t count)
-{
+void Stream::record_history(const float* frames, size_t count) {
     uint64_t c = history_count_.load(std::memory_order_relaxed);
     for (size_t i = 0; i < count; ++i, ++c) {
         const size_t at = static_cast<size_t>(c % kHistory) * 2;
@@ -245,8 +243,7 @@ void Stream::record_history(const float* frames, size_t count)
     history_count_.store(c, std::memory_order_release);
 }
 
-void Stream::record_silence(size_t count)
-{
+void Stream::record_silence(size_t count) {
     uint64_t c = history_count_.load(std::memory_order_relaxed);
     for (size_t i = 0; i < std::min(count, kHistory); ++i, ++c) {
         const size_t at = static_cast<size_t>(c % kHistory) * 2;
@@ -256,8 +253,7 @@ void Stream::record_silence(size_t count)
     history_count_.store(c, std::memory_order_release);
 }
 
-void Stream::mix_into(float* out, size_t frames) noexcept
-{
+void Stream::mix_into(float* out, size_t frames) noexcept {
     if (state_.load(std::memory_order_acquire) != State::Playing) {
         was_playing_ = false;
         return;
@@ -338,8 +334,7 @@ void Stream::mix_into(float* out, size_t frames) noexcept
 
 // ---- control ------------------------------------------------------------------------------
 
-void Stream::request_generation(int64_t start_frame)
-{
+void Stream::request_generation(int64_t start_frame) {
     seek_target_.store(start_frame);
     ended_.store(false);
     starved_.store(false);
@@ -347,8 +342,7 @@ void Stream::request_generation(int64_t start_frame)
     poke();
 }
 
-int Stream::play(bool restart)
-{
+int Stream::play(bool restart) {
     if (restart || ended_.load()) {
         if (!decoder_->seekable() && ended_.load())
             return BASS_ERROR_ENDED;
@@ -359,22 +353,19 @@ int Stream::play(bool restart)
     return BASS_OK;
 }
 
-void Stream::stop()
-{
+void Stream::stop() {
     state_.store(State::Stopped, std::memory_order_release);
     starved_.store(false);
 }
 
-int Stream::pause()
-{
+int Stream::pause() {
     State playing = State::Playing;
     if (!state_.compare_exchange_strong(playing, State::Paused))
         return BASS_ERROR_NOPLAY;
     return BASS_OK;
 }
 
-DWORD Stream::active() const
-{
+DWORD Stream::active() const {
     switch (state_.load()) {
     case State::Playing:
         return starved_.load() ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
@@ -386,8 +377,7 @@ DWORD Stream::active() const
     return BASS_ACTIVE_STOPPED;
 }
 
-DWORD Stream::change_flags(DWORD flags, DWORD mask)
-{
+DWORD Stream::change_flags(DWORD flags, DWORD mask) {
     const DWORD changeable = mask & (BASS_SAMPLE_LOOP | BASS_STREAM_AUTOFREE);
     DWORD old = flags_.load();
     DWORD next = (old & ~changeable) | (flags & changeable);
@@ -398,10 +388,11 @@ DWORD Stream::change_flags(DWORD flags, DWORD mask)
     return next;
 }
 
-void Stream::set_volume(float v) { volume_.store(v < 0.0f ? 0.0f : v); }
+void Stream::set_volume(float v) {
+    volume_.store(v < 0.0f ? 0.0f : v);
+}
 
-uint64_t Stream::position_frames() const
-{
+uint64_t Stream::position_frames() const {
     const uint32_t g = generation_.load(std::memory_order_acquire);
     const uint64_t p = published_position_.load(std::memory_order_acquire);
     if ((p >> 48) != (g & 0xFFFF))
@@ -409,8 +400,7 @@ uint64_t Stream::position_frames() const
     return p & kPositionMask;
 }
 
-int Stream::set_position_frames(uint64_t frame)
-{
+int Stream::set_position_frames(uint64_t frame) {
     if (!decoder_->seekable())
         return BASS_ERROR_NOTAVAIL;
     const int64_t len = length_frames_.load();
@@ -420,16 +410,14 @@ int Stream::set_position_frames(uint64_t frame)
     return BASS_OK;
 }
 
-std::optional<uint64_t> Stream::length_frames() const
-{
+std::optional<uint64_t> Stream::length_frames() const {
     const int64_t len = length_frames_.load();
     if (len < 0)
         return std::nullopt;
     return static_cast<uint64_t>(len);
 }
 
-bool Stream::connected() const
-{
+bool Stream::connected() const {
     if (!setup_.network || source_ended_.load())
         return false;
     const int64_t since = busy_since_ns_.load();
@@ -438,8 +426,7 @@ bool Stream::connected() const
     return now_ns() - since < std::chrono::duration_cast<std::chrono::nanoseconds>(kConnectedGrace).count();
 }
 
-std::optional<uint64_t> Stream::file_position(DWORD mode, int& error) const
-{
+std::optional<uint64_t> Stream::file_position(DWORD mode, int& error) const {
     error = BASS_OK;
     switch (mode) {
     case BASS_FILEPOS_CURRENT:
@@ -471,8 +458,7 @@ std::optional<uint64_t> Stream::file_position(DWORD mode, int& error) const
     }
 }
 
-bool Stream::spectrum(float* out)
-{
+bool Stream::spectrum(float* out) {
     float mono[Spectrum::kSize];
     const uint64_t count = history_count_.load(std::memory_order_acquire);
     for (size_t i = 0; i < Spectrum::kSize; ++i) {
@@ -482,7 +468,8 @@ bool Stream::spectrum(float* out)
             continue;
         }
         const size_t at = static_cast<size_t>((count - back) % kHistory) * 2;
-        mono[i] = 0.5f * (history_[at].load(std::memory_order_relaxed) + history_[at + 1].load(std::memory_order_relaxed));
+        mono[i] = 0.5f * (history_[at].load(std::memory_order_relaxed) +
+                          history_[at + 1].load(std::memory_order_relaxed));
     }
     std::lock_guard lock(spectrum_mutex_);
     if (!spectrum_)
@@ -490,8 +477,7 @@ bool Stream::spectrum(float* out)
     return spectrum_->compute(mono, out);
 }
 
-void Stream::wait_prebuffer(int percent, SteadyClock::time_point deadline) const
-{
+void Stream::wait_prebuffer(int percent, SteadyClock::time_point deadline) const {
     const size_t want = ring_.capacity() * static_cast<size_t>(percent) / 100;
     while (ring_.available() < want && !source_ended_.load() && SteadyClock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

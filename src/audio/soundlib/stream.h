@@ -39,7 +39,7 @@ struct StreamSetup {
 };
 
 class Stream final : public MixSource {
-public:
+  public:
     Stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder, const StreamSetup& setup);
     ~Stream() override;
 
@@ -79,7 +79,7 @@ public:
 
     void mix_into(float* out, size_t frames) noexcept override;
 
-private:
+  private:
     enum class State : uint8_t { Stopped, Playing, Paused };
     enum class MarkKind : uint8_t { Start, End };
     struct Mark {
@@ -119,10 +119,10 @@ private:
     std::atomic<int64_t> seek_target_{0};
     std::atomic<uint64_t> published_position_{0}; // generation (16 bits) << 48 | frame
     std::atomic<int64_t> length_frames_{-1};
-    std::atomic<bool> ended_{false};         // the output thread reached the end of the source
-    std::atomic<bool> starved_{false};       // the last output block ran out of data
-    std::atomic<bool> source_ended_{false};  // the decoder thread reached the end (or a network drop)
-    std::atomic<int64_t> busy_since_ns_{0};  // decoder blocked in a read since (0: not reading)
+    std::atomic<bool> ended_{false};        // the output thread reached the end of the source
+    std::atomic<bool> starved_{false};      // the last output block ran out of data
+    std::atomic<bool> source_ended_{false}; // the decoder thread reached the end (or a network drop)
+    std::atomic<int64_t> busy_since_ns_{0}; // decoder blocked in a read since (0: not reading)
     std::atomic<uint64_t> source_bytes_{0};
 
     // output thread only

@@ -20,24 +20,22 @@ namespace {
 constexpr auto kLocalOpenLimit = std::chrono::seconds(10);
 constexpr int kMaxPlaylistDepth = 3;
 constexpr size_t kMaxPlaylistBytes = 64 * 1024;
-constexpr DWORD kCreationFlags = BASS_SAMPLE_LOOP | BASS_SAMPLE_SOFTWARE | BASS_SAMPLE_FLOAT | BASS_STREAM_AUTOFREE;
+constexpr DWORD kCreationFlags =
+    BASS_SAMPLE_LOOP | BASS_SAMPLE_SOFTWARE | BASS_SAMPLE_FLOAT | BASS_STREAM_AUTOFREE;
 
-std::string lower(std::string s)
-{
+std::string lower(std::string s) {
     for (char& c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
-std::string scheme_of(const std::string& address)
-{
+std::string scheme_of(const std::string& address) {
     const auto sep = address.find("://");
     return sep == std::string::npos ? std::string() : lower(address.substr(0, sep));
 }
 
-HSTREAM register_stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder, const StreamSetup& setup,
-                        std::shared_ptr<Stream>* out = nullptr)
-{
+HSTREAM register_stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder,
+                        const StreamSetup& setup, std::shared_ptr<Stream>* out = nullptr) {
     intr->clear_deadline();
     intr->reset_timeout();
     auto stream = std::make_shared<Stream>(std::move(intr), std::move(decoder), setup);
@@ -61,23 +59,26 @@ struct NetworkTarget {
     std::string reason;
 };
 
-bool is_playlist(const std::string& content_type, const std::string& url)
-{
-    static const char* const types[] = {"application/vnd.apple.mpegurl", "application/x-mpegurl", "audio/x-mpegurl",
-                                        "audio/mpegurl", "audio/x-scpls", "application/pls+xml"};
+bool is_playlist(const std::string& content_type, const std::string& url) {
+    static const char* const types[] = {"application/vnd.apple.mpegurl",
+                                        "application/x-mpegurl",
+                                        "audio/x-mpegurl",
+                                        "audio/mpegurl",
+                                        "audio/x-scpls",
+                                        "application/pls+xml"};
     const std::string ct = lower(content_type.substr(0, content_type.find(';')));
     for (const char* t : types)
         if (ct == t)
             return true;
     std::string path = lower(url.substr(0, url.find('?')));
     for (const char* ext : {".m3u8", ".m3u", ".pls"})
-        if (path.size() > std::strlen(ext) && path.compare(path.size() - std::strlen(ext), std::string::npos, ext) == 0)
+        if (path.size() > std::strlen(ext) &&
+            path.compare(path.size() - std::strlen(ext), std::string::npos, ext) == 0)
             return true;
     return false;
 }
 
-std::string read_body(HttpConnection& conn, Interrupt& intr)
-{
+std::string read_body(HttpConnection& conn, Interrupt& intr) {
     std::string body;
     uint8_t buf[4096];
     while (body.size() < kMaxPlaylistBytes) {
@@ -90,8 +91,7 @@ std::string read_body(HttpConnection& conn, Interrupt& intr)
 }
 
 // First stream address of a .pls or .m3u playlist, resolved against `base`.
-std::string first_playlist_entry(const std::string& body, const HttpUrl& base)
-{
+std::string first_playlist_entry(const std::string& body, const HttpUrl& base) {
     size_t start = 0;
     while (start < body.size()) {
         size_t end = body.find('\n', start);
@@ -112,8 +112,7 @@ std::string first_playlist_entry(const std::string& body, const HttpUrl& base)
     return {};
 }
 
-NetworkTarget http_target(const std::string& address, Interrupt& intr, int depth)
-{
+NetworkTarget http_target(const std::string& address, Interrupt& intr, int depth) {
     NetworkTarget t;
     HttpOpenResult r = HttpConnection::open(address, config().agent(), intr);
     if (!r.connection) {
@@ -149,8 +148,7 @@ NetworkTarget http_target(const std::string& address, Interrupt& intr, int depth
     return t;
 }
 
-NetworkTarget network_target(const std::string& address, UrlKind kind, Interrupt& intr)
-{
+NetworkTarget network_target(const std::string& address, UrlKind kind, Interrupt& intr) {
     NetworkTarget t;
     const std::string scheme = scheme_of(address);
     if (scheme.empty()) {
@@ -174,8 +172,7 @@ NetworkTarget network_target(const std::string& address, UrlKind kind, Interrupt
 }
 
 std::unique_ptr<Decoder> open_network(const std::string& address, UrlKind kind, Interrupt& intr, int& error,
-                                      std::string& reason)
-{
+                                      std::string& reason) {
     NetworkTarget t = network_target(address, kind, intr);
     if (t.error != BASS_OK) {
         error = t.error;
@@ -190,8 +187,7 @@ std::unique_ptr<Decoder> open_network(const std::string& address, UrlKind kind, 
 
 } // namespace
 
-HSTREAM create_file_stream(bool mem, const void* file, QWORD offset, QWORD length, DWORD flags)
-{
+HSTREAM create_file_stream(bool mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
     int device = 0;
     if (int error = Engine::instance().current_initialised(device); error != BASS_OK)
         return fail<HSTREAM>(error, 0);
@@ -231,8 +227,7 @@ HSTREAM create_file_stream(bool mem, const void* file, QWORD offset, QWORD lengt
     return register_stream(std::move(intr), std::move(decoder), setup);
 }
 
-HSTREAM create_url_stream(const void* url, DWORD offset, DWORD flags, UrlKind kind)
-{
+HSTREAM create_url_stream(const void* url, DWORD offset, DWORD flags, UrlKind kind) {
     int device = 0;
     if (int error = Engine::instance().current_initialised(device); error != BASS_OK)
         return fail<HSTREAM>(error, 0);
@@ -245,9 +240,13 @@ HSTREAM create_url_stream(const void* url, DWORD offset, DWORD flags, UrlKind ki
 
     // mms:// names no transport: FFmpeg knows mmsh and mmst; try them in turn within the time-out.
     std::vector<std::string> attempts{address};
-    if (scheme_of(address) == "mms") {
+    const std::string scheme = scheme_of(address);
+    if (scheme == "mms") {
         const std::string rest = address.substr(address.find("://"));
         attempts = {"mmsh" + rest, "mmst" + rest};
+    } else if (kind == UrlKind::WindowsMedia && scheme == "http") {
+        // A Windows Media server may only speak its own HTTP dialect.
+        attempts.push_back("mmsh" + address.substr(address.find("://")));
     }
     int error = BASS_OK;
     std::string reason;

@@ -7,8 +7,7 @@
 namespace miravox::soundlib {
 
 namespace {
-void append_utf8(std::string& out, char32_t cp)
-{
+void append_utf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -27,8 +26,7 @@ void append_utf8(std::string& out, char32_t cp)
 }
 } // namespace
 
-std::string utf16_to_utf8(const char16_t* text)
-{
+std::string utf16_to_utf8(const char16_t* text) {
     std::string out;
     for (const char16_t* p = text; *p; ++p) {
         char32_t cp = *p;
@@ -43,8 +41,7 @@ std::string utf16_to_utf8(const char16_t* text)
     return out;
 }
 
-std::string text_argument(const void* arg, unsigned flags)
-{
+std::string text_argument(const void* arg, unsigned flags) {
     if (!arg)
         return {};
     if (flags & BASS_UNICODE)
@@ -52,8 +49,7 @@ std::string text_argument(const void* arg, unsigned flags)
     return static_cast<const char*>(arg);
 }
 
-std::string ascii_upper(std::string s)
-{
+std::string ascii_upper(std::string s) {
     for (char& c : s)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;

@@ -7,15 +7,13 @@
 namespace miravox::soundlib {
 
 namespace {
-void put_u32(unsigned char* p, uint32_t v)
-{
+void put_u32(unsigned char* p, uint32_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);
     p[2] = static_cast<unsigned char>(v >> 16);
     p[3] = static_cast<unsigned char>(v >> 24);
 }
-void put_u16(unsigned char* p, uint16_t v)
-{
+void put_u16(unsigned char* p, uint16_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);
 }
@@ -25,16 +23,14 @@ constexpr uint16_t kBits = 16;
 constexpr uint64_t kMaxData = 0xFFFFFFFFull - 36; // the RIFF size field is 32 bits
 } // namespace
 
-WavWriter::~WavWriter()
-{
+WavWriter::~WavWriter() {
     if (file_) {
         sync();
         std::fclose(file_);
     }
 }
 
-bool WavWriter::create(const std::string& path)
-{
+bool WavWriter::create(const std::string& path) {
     file_ = std::fopen(path.c_str(), "w+b");
     if (!file_)
         return false;
@@ -46,8 +42,7 @@ bool WavWriter::create(const std::string& path)
     return true;
 }
 
-void WavWriter::write_header()
-{
+void WavWriter::write_header() {
     unsigned char h[44];
     const uint32_t data = static_cast<uint32_t>(std::min(data_bytes_, kMaxData));
     std::memcpy(h, "RIFF", 4);
@@ -67,8 +62,7 @@ void WavWriter::write_header()
     std::fseek(file_, 0, SEEK_END);
 }
 
-void WavWriter::write(const float* frames, size_t count)
-{
+void WavWriter::write(const float* frames, size_t count) {
     if (!file_)
         return;
     while (count > 0) {
@@ -85,8 +79,7 @@ void WavWriter::write(const float* frames, size_t count)
         sync();
 }
 
-void WavWriter::sync()
-{
+void WavWriter::sync() {
     if (!file_)
         return;
     std::fflush(file_);

@@ -12,7 +12,7 @@
 namespace miravox::soundlib {
 
 class WavWriter {
-public:
+  public:
     ~WavWriter();
     // Creates (truncating) the file and writes an empty header. False when it cannot.
     bool create(const std::string& path);
@@ -28,7 +28,7 @@ public:
 
     static constexpr std::chrono::milliseconds kHeaderPeriod{500};
 
-private:
+  private:
     void write_header();
 
     std::FILE* file_ = nullptr;

@@ -14,8 +14,7 @@ namespace {
 
 const VirtualDevices devices;
 
-size_t open_descriptors()
-{
+size_t open_descriptors() {
     size_t n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
         while (readdir(d))
@@ -25,8 +24,7 @@ size_t open_descriptors()
     return n;
 }
 
-size_t thread_count()
-{
+size_t thread_count() {
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line))
@@ -35,8 +33,7 @@ size_t thread_count()
     return 0;
 }
 
-std::string tone_file()
-{
+std::string tone_file() {
     const std::string p = devices.dir().file("tone.wav");
     if (read_file(p).empty())
         write_wav_mono(p, 44100, sine(440, 0.5));
@@ -44,8 +41,7 @@ std::string tone_file()
 }
 
 // Runs first (alphabetical suites are not guaranteed, so this suite does its own set-up).
-TEST(EngineBeforeInit, CallsNeedAnInitialisedDevice)
-{
+TEST(EngineBeforeInit, CallsNeedAnInitialisedDevice) {
     EXPECT_EQ(BASS_GetDevice(), static_cast<DWORD>(-1));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
     EXPECT_EQ(BASS_StreamCreateFile(FALSE, tone_file().c_str(), 0, 0, 0), 0u);
@@ -59,14 +55,14 @@ TEST(EngineBeforeInit, CallsNeedAnInitialisedDevice)
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
 }
 
-TEST(Devices, VirtualDevicesReplaceTheSystemOnes)
-{
+TEST(Devices, VirtualDevicesReplaceTheSystemOnes) {
     BASS_DEVICEINFO info{};
     ASSERT_TRUE(BASS_GetDeviceInfo(0, &info));
     EXPECT_STREQ(info.name, "No sound");
     ASSERT_TRUE(BASS_GetDeviceInfo(kCaptureDevice, &info));
     EXPECT_STREQ(info.name, "CAPTURE");
-    EXPECT_EQ(info.flags & (BASS_DEVICE_ENABLED | BASS_DEVICE_DEFAULT), BASS_DEVICE_ENABLED | BASS_DEVICE_DEFAULT);
+    EXPECT_EQ(info.flags & (BASS_DEVICE_ENABLED | BASS_DEVICE_DEFAULT),
+              BASS_DEVICE_ENABLED | BASS_DEVICE_DEFAULT);
     ASSERT_TRUE(BASS_GetDeviceInfo(kSilentDevice, &info));
     EXPECT_STREQ(info.name, "SILENT");
     EXPECT_EQ(info.flags & BASS_DEVICE_DEFAULT, 0u);
@@ -75,8 +71,7 @@ TEST(Devices, VirtualDevicesReplaceTheSystemOnes)
     EXPECT_FALSE(BASS_GetDeviceInfo(1, nullptr));
 }
 
-TEST(Devices, InitErrors)
-{
+TEST(Devices, InitErrors) {
     EXPECT_FALSE(BASS_Init(9, 44100, 0, nullptr, nullptr));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DEVICE);
     ASSERT_TRUE(BASS_Init(kSilentDevice, 44100, 0, nullptr, nullptr));
@@ -97,8 +92,7 @@ TEST(Devices, InitErrors)
     EXPECT_FALSE(info.flags & BASS_DEVICE_INIT);
 }
 
-TEST(Devices, FreeAndInitRepeatedlyReleaseEverything)
-{
+TEST(Devices, FreeAndInitRepeatedlyReleaseEverything) {
     // Warm up once so that lazily created engine threads are counted in the baseline.
     ASSERT_TRUE(BASS_Init(kSilentDevice, 44100, 0, nullptr, nullptr));
     ASSERT_TRUE(BASS_Free());
@@ -108,7 +102,8 @@ TEST(Devices, FreeAndInitRepeatedlyReleaseEverything)
     for (int round = 0; round < 15; ++round) {
         ASSERT_TRUE(BASS_Init(kSilentDevice, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
         for (int i = 0; i < 3; ++i) {
-            const HSTREAM h = BASS_StreamCreateFile(FALSE, tone_file().c_str(), 0, 0, i == 0 ? BASS_SAMPLE_LOOP : 0);
+            const HSTREAM h =
+                BASS_StreamCreateFile(FALSE, tone_file().c_str(), 0, 0, i == 0 ? BASS_SAMPLE_LOOP : 0);
             ASSERT_NE(h, 0u);
             ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
             old.push_back(h);
@@ -124,8 +119,7 @@ TEST(Devices, FreeAndInitRepeatedlyReleaseEverything)
     EXPECT_EQ(thread_count(), threads);
 }
 
-TEST(Devices, CaptureFileHeaderStaysCurrent)
-{
+TEST(Devices, CaptureFileHeaderStaysCurrent) {
     ASSERT_TRUE(BASS_Init(kCaptureDevice, 44100, 0, nullptr, nullptr));
     StreamHandle h(BASS_StreamCreateFile(FALSE, tone_file().c_str(), 0, 0, BASS_SAMPLE_LOOP));
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
@@ -154,15 +148,14 @@ TEST(Devices, CaptureFileHeaderStaysCurrent)
     EXPECT_GT(captured_frames(devices.capture_path()), before);
 }
 
-TEST(Options, ConfigurationRoundTrips)
-{
+TEST(Options, ConfigurationRoundTrips) {
     EXPECT_EQ(BASS_GetVersion() >> 16, 0x0204u);
     EXPECT_TRUE(BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 1234));
     EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_NET_TIMEOUT), 1234u);
-    for (DWORD option : {BASS_CONFIG_BUFFER, BASS_CONFIG_UPDATEPERIOD, BASS_CONFIG_NET_BUFFER, BASS_CONFIG_NET_PREBUF,
-                         BASS_CONFIG_NET_PASSIVE, BASS_CONFIG_REC_BUFFER, BASS_CONFIG_NET_PLAYLIST,
-                         BASS_CONFIG_UPDATETHREADS, BASS_CONFIG_DEV_DEFAULT, BASS_CONFIG_NET_READTIMEOUT,
-                         BASS_CONFIG_DEV_NONSTOP, BASS_CONFIG_WMA_PREBUF})
+    for (DWORD option : {BASS_CONFIG_BUFFER, BASS_CONFIG_UPDATEPERIOD, BASS_CONFIG_NET_BUFFER,
+                         BASS_CONFIG_NET_PREBUF, BASS_CONFIG_NET_PASSIVE, BASS_CONFIG_REC_BUFFER,
+                         BASS_CONFIG_NET_PLAYLIST, BASS_CONFIG_UPDATETHREADS, BASS_CONFIG_DEV_DEFAULT,
+                         BASS_CONFIG_NET_READTIMEOUT, BASS_CONFIG_DEV_NONSTOP, BASS_CONFIG_WMA_PREBUF})
         EXPECT_TRUE(BASS_SetConfig(option, BASS_GetConfig(option))) << option;
     EXPECT_TRUE(BASS_SetConfig(BASS_CONFIG_NET_PROXY, 0));
     EXPECT_FALSE(BASS_SetConfig(BASS_CONFIG_NET_PROXY, 1));
@@ -174,8 +167,7 @@ TEST(Options, ConfigurationRoundTrips)
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
 }
 
-TEST(Options, PluginsAreAcceptedAndHarmless)
-{
+TEST(Options, PluginsAreAcceptedAndHarmless) {
     const HPLUGIN p = BASS_PluginLoad(tone_file().c_str(), 0);
     EXPECT_NE(p, 0u);
     EXPECT_EQ(BASS_PluginLoad(devices.dir().file("bass_aac.dll").c_str(), 0), 0u);
@@ -186,8 +178,7 @@ TEST(Options, PluginsAreAcceptedAndHarmless)
     EXPECT_TRUE(BASS_PluginFree(0));
 }
 
-TEST(Handles, EveryChannelCallRefusesAnUnknownHandle)
-{
+TEST(Handles, EveryChannelCallRefusesAnUnknownHandle) {
     const DWORD bad = 12345;
     float f = 0;
     char buf[1024];
@@ -214,8 +205,7 @@ TEST(Handles, EveryChannelCallRefusesAnUnknownHandle)
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
-TEST(Handles, VolumeAndFlagsOfAStream)
-{
+TEST(Handles, VolumeAndFlagsOfAStream) {
     ASSERT_TRUE(BASS_Init(kSilentDevice, 44100, 0, nullptr, nullptr));
     StreamHandle h(BASS_StreamCreateFile(FALSE, tone_file().c_str(), 0, 0, 0));
     float v = -1;

@@ -28,7 +28,9 @@ struct Format {
     bool length_exact_at_open; // known without decoding the whole file
 };
 
-void PrintTo(const Format& f, std::ostream* os) { *os << f.name; }
+void PrintTo(const Format& f, std::ostream* os) {
+    *os << f.name;
+}
 
 const Format kFormats[] = {
     {"MP3", "mp3", {"-c:a", "libmp3lame", "-b:a", "128k"}, true},
@@ -40,8 +42,7 @@ const Format kFormats[] = {
 };
 
 // Independent count of what FFmpeg decodes from a file, in frames at 44100 Hz.
-double decoded_frames(const std::string& path)
-{
+double decoded_frames(const std::string& path) {
     AVFormatContext* fmt = nullptr;
     if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0)
         return -1;
@@ -80,9 +81,8 @@ double decoded_frames(const std::string& path)
 }
 
 class FileTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
+  protected:
+    static void SetUpTestSuite() {
         ASSERT_TRUE(BASS_Init(kSilentDevice, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
         BASS_SetConfig(BASS_CONFIG_BUFFER, 1000);
     }
@@ -93,15 +93,15 @@ protected:
 };
 
 class FormatTest : public FileTest, public ::testing::WithParamInterface<Format> {
-protected:
+  protected:
     // 430 Hz (bin 5) for two seconds, then 861 Hz (bin 10): where a seek landed can be heard.
-    std::string two_tone()
-    {
+    std::string two_tone() {
         const Format& f = GetParam();
         const std::string p = path(std::string("two_tone.") + f.extension);
         if (read_file(p).empty()) {
-            std::vector<std::string> args{"-f", "lavfi", "-i",
-                                          "aevalsrc=0.5*sin(2*PI*if(lt(t\\,2)\\,430\\,861)*t):s=44100:d=3", "-ac", "2"};
+            std::vector<std::string> args{
+                "-f",  "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*if(lt(t\\,2)\\,430\\,861)*t):s=44100:d=3",
+                "-ac", "2"};
             args.insert(args.end(), f.codec_args.begin(), f.codec_args.end());
             args.push_back(p);
             EXPECT_TRUE(run_ffmpeg(args));
@@ -110,8 +110,7 @@ protected:
     }
 };
 
-TEST_P(FormatTest, LengthIsExact)
-{
+TEST_P(FormatTest, LengthIsExact) {
     StreamHandle h(BASS_StreamCreateFile(FALSE, two_tone().c_str(), 0, 0, 0));
     ASSERT_NE(h.get(), 0u) << BASS_ErrorGetCode();
     const QWORD at_open = BASS_ChannelGetLength(h, BASS_POS_BYTE);
@@ -144,8 +143,7 @@ TEST_P(FormatTest, LengthIsExact)
                 static_cast<double>(BASS_ChannelGetLength(h, BASS_POS_BYTE) / 8), tolerance);
 }
 
-TEST_P(FormatTest, SeekLandsWhereAsked)
-{
+TEST_P(FormatTest, SeekLandsWhereAsked) {
     StreamHandle h(BASS_StreamCreateFile(FALSE, two_tone().c_str(), 0, 0, 0));
     ASSERT_NE(h.get(), 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
@@ -167,8 +165,7 @@ TEST_P(FormatTest, SeekLandsWhereAsked)
 INSTANTIATE_TEST_SUITE_P(Formats, FormatTest, ::testing::ValuesIn(kFormats),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(FileTest, PositionsAreBytesOfStereoFloatAt44100)
-{
+TEST_F(FileTest, PositionsAreBytesOfStereoFloatAt44100) {
     const std::string p = path("one_second.wav");
     ASSERT_TRUE(write_wav_mono(p, 44100, sine(440, 0.5)));
     StreamHandle h(BASS_StreamCreateFile(FALSE, p.c_str(), 0, 0, BASS_SAMPLE_FLOAT));
@@ -189,8 +186,7 @@ TEST_F(FileTest, PositionsAreBytesOfStereoFloatAt44100)
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
 }
 
-TEST_F(FileTest, EndedFileStopsAndIsFreedOnlyWithAutofree)
-{
+TEST_F(FileTest, EndedFileStopsAndIsFreedOnlyWithAutofree) {
     const std::string p = path("short.wav");
     ASSERT_TRUE(write_wav_mono(p, 4410, sine(440, 0.5)));
     StreamHandle kept(BASS_StreamCreateFile(FALSE, p.c_str(), 0, 0, 0));
@@ -219,8 +215,7 @@ TEST_F(FileTest, EndedFileStopsAndIsFreedOnlyWithAutofree)
                            std::chrono::milliseconds(2000)));
 }
 
-TEST_F(FileTest, StopKeepsThePositionAndPauseNeedsAPlayingChannel)
-{
+TEST_F(FileTest, StopKeepsThePositionAndPauseNeedsAPlayingChannel) {
     const std::string p = path("two_seconds.wav");
     ASSERT_TRUE(write_wav_mono(p, 88200, sine(440, 0.5)));
     StreamHandle h(BASS_StreamCreateFile(FALSE, p.c_str(), 0, 0, 0));
@@ -241,8 +236,7 @@ TEST_F(FileTest, StopKeepsThePositionAndPauseNeedsAPlayingChannel)
     EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_PLAYING);
 }
 
-TEST_F(FileTest, UnicodePathsAndMemoryBlocksOpen)
-{
+TEST_F(FileTest, UnicodePathsAndMemoryBlocksOpen) {
     const std::string p = path("Vinheta Ação.wav");
     ASSERT_TRUE(write_wav_mono(p, 4410, sine(440, 0.5)));
     const std::u16string wide = u"/Vinheta Ação.wav";
@@ -261,8 +255,7 @@ TEST_F(FileTest, UnicodePathsAndMemoryBlocksOpen)
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
 }
 
-TEST_F(FileTest, InputsThatAreNotAudioFailWithTheirCode)
-{
+TEST_F(FileTest, InputsThatAreNotAudioFailWithTheirCode) {
     std::mt19937 rng(7);
     std::string random(200000, '\0');
     for (char& c : random)
@@ -275,10 +268,8 @@ TEST_F(FileTest, InputsThatAreNotAudioFailWithTheirCode)
         std::string file;
         int error;
     } cases[] = {
-        {path("random.mp3"), BASS_ERROR_FILEFORM},
-        {path("empty.wav"), BASS_ERROR_FILEFORM},
-        {path("text.mp3"), BASS_ERROR_FILEFORM},
-        {path("missing.mp3"), BASS_ERROR_FILEOPEN},
+        {path("random.mp3"), BASS_ERROR_FILEFORM},   {path("empty.wav"), BASS_ERROR_FILEFORM},
+        {path("text.mp3"), BASS_ERROR_FILEFORM},     {path("missing.mp3"), BASS_ERROR_FILEOPEN},
         {devices.dir().path(), BASS_ERROR_FILEOPEN},
     };
     for (const auto& c : cases) {
@@ -290,8 +281,7 @@ TEST_F(FileTest, InputsThatAreNotAudioFailWithTheirCode)
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
 }
 
-TEST_F(FileTest, RandomBlocksNeverCrashOrHang)
-{
+TEST_F(FileTest, RandomBlocksNeverCrashOrHang) {
     std::mt19937 rng(2024);
     for (int i = 0; i < 60; ++i) {
         std::string block(16 + rng() % 20000, '\0');
@@ -313,8 +303,7 @@ TEST_F(FileTest, RandomBlocksNeverCrashOrHang)
     }
 }
 
-TEST_F(FileTest, TruncatedFilePlaysWhatItHas)
-{
+TEST_F(FileTest, TruncatedFilePlaysWhatItHas) {
     const std::string full = path("full.mp3");
     ASSERT_TRUE(make_sine(full, 440, 2.0, {"-c:a", "libmp3lame", "-b:a", "128k"}));
     const std::string bytes = read_file(full);

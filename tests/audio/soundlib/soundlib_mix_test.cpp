@@ -12,28 +12,24 @@ namespace {
 const VirtualDevices devices; // before the first engine call
 
 class MixTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
+  protected:
+    static void SetUpTestSuite() {
         ASSERT_TRUE(BASS_Init(kCaptureDevice, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
     }
     static void TearDownTestSuite() { BASS_Free(); }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(BASS_SetDevice(kCaptureDevice));
         mark_ = capture_mark(devices.capture_path());
     }
 
-    std::string wav(const std::string& name, size_t frames, const std::function<float(size_t)>& f)
-    {
+    std::string wav(const std::string& name, size_t frames, const std::function<float(size_t)>& f) {
         const std::string path = devices.dir().file(name);
         EXPECT_TRUE(write_wav_mono(path, frames, f));
         return path;
     }
 
-    HSTREAM open(const std::string& path, DWORD flags = 0)
-    {
+    HSTREAM open(const std::string& path, DWORD flags = 0) {
         const HSTREAM h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, flags);
         EXPECT_NE(h, 0u) << BASS_ErrorGetCode();
         return h;
@@ -45,8 +41,7 @@ protected:
     size_t mark_ = 0;
 };
 
-TEST_F(MixTest, VolumeHalfPlaysAtHalfAmplitude)
-{
+TEST_F(MixTest, VolumeHalfPlaysAtHalfAmplitude) {
     StreamHandle h(open(wav("a440.wav", 44100, sine(440, 0.8))));
     ASSERT_TRUE(BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.5f));
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
@@ -56,8 +51,7 @@ TEST_F(MixTest, VolumeHalfPlaysAtHalfAmplitude)
     EXPECT_NEAR(peak(x, onset + 441, onset + 8820), 0.4f, 0.005f);
 }
 
-TEST_F(MixTest, VolumeChangeIsHeardWithin50ms)
-{
+TEST_F(MixTest, VolumeChangeIsHeardWithin50ms) {
     StreamHandle h(open(wav("long440.wav", 44100 * 2, sine(440, 0.8))));
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     sleep_ms(250);
@@ -71,8 +65,7 @@ TEST_F(MixTest, VolumeChangeIsHeardWithin50ms)
     EXPECT_NEAR(peak(x, onset + at + 2205, onset + at + 2205 + 4410), 0.2f, 0.005f);
 }
 
-TEST_F(MixTest, TwoStreamsSum)
-{
+TEST_F(MixTest, TwoStreamsSum) {
     StreamHandle a(open(wav("dc020.wav", 44100, [](size_t) { return 0.2f; })));
     StreamHandle b(open(wav("dc030.wav", 44100, [](size_t) { return 0.3f; })));
     ASSERT_TRUE(BASS_ChannelPlay(a, FALSE));
@@ -85,8 +78,7 @@ TEST_F(MixTest, TwoStreamsSum)
         ASSERT_NEAR(x[i], 0.5f, 0.002f) << "frame " << i - onset;
 }
 
-TEST_F(MixTest, PauseLeavesSilenceAndPlayContinues)
-{
+TEST_F(MixTest, PauseLeavesSilenceAndPlayContinues) {
     StreamHandle h(open(wav("dc025.wav", 44100 * 3, [](size_t) { return 0.25f; })));
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     sleep_ms(200);
@@ -117,8 +109,7 @@ TEST_F(MixTest, PauseLeavesSilenceAndPlayContinues)
     EXPECT_NEAR(static_cast<double>(loud), static_cast<double>(played), 2.0);
 }
 
-TEST_F(MixTest, LoopIsContinuous)
-{
+TEST_F(MixTest, LoopIsContinuous) {
     // 441 Hz: 100 frames per period; 20000 frames hold exactly 200 periods, so a gap-free loop
     // is one unbroken sine.
     const double w = 2 * M_PI * 441 / 44100;
@@ -141,8 +132,7 @@ TEST_F(MixTest, LoopIsContinuous)
     EXPECT_LT(BASS_ChannelGetPosition(h, BASS_POS_BYTE), 20000u * 8u) << "the position wraps with the loop";
 }
 
-TEST_F(MixTest, SpectrumOf430HzPeaksAtBin5)
-{
+TEST_F(MixTest, SpectrumOf430HzPeaksAtBin5) {
     StreamHandle h(open(wav("s430.wav", 44100, sine(430, 1.0))));
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     ASSERT_TRUE(wait_until([&] { return BASS_ChannelGetPosition(h, BASS_POS_BYTE) > 8 * 2048; },
@@ -155,8 +145,7 @@ TEST_F(MixTest, SpectrumOf430HzPeaksAtBin5)
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLTYPE);
 }
 
-TEST_F(MixTest, StopAndStartSilenceAndResumeTheDevice)
-{
+TEST_F(MixTest, StopAndStartSilenceAndResumeTheDevice) {
     StreamHandle h(open(wav("dc015.wav", 44100 * 3, [](size_t) { return 0.15f; })));
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     sleep_ms(200);

@@ -18,23 +18,20 @@ constexpr int kReadTimeoutMs = 3000;
 constexpr auto kBound = milliseconds(kConnectTimeoutMs + 2000); // no open may block longer
 
 class NetTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
+  protected:
+    static void SetUpTestSuite() {
         ASSERT_TRUE(BASS_Init(kSilentDevice, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
         mp3_ = new std::string;
         const std::string p = devices.dir().file("stream.mp3");
         ASSERT_TRUE(make_stream_mp3(p, 430, 4.0));
         *mp3_ = read_file(p);
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         BASS_Free();
         delete mp3_;
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, kConnectTimeoutMs);
         BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, kReadTimeoutMs);
         BASS_SetConfig(BASS_CONFIG_NET_BUFFER, 5000);
@@ -43,29 +40,27 @@ protected:
         BASS_SetConfigPtr(BASS_CONFIG_NET_AGENT, "Miravox");
     }
 
-    static AudioMount radio()
-    {
+    static AudioMount radio() {
         AudioMount m;
         m.data = *mp3_;
         m.headers = {"icy-name:Radio Alfa", "icy-genre:Pop", "icy-br:128"};
         return m;
     }
 
-    static std::u16string wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+    static std::u16string wide(const std::string& ascii) {
+        return std::u16string(ascii.begin(), ascii.end());
+    }
 
-    static HSTREAM open_url(const std::string& url, DWORD flags = BASS_STREAM_AUTOFREE)
-    {
+    static HSTREAM open_url(const std::string& url, DWORD flags = BASS_STREAM_AUTOFREE) {
         return BASS_StreamCreateURL(wide(url).c_str(), 0, flags | BASS_UNICODE, nullptr, nullptr);
     }
 
-    static bool gone(HSTREAM h)
-    {
+    static bool gone(HSTREAM h) {
         BASS_ChannelIsActive(h);
         return BASS_ErrorGetCode() == BASS_ERROR_HANDLE;
     }
 
-    static std::vector<std::string> tags(HSTREAM h)
-    {
+    static std::vector<std::string> tags(HSTREAM h) {
         std::vector<std::string> lines;
         const char* p = BASS_ChannelGetTags(h, BASS_TAG_HTTP);
         while (p && *p) {
@@ -81,8 +76,7 @@ protected:
 
 std::string* NetTest::mp3_ = nullptr;
 
-TEST_F(NetTest, IcyStreamPlaysAndKeepsTheServersHeaderLines)
-{
+TEST_F(NetTest, IcyStreamPlaysAndKeepsTheServersHeaderLines) {
     server_.add_audio("/radio", radio());
     StreamHandle h(open_url(server_.url("/radio")));
     ASSERT_NE(h.get(), 0u) << BASS_ErrorGetCode();
@@ -111,8 +105,7 @@ TEST_F(NetTest, IcyStreamPlaysAndKeepsTheServersHeaderLines)
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
 }
 
-TEST_F(NetTest, StopOfANetworkStreamNeverLeavesPositionError)
-{
+TEST_F(NetTest, StopOfANetworkStreamNeverLeavesPositionError) {
     // The channel stops a stream with Stop, SetPosition(0), IsActive and then reads the error
     // code: for a network stream it must not read 7 (that would mean "play again").
     server_.add_audio("/radio", radio());
@@ -130,8 +123,7 @@ TEST_F(NetTest, StopOfANetworkStreamNeverLeavesPositionError)
     ASSERT_TRUE(wait_until([&] { return position_s(h) > at + 0.1; }, milliseconds(2000)));
 }
 
-TEST_F(NetTest, UserAgentComesFromTheOption)
-{
+TEST_F(NetTest, UserAgentComesFromTheOption) {
     server_.add_audio("/radio", radio());
     BASS_SetConfigPtr(BASS_CONFIG_NET_AGENT | BASS_UNICODE, u"Miravox/Teste");
     StreamHandle h(open_url(server_.url("/radio")));
@@ -145,10 +137,11 @@ struct Fault {
     int error;
 };
 
-void PrintTo(const Fault& f, std::ostream* os) { *os << f.name; }
+void PrintTo(const Fault& f, std::ostream* os) {
+    *os << f.name;
+}
 
-AudioMount with_fault(StreamFault fault)
-{
+AudioMount with_fault(StreamFault fault) {
     AudioMount m;
     m.data = "x";
     m.fault = fault;
@@ -156,18 +149,41 @@ AudioMount with_fault(StreamFault fault)
 }
 
 const Fault kFaults[] = {
-    {"Refused", [](TestStreamServer&) { return "http://127.0.0.1:" + std::to_string(TestStreamServer::unused_port()) + "/"; },
+    {"Refused",
+     [](TestStreamServer&) {
+         return "http://127.0.0.1:" + std::to_string(TestStreamServer::unused_port()) + "/";
+     },
      BASS_ERROR_NONET},
     {"NotFound", [](TestStreamServer& s) { return s.url("/nothing-here"); }, BASS_ERROR_FILEOPEN},
-    {"ServerError", [](TestStreamServer& s) { s.add_status("/e", 500); return s.url("/e"); }, BASS_ERROR_FILEOPEN},
-    {"Forbidden", [](TestStreamServer& s) { s.add_status("/f", 403); return s.url("/f"); }, BASS_ERROR_WMA_DENIED},
+    {"ServerError",
+     [](TestStreamServer& s) {
+         s.add_status("/e", 500);
+         return s.url("/e");
+     },
+     BASS_ERROR_FILEOPEN},
+    {"Forbidden",
+     [](TestStreamServer& s) {
+         s.add_status("/f", 403);
+         return s.url("/f");
+     },
+     BASS_ERROR_WMA_DENIED},
     {"AcceptsButSilent",
-     [](TestStreamServer& s) { s.add_audio("/s", with_fault(StreamFault::Silent)); return s.url("/s"); },
+     [](TestStreamServer& s) {
+         s.add_audio("/s", with_fault(StreamFault::Silent));
+         return s.url("/s");
+     },
      BASS_ERROR_TIMEOUT},
     {"EndlessHeader",
-     [](TestStreamServer& s) { s.add_audio("/h", with_fault(StreamFault::EndlessHeader)); return s.url("/h"); },
+     [](TestStreamServer& s) {
+         s.add_audio("/h", with_fault(StreamFault::EndlessHeader));
+         return s.url("/h");
+     },
      BASS_ERROR_FILEOPEN},
-    {"Garbage", [](TestStreamServer& s) { s.add_audio("/g", with_fault(StreamFault::Garbage)); return s.url("/g"); },
+    {"Garbage",
+     [](TestStreamServer& s) {
+         s.add_audio("/g", with_fault(StreamFault::Garbage));
+         return s.url("/g");
+     },
      BASS_ERROR_FILEFORM},
     {"RedirectLoop",
      [](TestStreamServer& s) {
@@ -176,19 +192,25 @@ const Fault kFaults[] = {
          return s.url("/a");
      },
      BASS_ERROR_FILEOPEN},
-    {"UnknownScheme", [](TestStreamServer&) { return std::string("gopher://127.0.0.1/x"); }, BASS_ERROR_FILEOPEN},
+    {"UnknownScheme", [](TestStreamServer&) { return std::string("gopher://127.0.0.1/x"); },
+     BASS_ERROR_FILEOPEN},
     {"EmptyPlaylist",
-     [](TestStreamServer& s) { s.add_file("/l.pls", "[playlist]\nNumberOfEntries=0\n", "audio/x-scpls"); return s.url("/l.pls"); },
+     [](TestStreamServer& s) {
+         s.add_file("/l.pls", "[playlist]\nNumberOfEntries=0\n", "audio/x-scpls");
+         return s.url("/l.pls");
+     },
      BASS_ERROR_FILEFORM},
     {"PlaylistOfItself",
-     [](TestStreamServer& s) { s.add_file("/self.m3u", s.url("/self.m3u") + "\n", "audio/x-mpegurl"); return s.url("/self.m3u"); },
+     [](TestStreamServer& s) {
+         s.add_file("/self.m3u", s.url("/self.m3u") + "\n", "audio/x-mpegurl");
+         return s.url("/self.m3u");
+     },
      BASS_ERROR_FILEFORM},
 };
 
 class NetFaultTest : public NetTest, public ::testing::WithParamInterface<Fault> {};
 
-TEST_P(NetFaultTest, FailsWithItsCodeWithinTheTimeOut)
-{
+TEST_P(NetFaultTest, FailsWithItsCodeWithinTheTimeOut) {
     const std::string url = GetParam().setup(server_);
     const auto start = std::chrono::steady_clock::now();
     const HSTREAM h = open_url(url);
@@ -201,11 +223,11 @@ TEST_P(NetFaultTest, FailsWithItsCodeWithinTheTimeOut)
 INSTANTIATE_TEST_SUITE_P(Faults, NetFaultTest, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(NetTest, RedirectsAndPlaylistsLeadToTheStream)
-{
+TEST_F(NetTest, RedirectsAndPlaylistsLeadToTheStream) {
     server_.add_audio("/radio", radio());
     server_.add_redirect("/old", "/radio");
-    server_.add_file("/list.pls", "[playlist]\nFile1=" + server_.url("/old") + "\nLength1=-1\n", "audio/x-scpls");
+    server_.add_file("/list.pls", "[playlist]\nFile1=" + server_.url("/old") + "\nLength1=-1\n",
+                     "audio/x-scpls");
     StreamHandle a(open_url(server_.url("/old")));
     EXPECT_NE(a.get(), 0u) << BASS_ErrorGetCode();
     StreamHandle b(open_url(server_.url("/list.pls")));
@@ -215,10 +237,9 @@ TEST_F(NetTest, RedirectsAndPlaylistsLeadToTheStream)
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
 }
 
-TEST_F(NetTest, StalledStreamShowsAFallingBufferThenStalledThenEnds)
-{
+TEST_F(NetTest, StalledStreamShowsAFallingBufferThenStalledThenEnds) {
     AudioMount m = radio();
-    m.burst_bytes = 24000;   // 1.5 s of audio at once
+    m.burst_bytes = 24000; // 1.5 s of audio at once
     m.fault = StreamFault::StallAfter;
     m.fault_after_bytes = 48000; // 3 s of audio, then nothing
     server_.add_audio("/stall", m);
@@ -230,7 +251,8 @@ TEST_F(NetTest, StalledStreamShowsAFallingBufferThenStalledThenEnds)
     sleep_ms(500);
     const QWORD later = BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER);
     EXPECT_LT(later, earlier) << "nothing comes in, the buffer drains";
-    ASSERT_TRUE(wait_until([&] { return BASS_ChannelIsActive(h) == BASS_ACTIVE_STALLED; }, milliseconds(3000)));
+    ASSERT_TRUE(
+        wait_until([&] { return BASS_ChannelIsActive(h) == BASS_ACTIVE_STALLED; }, milliseconds(3000)));
     EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER), 0u);
     ASSERT_TRUE(wait_until([&] { return BASS_StreamGetFilePosition(h, BASS_FILEPOS_CONNECTED) == 0; },
                            milliseconds(2500)));
@@ -239,8 +261,7 @@ TEST_F(NetTest, StalledStreamShowsAFallingBufferThenStalledThenEnds)
         << "after the read time-out the stream ends and frees itself";
 }
 
-TEST_F(NetTest, DroppedStreamEnds)
-{
+TEST_F(NetTest, DroppedStreamEnds) {
     AudioMount m = radio();
     m.burst_bytes = 16000;
     m.fault = StreamFault::CloseAfter;
@@ -253,7 +274,8 @@ TEST_F(NetTest, DroppedStreamEnds)
     ASSERT_NE(freed, 0u);
     ASSERT_TRUE(BASS_ChannelPlay(kept, FALSE));
     ASSERT_TRUE(BASS_ChannelPlay(freed, FALSE));
-    ASSERT_TRUE(wait_until([&] { return BASS_ChannelIsActive(kept) == BASS_ACTIVE_STOPPED; }, milliseconds(4000)));
+    ASSERT_TRUE(
+        wait_until([&] { return BASS_ChannelIsActive(kept) == BASS_ACTIVE_STOPPED; }, milliseconds(4000)));
     EXPECT_EQ(BASS_StreamGetFilePosition(kept, BASS_FILEPOS_CONNECTED), 0u);
     EXPECT_NEAR(position_s(kept), 1.0, 0.1);
     EXPECT_FALSE(BASS_ChannelPlay(kept, FALSE));
@@ -261,8 +283,7 @@ TEST_F(NetTest, DroppedStreamEnds)
     EXPECT_TRUE(wait_until([&] { return gone(freed); }, milliseconds(2000)));
 }
 
-TEST_F(NetTest, OpeningBlocksOnlyTheCaller)
-{
+TEST_F(NetTest, OpeningBlocksOnlyTheCaller) {
     // While an open waits for a silent server, a playing stream keeps playing.
     const std::string file = devices.dir().file("long.wav");
     ASSERT_TRUE(write_wav_mono(file, 44100 * 10, sine(440, 0.3)));
@@ -277,8 +298,7 @@ TEST_F(NetTest, OpeningBlocksOnlyTheCaller)
     EXPECT_GT(position_s(playing) - before, blocked_s - 0.3);
 }
 
-TEST_F(NetTest, PrebufferFillsBeforeTheOpenReturns)
-{
+TEST_F(NetTest, PrebufferFillsBeforeTheOpenReturns) {
     AudioMount m = radio();
     m.burst_bytes = 64000;
     server_.add_audio("/radio", m);
@@ -286,12 +306,13 @@ TEST_F(NetTest, PrebufferFillsBeforeTheOpenReturns)
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 50);
     StreamHandle h(open_url(server_.url("/radio")));
     ASSERT_NE(h.get(), 0u);
-    EXPECT_GE(BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER) * 2, BASS_StreamGetFilePosition(h, BASS_FILEPOS_END));
+    EXPECT_GE(BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER) * 2,
+              BASS_StreamGetFilePosition(h, BASS_FILEPOS_END));
 }
 
-TEST_F(NetTest, MmsAddressesAreTriedThroughFfmpeg)
-{
-    const std::string url = "mms://127.0.0.1:" + std::to_string(TestStreamServer::unused_port()) + "/radio.wmv";
+TEST_F(NetTest, MmsAddressesAreTriedThroughFfmpeg) {
+    const std::string url =
+        "mms://127.0.0.1:" + std::to_string(TestStreamServer::unused_port()) + "/radio.wmv";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(BASS_WMA_StreamCreateFile(FALSE, url.c_str(), 0, 0, BASS_STREAM_AUTOFREE), 0u);
     EXPECT_NE(BASS_ErrorGetCode(), BASS_OK);
@@ -299,15 +320,13 @@ TEST_F(NetTest, MmsAddressesAreTriedThroughFfmpeg)
 }
 
 class HlsTest : public NetTest {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         NetTest::SetUp();
         ASSERT_TRUE(make_hls(dir_.path(), 430, 8.0, 1.0, set_));
         server_.add_directory("/hls", dir_.path());
     }
-    LiveHls live_from_set()
-    {
+    LiveHls live_from_set() {
         LiveHls live;
         for (size_t i = 0; i < set_.segments.size(); ++i)
             live.segments.push_back({set_.segments[i], set_.durations[i]});
@@ -318,33 +337,34 @@ protected:
     HlsSet set_;
 };
 
-TEST_F(HlsTest, VodPlaysToItsEnd)
-{
+TEST_F(HlsTest, VodPlaysToItsEnd) {
     server_.add_file("/short/vod.m3u8",
                      "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n#EXTINF:1.0,\n/hls/" +
                          set_.segments[0] + "\n#EXTINF:1.0,\n/hls/" + set_.segments[1] + "\n#EXT-X-ENDLIST\n",
                      "application/vnd.apple.mpegurl");
     const std::u16string url = wide(server_.url("/short/vod.m3u8"));
-    const HSTREAM h = BASS_HLS_StreamCreateURL(url.c_str(), BASS_UNICODE | BASS_STREAM_AUTOFREE, nullptr, nullptr);
+    const HSTREAM h =
+        BASS_HLS_StreamCreateURL(url.c_str(), BASS_UNICODE | BASS_STREAM_AUTOFREE, nullptr, nullptr);
     ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     ASSERT_TRUE(wait_until([&] { return position_s(h) > 0.5; }, milliseconds(3000)));
     EXPECT_EQ(peak_bin(h), 5);
-    EXPECT_TRUE(wait_until([&] { return gone(h); }, milliseconds(4000))) << "ends after about 2 s and frees itself";
+    EXPECT_TRUE(wait_until([&] { return gone(h); }, milliseconds(4000)))
+        << "ends after about 2 s and frees itself";
 
     // The plain call recognises an HLS playlist by its answer.
     StreamHandle plain(open_url(server_.url("/hls/" + set_.playlist)));
     EXPECT_NE(plain.get(), 0u) << BASS_ErrorGetCode();
 }
 
-TEST_F(HlsTest, LivePlaylistThatKeepsGrowingKeepsPlaying)
-{
+TEST_F(HlsTest, LivePlaylistThatKeepsGrowingKeepsPlaying) {
     LiveHls live = live_from_set();
     for (auto& s : live.segments)
         s.uri = "/hls/" + s.uri;
     server_.add_live_hls("/live.m3u8", live);
     const std::u16string url = wide(server_.url("/live.m3u8"));
-    StreamHandle h(BASS_HLS_StreamCreateURL(url.c_str(), BASS_UNICODE | BASS_STREAM_AUTOFREE, nullptr, nullptr));
+    StreamHandle h(
+        BASS_HLS_StreamCreateURL(url.c_str(), BASS_UNICODE | BASS_STREAM_AUTOFREE, nullptr, nullptr));
     ASSERT_NE(h.get(), 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     ASSERT_TRUE(wait_until([&] { return position_s(h) > 3.5; }, milliseconds(6000)))
@@ -354,8 +374,7 @@ TEST_F(HlsTest, LivePlaylistThatKeepsGrowingKeepsPlaying)
     EXPECT_GT(server_.request_count("/live.m3u8"), 1u) << "the playlist was reloaded";
 }
 
-TEST_F(HlsTest, LivePlaylistThatStopsGrowingEnds)
-{
+TEST_F(HlsTest, LivePlaylistThatStopsGrowingEnds) {
     LiveHls live = live_from_set();
     for (auto& s : live.segments)
         s.uri = "/hls/" + s.uri;
@@ -363,15 +382,15 @@ TEST_F(HlsTest, LivePlaylistThatStopsGrowingEnds)
     server_.add_live_hls("/stuck.m3u8", live);
     BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 2000);
     const std::u16string url = wide(server_.url("/stuck.m3u8"));
-    const HSTREAM h = BASS_HLS_StreamCreateURL(url.c_str(), BASS_UNICODE | BASS_STREAM_AUTOFREE, nullptr, nullptr);
+    const HSTREAM h =
+        BASS_HLS_StreamCreateURL(url.c_str(), BASS_UNICODE | BASS_STREAM_AUTOFREE, nullptr, nullptr);
     ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     EXPECT_TRUE(wait_until([&] { return gone(h); }, milliseconds(9000)))
         << "three segments, then the read time-out: the stream ends instead of waiting ~1000 s";
 }
 
-TEST_F(HlsTest, PlaylistThatPointsToItselfFailsInTime)
-{
+TEST_F(HlsTest, PlaylistThatPointsToItselfFailsInTime) {
     server_.add_file("/loop.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=64000\n/loop.m3u8\n",
                      "application/vnd.apple.mpegurl");
     const std::u16string url = wide(server_.url("/loop.m3u8"));

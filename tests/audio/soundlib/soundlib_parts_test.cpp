@@ -21,8 +21,7 @@ extern "C" {
 
 using namespace miravox::soundlib;
 
-TEST(FrameRing, KeepsOrderAcrossTheWrapAndNeverOverfills)
-{
+TEST(FrameRing, KeepsOrderAcrossTheWrapAndNeverOverfills) {
     FrameRing ring(5);
     const float a[] = {1, 1, 2, 2, 3, 3, 4, 4};
     EXPECT_EQ(ring.write(a, 4), 4u);
@@ -38,8 +37,7 @@ TEST(FrameRing, KeepsOrderAcrossTheWrapAndNeverOverfills)
     EXPECT_EQ(ring.read_count(), 8u);
 }
 
-TEST(FrameRing, SkipStopsAtWhatWasWritten)
-{
+TEST(FrameRing, SkipStopsAtWhatWasWritten) {
     FrameRing ring(8);
     const float a[6] = {};
     ring.write(a, 3);
@@ -49,8 +47,7 @@ TEST(FrameRing, SkipStopsAtWhatWasWritten)
     EXPECT_EQ(ring.read_count(), 3u) << "never backwards";
 }
 
-TEST(SpscQueue, PeeksAheadAndRefusesWhenFull)
-{
+TEST(SpscQueue, PeeksAheadAndRefusesWhenFull) {
     SpscQueue<int, 2> q;
     EXPECT_TRUE(q.push(1));
     EXPECT_TRUE(q.push(2));
@@ -62,9 +59,9 @@ TEST(SpscQueue, PeeksAheadAndRefusesWhenFull)
     EXPECT_TRUE(q.push(3));
 }
 
-TEST(VirtualDeviceList, ParsesEntriesAndSkipsBadOnes)
-{
-    const auto list = parse_virtual_devices("silent:PRINCIPAL;;capture:ESCUTA:/tmp/a:b.wav;speaker:X;capture:Y;silent:");
+TEST(VirtualDeviceList, ParsesEntriesAndSkipsBadOnes) {
+    const auto list =
+        parse_virtual_devices("silent:PRINCIPAL;;capture:ESCUTA:/tmp/a:b.wav;speaker:X;capture:Y;silent:");
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].name, "PRINCIPAL");
     EXPECT_EQ(list[0].kind, DeviceDescription::Kind::Silent);
@@ -74,8 +71,7 @@ TEST(VirtualDeviceList, ParsesEntriesAndSkipsBadOnes)
     EXPECT_EQ(list[1].capture_path, "/tmp/a:b.wav") << "a path may hold colons";
 }
 
-TEST(HttpUrl, ParsesAndResolvesLocations)
-{
+TEST(HttpUrl, ParsesAndResolvesLocations) {
     HttpUrl u;
     ASSERT_TRUE(HttpUrl::parse("HTTP://user:pw@radio.example:8000/live/stream?x=1#frag", u));
     EXPECT_EQ(u.scheme, "http");
@@ -95,8 +91,7 @@ TEST(HttpUrl, ParsesAndResolvesLocations)
     EXPECT_FALSE(HttpUrl::parse("no-scheme", u));
 }
 
-TEST(ErrorMapping, OpenFailuresGetTheirCodes)
-{
+TEST(ErrorMapping, OpenFailuresGetTheirCodes) {
     EXPECT_EQ(error_from_open_failure({AVERROR(ENOENT), false, false}), BASS_ERROR_FILEOPEN);
     EXPECT_EQ(error_from_open_failure({AVERROR_INVALIDDATA, false, false}), BASS_ERROR_FILEFORM);
     EXPECT_EQ(error_from_open_failure({AVERROR(ECONNREFUSED), false, true}), BASS_ERROR_NONET);
@@ -107,8 +102,7 @@ TEST(ErrorMapping, OpenFailuresGetTheirCodes)
     EXPECT_EQ(error_from_open_failure({AVERROR_STREAM_NOT_FOUND, false, false}), BASS_ERROR_NOTAUDIO);
 }
 
-TEST(Spectrum, SineOnABinReadsHalfItsAmplitude)
-{
+TEST(Spectrum, SineOnABinReadsHalfItsAmplitude) {
     Spectrum spectrum;
     float in[512], out[256];
     for (int i = 0; i < 512; ++i)
@@ -122,8 +116,7 @@ TEST(Spectrum, SineOnABinReadsHalfItsAmplitude)
     EXPECT_LT(out[40], 0.001);
 }
 
-TEST(WavWriter, HeaderFollowsTheDataAndSamplesAreClipped)
-{
+TEST(WavWriter, HeaderFollowsTheDataAndSamplesAreClipped) {
     miravox::test::TempDir dir("wavwriter");
     const std::string path = dir.file("out.wav");
     {
@@ -152,12 +145,12 @@ TEST(WavWriter, HeaderFollowsTheDataAndSamplesAreClipped)
     EXPECT_NEAR(wav.samples[2], 0.25f, 1e-3);
 }
 
-TEST(TextEncoding, Utf16PathsBecomeUtf8)
-{
+TEST(TextEncoding, Utf16PathsBecomeUtf8) {
     const char16_t accented[] = u"C:\\ÁUDIO\\Vinheta 𝄞.mp3";
     EXPECT_EQ(utf16_to_utf8(accented), "C:\\ÁUDIO\\Vinheta 𝄞.mp3");
     EXPECT_EQ(text_argument(accented, BASS_UNICODE), "C:\\ÁUDIO\\Vinheta 𝄞.mp3");
     EXPECT_EQ(text_argument("plain", 0), "plain");
     const char16_t lone[] = {0xD800, u'a', 0};
-    EXPECT_EQ(utf16_to_utf8(lone), "\xEF\xBF\xBD" "a");
+    EXPECT_EQ(utf16_to_utf8(lone), "\xEF\xBF\xBD"
+                                   "a");
 }
