@@ -78,6 +78,11 @@ bool is_playlist(const std::string& content_type, const std::string& url) {
     return false;
 }
 
+bool is_windows_media_server(const std::string& content_type) {
+    const std::string ct = lower(content_type.substr(0, content_type.find(';')));
+    return ct == "application/x-mms-framed" || ct == "application/vnd.ms.wms-hdr.asfv1";
+}
+
 std::string read_body(HttpConnection& conn, Interrupt& intr) {
     std::string body;
     uint8_t buf[4096];
@@ -125,6 +130,13 @@ NetworkTarget http_target(const std::string& address, Interrupt& intr, int depth
         return t;
     }
     t.headers = r.connection->header_lines();
+    if (is_windows_media_server(r.connection->header("Content-Type"))) {
+        // A Windows Media server frames its HTTP answer in its own way: FFmpeg's mmsh reads it.
+        const std::string& at = r.connection->url();
+        t.spec.url = "mmsh" + at.substr(at.find("://"));
+        t.headers.clear();
+        return t;
+    }
     if (is_playlist(r.connection->header("Content-Type"), r.connection->url())) {
         const std::string body = read_body(*r.connection, intr);
         if (body.find("#EXT-X-") != std::string::npos) {
@@ -240,13 +252,9 @@ HSTREAM create_url_stream(const void* url, DWORD offset, DWORD flags, UrlKind ki
 
     // mms:// names no transport: FFmpeg knows mmsh and mmst; try them in turn within the time-out.
     std::vector<std::string> attempts{address};
-    const std::string scheme = scheme_of(address);
-    if (scheme == "mms") {
+    if (scheme_of(address) == "mms") {
         const std::string rest = address.substr(address.find("://"));
         attempts = {"mmsh" + rest, "mmst" + rest};
-    } else if (kind == UrlKind::WindowsMedia && scheme == "http") {
-        // A Windows Media server may only speak its own HTTP dialect.
-        attempts.push_back("mmsh" + address.substr(address.find("://")));
     }
     int error = BASS_OK;
     std::string reason;
