@@ -29,8 +29,10 @@ class DialogService;
 
 inline const QString kConfigFileName = QStringLiteral("MIRAVOX.INI");
 
-// The scrambling key of the stored password; a member of the accepted-key table.
-constexpr int kPasswordKey = 137;
+// The scrambling key of the stored password; a member of the accepted-key table. With this key
+// only bytes no one types (0x83, 0x8D, 0x90, undefined or rare in Windows-1252) scramble to a
+// zero or line-break byte that the file could not hold.
+constexpr int kPasswordKey = 893;
 
 // Restores every value above to its built-in default (tests, start-up).
 void reset_configuration();

@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QAction;
 class QDateEdit;
@@ -101,6 +102,8 @@ public:
     void Timer_UpdateDeviceTimer(QObject* Sender);
     void canal_vinhetasStop(QObject* Sender);
     void stop_and_free_all_channels();
+    // The ten timers of the window.
+    std::vector<TThreadedTimer*> timers() const;
 
     // ---- Stream relay ------------------------------------------------------------------------
     void INICIA_WEB();

@@ -56,13 +56,19 @@ Tfrm_miravox::Tfrm_miravox(miravox::DialogService& dialogs_, QWidget* parent)
 Tfrm_miravox::~Tfrm_miravox() {
     qApp->removeEventFilter(this);
     // Timers first: no handler may run on a half-destroyed window.
-    for (TThreadedTimer* t : findChildren<TThreadedTimer*>(Qt::FindDirectChildrenOnly))
+    for (TThreadedTimer* t : timers())
         delete t;
 }
 
 QString Tfrm_miravox::version_title() { return QStringLiteral("Oravel Mira-Vox 1.0"); }
 
 void Tfrm_miravox::process_messages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+std::vector<TThreadedTimer*> Tfrm_miravox::timers() const {
+    return {Timer_sempre,         Timer_play_Vinhetas,        Timer_UpdateDevice,         Timer_Reconexao,
+            timer_meter,          Timer_Play_Comercial,       timer_DiminuirVolume_geral, timer_aumentarvolume_geral,
+            timer_DiminuirVolume_web, timer_aumentarvolume_web};
+}
 
 void Tfrm_miravox::create_timers() {
     auto make = [this](int interval, void (Tfrm_miravox::*handler)(QObject*)) {

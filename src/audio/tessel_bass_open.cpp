@@ -128,7 +128,10 @@ void TTesselBass::open_network(const QString& address, const QString& upper) {
         // The previous source stays named, so that FilePath still tells what played last.
         BASS_ERRO_WEB = 1;
         SALVA_LOG_ERRO("Carregar HTTP", code);
-        BASS_StreamFree(wCanal);
+        // Freeing a handle that never came back would replace the open's error with "invalid
+        // handle", and the caller reads the error to tell the operator why the link failed.
+        if (wCanal != 0)
+            BASS_StreamFree(wCanal);
         wCanal = 0;
         return;
     }

@@ -51,6 +51,7 @@ TEST_F(RelayTest, FirstTwoFailuresRetryAfterThirtyTicksLaterOnesAfterSixty) {
     EXPECT_EQ(window->WCT_ERROWEB, 3);
     EXPECT_EQ(ticks_until_attempt(), 60);
     EXPECT_EQ(window->WCT_ERROWEB, 4);
+    // The reason of the failure reaches the status line: connection refused.
     EXPECT_TRUE(window->Label10->text().endsWith(" - Erro ao Carregar WEB -  Erro:32")) << window->Label10->text().toStdString();
     EXPECT_EQ(BASS_ERRO_WEB, 1);
 }
