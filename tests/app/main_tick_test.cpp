@@ -1,0 +1,135 @@
+// The main tick driven tick by tick against the test clock: window selection, activation and
+// deactivation, back-to-back and overlapping windows, the date change and the commercial minute.
+
+#include "main_window_fixture.h"
+
+#include "engine_state.h"
+
+#include <QLabel>
+#include <QTabBar>
+
+using namespace miravox;
+using namespace miravox::testing;
+
+namespace {
+
+class MainTickTest : public MainWindowTest {
+protected:
+    static QDateTime at(int h, int m, int s = 0, int day = 7) { return QDateTime(QDate(2026, 12, day), QTime(h, m, s)); }
+    QString line(const QString& start, const QString& end, const QString& open = {}, const QString& close = {}) {
+        return "|" + start + "|" + end + "|http://127.0.0.1:1/radio|STREAMING|100|" + open + "|" + close + "|0|0||";
+    }
+    void tick_at(const QDateTime& t) {
+        set_now(t);
+        window->Timer_sempreTimer(nullptr);
+    }
+    void load() { window->ATUALIZA_AGENDA(); }
+};
+
+} // namespace
+
+TEST_F(MainTickTest, SelectsActivatesAndDeactivatesAWindow) {
+    write_weekday(kMonday, ".WEB", {line("18:10", "18:20")});
+    load();
+    tick_at(at(18, 9, 59));
+    EXPECT_FALSE(window->WENCONTRADO_ACIONAMENTO);
+    tick_at(at(18, 10, 0));
+    EXPECT_TRUE(window->WENCONTRADO_ACIONAMENTO);
+    EXPECT_TRUE(window->WACIONADO);
+    EXPECT_EQ(log_count("*** ACIONAMENTO 18:10  AS 18:20 ***"), 1);
+    EXPECT_EQ(log_count("ABRE WEB"), 1);
+    EXPECT_TRUE(window->Timer_Reconexao->Enabled()); // no opening jingle: the relay is armed at once
+    tick_at(at(18, 15, 0));
+    EXPECT_EQ(log_count("*** ACIONAMENTO 18:10  AS 18:20 ***"), 1); // once
+    tick_at(at(18, 20, 0));
+    EXPECT_FALSE(window->WENCONTRADO_ACIONAMENTO);
+    EXPECT_FALSE(window->WACIONADO);
+    EXPECT_EQ(log_count("*** DESLIGAMENTO 18:10  AS 18:20 ***"), 1);
+    EXPECT_EQ(window->WULTIMO_HORARIO, "18:20");
+    EXPECT_FALSE(window->Timer_Reconexao->Enabled());
+    tick_at(at(18, 20, 1));
+    EXPECT_EQ(log_count("*** DESLIGAMENTO 18:10  AS 18:20 ***"), 1);
+}
+
+TEST_F(MainTickTest, BackToBackWindowsHandTheJingleChannelOver) {
+    write_weekday(kMonday, ".WEB",
+                  {line("18:00", "18:01", media("jingle.wav"), media("jingle.wav")),
+                   line("18:01", "18:02", media("jingle.wav"), media("jingle.wav"))});
+    load();
+    tick_at(at(18, 0, 30));
+    EXPECT_EQ(window->Timer_play_Vinhetas->Tag, 0);
+    tick_at(at(18, 1, 0));
+    EXPECT_EQ(log_count("*** DESLIGAMENTO 18:00  AS 18:01 ***"), 1);
+    EXPECT_EQ(window->Timer_play_Vinhetas->Tag, 1); // the closing jingle is watched
+    tick_at(at(18, 1, 0));
+    EXPECT_EQ(log_count("*** ACIONAMENTO 18:01  AS 18:02 ***"), 1);
+    EXPECT_EQ(window->Timer_play_Vinhetas->Tag, 0); // now the opening jingle: no device refresh
+    EXPECT_TRUE(window->canal_vinhetas->isStarted());
+}
+
+TEST_F(MainTickTest, OverlappingWindowsTakeTheEarliestStart) {
+    write_weekday(kMonday, ".WEB", {line("18:30", "20:00"), line("18:00", "19:00")});
+    load();
+    tick_at(at(18, 45, 0));
+    EXPECT_EQ(window->WHORA_ABRIR, "18:00");
+    EXPECT_EQ(window->WHORA_FECHAR, "19:00");
+}
+
+TEST_F(MainTickTest, UnreadableOrReversedTimesAreNeverSelected) {
+    write_weekday(kMonday, ".WEB", {line("18:00", "xx:yy"), line("19:00", "18:00"), "", "# header"});
+    load();
+    for (int m = 0; m < 60; m += 10)
+        tick_at(at(18, m, 0));
+    EXPECT_FALSE(window->WENCONTRADO_ACIONAMENTO);
+}
+
+TEST_F(MainTickTest, DateChangeInsideAWindowStopsEverythingAndKeepsTheWindow) {
+    write_weekday(kMonday, ".WEB", {line("18:00", "23:59")});
+    write_weekday(kMonday + 1, ".WEB", {line("00:00", "23:59")});
+    load();
+    tick_at(at(23, 0, 0));
+    ASSERT_TRUE(window->WACIONADO);
+    const int refreshes = wct_atualiza_device;
+    tick_at(at(0, 0, 1, 8));
+    EXPECT_EQ(log_count("NOVA DATA: Atualização de Grade"), 1);
+    EXPECT_EQ(window->WDATA_ATUAL, QDate(2026, 12, 8));
+    EXPECT_EQ(window->semana->currentIndex(), 2); // Tuesday
+    EXPECT_TRUE(window->WENCONTRADO_ACIONAMENTO);
+    EXPECT_TRUE(window->WACIONADO);
+    EXPECT_EQ(wct_atualiza_device, refreshes + 1);
+    EXPECT_EQ(window->wlista_horario.size(), 1);
+}
+
+TEST_F(MainTickTest, CommercialDueInTheFirstMinuteFiresOnTheFirstTickOnce) {
+    write_weekday(kMonday, ".DSP", {"|18:00|07/12/2026|07/12/2026|" + media("spot.mp3") + "|"});
+    tick_at(at(18, 0, 10));
+    EXPECT_EQ(window->WPATH_AUDIODSP, media("spot.mp3"));
+    EXPECT_TRUE(window->timer_DiminuirVolume_geral->Enabled());
+    EXPECT_TRUE(window->Timer_Play_Comercial->Enabled());
+    window->timer_DiminuirVolume_geral->setEnabled(false);
+    window->Timer_Play_Comercial->setEnabled(false);
+    tick_at(at(18, 0, 40));
+    EXPECT_FALSE(window->Timer_Play_Comercial->Enabled()); // once per minute
+}
+
+TEST_F(MainTickTest, BufferFailureStopsEverythingAndReinitialisesTheDevices) {
+    write_weekday(kMonday, ".WEB", {line("18:00", "19:00")});
+    load();
+    tick_at(at(18, 0, 5));
+    BASS_ERRO_BUFFER = true;
+    tick_at(at(18, 0, 6));
+    EXPECT_EQ(log_count("Erro de Buffer - update Device"), 1);
+    EXPECT_FALSE(BASS_ERRO_BUFFER);
+    EXPECT_EQ(window->WERRO_WEB, -1);
+    EXPECT_TRUE(window->WACIONADO);
+}
+
+TEST_F(MainTickTest, ListRefreshesEveryTwoHundredAndOneTicks) {
+    load();
+    write_weekday(kMonday, ".WEB", {line("20:00", "21:00")});
+    for (int i = 0; i < 200; ++i)
+        window->Timer_sempreTimer(nullptr);
+    EXPECT_TRUE(window->wlista_horario.isEmpty());
+    window->Timer_sempreTimer(nullptr);
+    EXPECT_EQ(window->wlista_horario.size(), 1);
+}
