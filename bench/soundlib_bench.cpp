@@ -30,6 +30,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -147,6 +148,45 @@ bool init_silent_device() {
     return done;
 }
 
+// ---- memory (first: later benchmarks free memory that the allocator would hand back)
+
+void BM_MemoryPerNetworkStream(benchmark::State& state) {
+    init_silent_device();
+    ServerProcess server(stream_mp3());
+    if (!server.ok()) {
+        state.SkipWithError("stream server did not start");
+        return;
+    }
+    constexpr int kStreams = 10;
+    for (auto _ : state) {
+        // One stream first, so that one-time allocations (FFmpeg tables, threads) are not counted.
+        const HSTREAM warm = BASS_StreamCreateURL(server.url("/radio").c_str(), 0, 0, nullptr, nullptr);
+        BASS_ChannelPlay(warm, FALSE);
+        std::this_thread::sleep_for(seconds(1));
+        const size_t before = rss_bytes();
+        const size_t heap_before = mallinfo2().uordblks + mallinfo2().hblkhd;
+        std::vector<HSTREAM> handles;
+        for (int i = 0; i < kStreams; ++i) {
+            handles.push_back(BASS_StreamCreateURL(server.url("/radio").c_str(), 0, 0, nullptr, nullptr));
+            BASS_ChannelPlay(handles.back(), FALSE);
+        }
+        // Past the buffer's length, every page of each ring has been written at least once.
+        std::this_thread::sleep_for(seconds(7));
+        const double per_stream = static_cast<double>(rss_bytes() - before) / kStreams / (1 << 20);
+        const double buffer = 5000.0 * 44.1 * 8 / (1 << 20);
+        state.counters["per_stream_MB"] = per_stream;
+        state.counters["buffer_MB"] = buffer;
+        state.counters["beyond_buffer_MB"] = per_stream - buffer;
+        state.counters["heap_per_stream_MB"] =
+            static_cast<double>(mallinfo2().uordblks + mallinfo2().hblkhd - heap_before) / kStreams /
+            (1 << 20);
+        for (HSTREAM h : handles)
+            BASS_StreamFree(h);
+        BASS_StreamFree(warm);
+    }
+}
+BENCHMARK(BM_MemoryPerNetworkStream)->Iterations(1)->Unit(benchmark::kSecond);
+
 // ---- mixing ---------------------------------------------------------------------------------
 
 void BM_MixBlock(benchmark::State& state) {
@@ -230,6 +270,9 @@ void BM_RelayCpuVsFfmpeg(benchmark::State& state) {
     const std::string url = server.url("/radio");
     for (auto _ : state) {
         const double cpu0 = process_cpu_s();
+        const uint64_t decode0 = thread_cpu_ns("sl-decode");
+        const uint64_t output0 = thread_cpu_ns("sl-output");
+        const uint64_t janitor0 = thread_cpu_ns("sl-janitor");
         const pid_t ffmpeg = fork();
         if (ffmpeg == 0) {
             const int null = open("/dev/null", O_WRONLY);
@@ -242,6 +285,9 @@ void BM_RelayCpuVsFfmpeg(benchmark::State& state) {
         BASS_ChannelPlay(h, FALSE);
         std::this_thread::sleep_for(seconds(seconds_to_run));
         const double position = BASS_ChannelBytes2Seconds(h, BASS_ChannelGetPosition(h, BASS_POS_BYTE));
+        state.counters["decoder_cpu_s"] = (thread_cpu_ns("sl-decode") - decode0) / 1e9;
+        state.counters["output_cpu_s"] = (thread_cpu_ns("sl-output") - output0) / 1e9;
+        state.counters["janitor_cpu_s"] = (thread_cpu_ns("sl-janitor") - janitor0) / 1e9;
         BASS_StreamFree(h);
         const double engine_cpu = process_cpu_s() - cpu0;
         kill(ffmpeg, SIGTERM);
@@ -284,39 +330,6 @@ void BM_CreateToFirstAudible(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_CreateToFirstAudible)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-void BM_MemoryPerNetworkStream(benchmark::State& state) {
-    init_silent_device();
-    ServerProcess server(stream_mp3());
-    if (!server.ok()) {
-        state.SkipWithError("stream server did not start");
-        return;
-    }
-    constexpr int kStreams = 10;
-    for (auto _ : state) {
-        // One stream first, so that one-time allocations (FFmpeg tables, threads) are not counted.
-        const HSTREAM warm = BASS_StreamCreateURL(server.url("/radio").c_str(), 0, 0, nullptr, nullptr);
-        BASS_ChannelPlay(warm, FALSE);
-        std::this_thread::sleep_for(seconds(1));
-        const size_t before = rss_bytes();
-        std::vector<HSTREAM> handles;
-        for (int i = 0; i < kStreams; ++i) {
-            handles.push_back(BASS_StreamCreateURL(server.url("/radio").c_str(), 0, 0, nullptr, nullptr));
-            BASS_ChannelPlay(handles.back(), FALSE);
-        }
-        // Past the buffer's length, every page of each ring has been written at least once.
-        std::this_thread::sleep_for(seconds(7));
-        const double per_stream = static_cast<double>(rss_bytes() - before) / kStreams / (1 << 20);
-        const double buffer = 5000.0 * 44.1 * 8 / (1 << 20);
-        state.counters["per_stream_MB"] = per_stream;
-        state.counters["buffer_MB"] = buffer;
-        state.counters["beyond_buffer_MB"] = per_stream - buffer;
-        for (HSTREAM h : handles)
-            BASS_StreamFree(h);
-        BASS_StreamFree(warm);
-    }
-}
-BENCHMARK(BM_MemoryPerNetworkStream)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 

@@ -204,7 +204,7 @@ void Engine::janitor() {
     pthread_setname_np(pthread_self(), "sl-janitor");
     std::unique_lock lock(mutex_);
     while (!quit_) {
-        janitor_wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return quit_; });
+        janitor_wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return quit_; });
         if (quit_)
             break;
         std::vector<std::shared_ptr<Stream>> doomed;

@@ -23,7 +23,9 @@ namespace miravox::soundlib {
 namespace {
 
 constexpr int kRate = 44100;
-constexpr size_t kClockBlock = 512; // frames per tick of a virtual device (11.6 ms)
+// Frames per tick of a virtual device (23 ms): small enough that a volume change is heard at
+// once, large enough that an idle device costs little.
+constexpr size_t kClockBlock = 1024;
 
 // ---- virtual devices -------------------------------------------------------------------
 

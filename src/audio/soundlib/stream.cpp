@@ -16,6 +16,8 @@ namespace {
 constexpr int kMinBufferMs = 250;
 constexpr auto kConnectedGrace = std::chrono::milliseconds(1000);
 constexpr uint64_t kPositionMask = (uint64_t(1) << 48) - 1;
+constexpr int64_t kNetworkCushionMs = 500;
+constexpr int64_t kWaitedForDataNs = 2'000'000;
 
 size_t frames_for_ms(int ms) {
     return static_cast<size_t>(std::max(ms, kMinBufferMs)) * kOutputRate / 1000;
@@ -128,6 +130,7 @@ void Stream::run() {
     bool at_end = false;
     int64_t segment_start = 0;
     int64_t segment_frames = 0;
+    bool caught_up = false; // the last decode had to wait for the network
     if (!push_mark({ring_.write_count(), 0, 0, MarkKind::Start}))
         return;
     while (!intr_->stop_requested()) {
@@ -170,15 +173,18 @@ void Stream::run() {
             wait_for_work(std::chrono::milliseconds(20));
             continue;
         }
-        if (ring_.free_space() == 0) {
-            wait_for_work(std::chrono::milliseconds(10));
+        if (const auto pause = refill_pause(caught_up); pause.count() > 0) {
+            wait_for_work(pause);
+            caught_up = false;
             continue;
         }
         if (setup_.network && setup_.read_timeout_ms > 0)
             intr_->set_deadline_in(std::chrono::milliseconds(setup_.read_timeout_ms));
-        busy_since_ns_.store(now_ns());
+        const int64_t started = now_ns();
+        busy_since_ns_.store(started);
         const int n = decoder_->decode(chunk);
         busy_since_ns_.store(0);
+        caught_up = now_ns() - started > kWaitedForDataNs;
         intr_->clear_deadline();
         source_bytes_.store(decoder_->source_bytes_read());
         written = 0;
@@ -199,6 +205,32 @@ void Stream::run() {
             break;
         at_end = true;
     }
+}
+
+// How long to rest before decoding more. A file is read in bursts: once the buffer is full, the
+// thread rests until a quarter of it has played, then fills it again. A network source is read
+// until the socket has nothing more, then rested for part of what is buffered beyond a cushion.
+// Either way the thread wakes a few times a second instead of once per packet.
+std::chrono::milliseconds Stream::refill_pause(bool caught_up) {
+    using std::chrono::milliseconds;
+    const size_t free = ring_.free_space();
+    if (!setup_.network) {
+        const size_t low_water = ring_.capacity() / 4;
+        if (refilling_ && free < ring_.capacity() / 16) // full, give or take the next chunk
+            refilling_ = false;
+        else if (!refilling_ && free >= low_water)
+            refilling_ = true;
+        if (refilling_)
+            return milliseconds(0);
+        return milliseconds(
+            std::clamp<int64_t>(static_cast<int64_t>((low_water - free) * 1000 / kOutputRate), 10, 200));
+    }
+    if (free == 0)
+        return milliseconds(10);
+    const int64_t ahead_ms = static_cast<int64_t>(ring_.available() * 1000 / kOutputRate);
+    if (!caught_up || ahead_ms <= kNetworkCushionMs)
+        return milliseconds(0);
+    return milliseconds(std::clamp<int64_t>((ahead_ms - kNetworkCushionMs) / 2, 5, 100));
 }
 
 // ---- output thread ------------------------------------------------------------------------

@@ -97,6 +97,7 @@ class Stream final : public MixSource {
     bool write_pending(const std::vector<float>& chunk, size_t& offset, uint32_t generation);
     void request_generation(int64_t start_frame);
     void measure_length(DecoderSpec spec);
+    std::chrono::milliseconds refill_pause(bool caught_up);
 
     // output thread
     bool enter_generation(uint32_t generation);
@@ -124,6 +125,9 @@ class Stream final : public MixSource {
     std::atomic<bool> source_ended_{false}; // the decoder thread reached the end (or a network drop)
     std::atomic<int64_t> busy_since_ns_{0}; // decoder blocked in a read since (0: not reading)
     std::atomic<uint64_t> source_bytes_{0};
+
+    // decoder thread only
+    bool refilling_ = true;
 
     // output thread only
     bool in_segment_ = false;
