@@ -76,6 +76,11 @@ HSTREAM TTesselBass::open_network_by_kind(const QString& address, const QString&
         BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 10000);
         HSTREAM stream = BASS_HLS_StreamCreateURL(url, kNetworkFlags, nullptr, nullptr);
         for (int pass = 1; pass <= kHlsPasses; ++pass) {
+            // The retries are for playlists that fail fast. A server that let a whole time-out
+            // pass will not answer 200 ms later, and every retry would hold the main thread
+            // (and with it every decision of the playout) for another time-out.
+            if (BASS_ErrorGetCode() == BASS_ERROR_TIMEOUT)
+                break;
             if (BASS_ErrorGetCode() != 0 && stream == 0) {
                 BASS_StreamFree(stream);
                 stream = BASS_HLS_StreamCreateURL(url, kNetworkFlags, nullptr, nullptr);
@@ -89,6 +94,8 @@ HSTREAM TTesselBass::open_network_by_kind(const QString& address, const QString&
 
     // Plain address: the generic decoder first, then as AAC, then as Opus.
     HSTREAM stream = BASS_StreamCreateURL(url, 0, kNetworkFlags, nullptr, nullptr);
+    if (BASS_ErrorGetCode() == BASS_ERROR_TIMEOUT)
+        return stream; // another decoder cannot make a silent server answer
     if (BASS_ErrorGetCode() != 0) {
         BASS_StreamFree(stream);
         stream = BASS_AAC_StreamCreateURL(url, 0, kNetworkFlags, nullptr, nullptr);

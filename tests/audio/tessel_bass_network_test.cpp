@@ -153,6 +153,24 @@ TEST_F(NetworkTest, HlsPlaylistThatFailsIsRetried31Times) {
     EXPECT_EQ(log_texts(), QStringList{"Carregar HTTP"});
 }
 
+TEST_F(NetworkTest, ServerThatNeverAnswersIsAskedOnceNotOnceADecoder) {
+    // Each attempt would hold the main thread for a whole connection time-out.
+    TestStreamServer server;
+    AudioMount silent = radio("Mudo");
+    silent.fault = StreamFault::Silent;
+    server.add_audio("/radio", silent);
+    server.add_audio("/live.m3u8", silent);
+    TTesselBass* c = web_channel();
+    c->setBufferOutNet(1000);
+    c->setFileName(url_of(server, "/radio"));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_TIMEOUT);
+    EXPECT_FALSE(c->IsCarregado());
+    EXPECT_EQ(server.request_count("/radio"), 1u);
+    c->setFileName(url_of(server, "/live.m3u8"));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_TIMEOUT);
+    EXPECT_EQ(server.request_count("/live.m3u8"), 1u);
+}
+
 TEST_F(NetworkTest, LostStreamIsStoppedAfter61UnhealthyTicksAndItsFreeIsRefused) {
     TestStreamServer server;
     server.add_audio("/radio", radio("Radio Beta", 16000)); // one second of audio
