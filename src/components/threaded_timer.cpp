@@ -5,16 +5,31 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <algorithm>
 #include <cstdlib>
 
 using miravox::detail::TimerShared;
 
-TTimerThread::TTimerThread(std::shared_ptr<TimerShared> shared, QObject* invoker, std::function<void()> fire)
-    : FShared(std::move(shared)), FInvoker(invoker), FFire(std::move(fire)) {}
+namespace {
+
+// The worker looks at the clock every 20 ms of program time. A clock that runs faster (a
+// simulated run) is looked at as much more often, but at most once per real millisecond, which
+// bounds what a simulation costs; the timers' resolution is then that millisecond.
+constexpr double kPollMs = 20;
+constexpr double kFastestPollUs = 1000;
+
+unsigned long poll_us() {
+    return static_cast<unsigned long>(std::max(kFastestPollUs, kPollMs * 1000 / miravox::clock().rate()));
+}
+
+} // namespace
+
+TTimerThread::TTimerThread(std::shared_ptr<TimerShared> shared, QObject* invoker)
+    : FShared(std::move(shared)), FInvoker(invoker) {}
 
 void TTimerThread::run() {
     while (!FShared->terminate.load()) {
-        QThread::msleep(20);
+        QThread::usleep(poll_us());
         if (FShared->terminate.load())
             break;
         check();
@@ -31,12 +46,13 @@ void TTimerThread::check() {
     FShared->interval_check_ms.store(now);
     // Synchronous hand-over: returns once the main thread has run the handler, or when the
     // timer's destruction discards the pending call.
-    QMetaObject::invokeMethod(FInvoker, FFire, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(FInvoker, "fire", Qt::BlockingQueuedConnection);
 }
 
 TThreadedTimer::TThreadedTimer(QObject* AOwner)
-    : QObject(AOwner), FShared(std::make_shared<TimerShared>()), FInvoker(new QObject) {
-    FThread = new TTimerThread(FShared, FInvoker, [this] { Fire(); });
+    : QObject(AOwner), FShared(std::make_shared<TimerShared>()),
+      FInvoker(new miravox::detail::TimerInvoker([this] { Fire(); })) {
+    FThread = new TTimerThread(FShared, FInvoker);
     FThread->start(QThread::NormalPriority);
     ++wct_timers;
 }

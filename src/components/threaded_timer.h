@@ -1,8 +1,9 @@
 #pragma once
 // TThreadedTimer: the program's only timer. Each timer owns a worker thread that wakes every
-// 20 ms, decides from the program clock whether more than Interval ms have passed since the
-// last firing (or enabling), and then runs OnTimer on the main thread, waiting until it has
-// run. Handlers therefore never overlap, they also run inside nested event loops (message
+// 20 ms (of program time: under a clock that runs faster than real time it wakes as much more
+// often, at most once per real millisecond), decides from the program clock whether more than
+// Interval ms have passed since the last firing (or enabling), and then runs OnTimer on the
+// main thread, waiting until it has run. Handlers therefore never overlap, they also run inside nested event loops (message
 // boxes), and not at all while the main thread is blocked; missed periods are not made up.
 //
 // Thread rules: construct, destroy, enable and configure on the main thread only. The worker
@@ -37,12 +38,24 @@ struct TimerShared {
     std::atomic<bool> firing{false};
 };
 
+// Lives on the main thread and runs the firings there. The worker calls fire() by name: that way
+// everything that crosses between the threads is made and freed inside Qt, whose own locking
+// ThreadSanitizer cannot see (a functor call would build the call object in our code).
+class TimerInvoker final : public QObject {
+    Q_OBJECT
+public:
+    explicit TimerInvoker(std::function<void()> fire) : fire_(std::move(fire)) {}
+    Q_INVOKABLE void fire() { fire_(); }
+
+private:
+    std::function<void()> fire_;
+};
+
 } // namespace miravox::detail
 
 class TTimerThread final : public QThread {
 public:
-    TTimerThread(std::shared_ptr<miravox::detail::TimerShared> shared, QObject* invoker,
-                 std::function<void()> fire);
+    TTimerThread(std::shared_ptr<miravox::detail::TimerShared> shared, QObject* invoker);
 
 protected:
     void run() override;
@@ -51,8 +64,7 @@ private:
     void check();
 
     std::shared_ptr<miravox::detail::TimerShared> FShared;
-    QObject* FInvoker;            // lives on the main thread; firings are delivered to it
-    std::function<void()> FFire;  // runs on the main thread
+    QObject* FInvoker; // a TimerInvoker: lives on the main thread; firings are delivered to it
 };
 
 class TThreadedTimer : public QObject {
