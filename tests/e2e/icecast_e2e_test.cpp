@@ -1,0 +1,207 @@
+// The real program against real servers: a stream window relayed from Debian's icecast2 fed by
+// the ffmpeg CLI, whose source dies and comes back mid-window, and a window of a live HLS
+// playlist that ffmpeg writes and a local server serves. Each run starts the program's clock a
+// few seconds before the window; the operation log and the audio captured from the
+// transmission device tell what happened.
+
+#include "station_run.h"
+#include "test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdio>
+
+using namespace miravox;
+using namespace miravox::e2e;
+
+namespace {
+
+constexpr double kStreamHz = 440, kMusicAHz = 660, kMusicBHz = 770, kHlsHz = 550;
+// Long enough that the reopen, about 34 s after the music started (countdown and connection),
+// falls inside a track whatever the engine's loss detection takes.
+constexpr double kTrackSeconds = 20;
+
+// A Wednesday (weekday file 04); windows open at 12:00 and the program starts at 11:59:57.
+constexpr const char* kClockStart = "2026-12-09T11:59:57";
+
+bool make_tone(const QString& path, double seconds, double hz) {
+    const int frames = int(seconds * 44100);
+    std::vector<float> samples(size_t(frames) * 2);
+    for (int i = 0; i < frames; ++i)
+        samples[2 * i] = samples[2 * i + 1] = float(0.5 * std::sin(2 * M_PI * hz * i / 44100.0));
+    return test::write_wav(path.toStdString(), samples, 2);
+}
+
+// A station with one window from 12:00 to `end` on `link`, without jingles, and two music tracks.
+void make_station(const QString& home, const QString& link, const QString& end) {
+    QDir().mkpath(home + "/DADOS");
+    QDir().mkpath(home + "/MUSICAS");
+    ASSERT_TRUE(make_tone(home + "/MUSICAS/TRACK_A.WAV", kTrackSeconds, kMusicAHz));
+    ASSERT_TRUE(make_tone(home + "/MUSICAS/TRACK_B.WAV", kTrackSeconds, kMusicBHz));
+    ASSERT_TRUE(write_text_file(home + "/DADOS/04.WEB", {"|12:00|" + end + "|" + link + "|STREAMING|100|||0|0||"}));
+}
+
+// What the program logged, for the reader of a failed run.
+void print_log(const QString& home) {
+    for (const LogLine& line : read_operation_log(home))
+        std::printf("  log %s %s\n", qPrintable(line.time.toString("HH:mm:ss")), qPrintable(line.message));
+}
+
+int seconds_between(const LogLine& a, const LogLine& b) { return a.time.secsTo(b.time); }
+
+// The first run of `tone` that begins at or after `from` seconds, or nullptr.
+const ToneRun* first_run(const std::vector<ToneRun>& runs, int tone, double from) {
+    for (const ToneRun& run : runs)
+        if (run.tone == tone && run.from >= from)
+            return &run;
+    return nullptr;
+}
+
+// A station folder whose operation log is printed when the test fails.
+class StationTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(home_.isValid()); }
+    void TearDown() override {
+        if (HasFailure())
+            print_log(home_.path());
+    }
+    QTemporaryDir home_;
+};
+
+class IcecastRelay : public StationTest {
+  protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        ASSERT_TRUE(server_dir_.isValid());
+        QString why;
+        if (!icecast_.start(server_dir_.path(), why))
+            GTEST_SKIP() << why.toStdString();
+    }
+
+    QTemporaryDir server_dir_;
+    Icecast icecast_;
+};
+
+using HlsWindow = StationTest;
+
+} // namespace
+
+// The source dies two seconds into the relay and is back five seconds later. Local music must
+// take over at once; the stream is reopened only after the countdown that follows a drop (about
+// 30 s) and, since local music is playing then, it waits for the end of the track and fades in.
+TEST_F(IcecastRelay, SourceDeathFallsBackToLocalMusicAndTheStreamReturnsAfterTheTrack) {
+    const QString h = home_.path();
+    IcecastSource source(icecast_, "/radio.mp3", "Radio Icecast E2E", kStreamHz);
+    ASSERT_TRUE(source.start());
+    make_station(h, icecast_.url("/radio.mp3"), "12:03");
+
+    ProgramRun program(h, kClockStart);
+    ASSERT_TRUE(program.started());
+    const int connected = program.wait_for_line("Conectado à RADIO ICECAST E2E", 30000);
+    ASSERT_GE(connected, 0) << "the stream was never relayed";
+    QThread::msleep(2000);
+
+    source.kill();
+    const double killed_at = program.aired_seconds();
+    const int dropped = program.wait_for_line("DESCONECTADO", 20000, connected);
+    ASSERT_GE(dropped, 0) << "the source's death went unnoticed";
+    ASSERT_GE(program.wait_for_line("PLAY MUSICA LOCAL: ", 10000, dropped), 0) << "no local music after the drop";
+    QThread::msleep(5000);
+    ASSERT_TRUE(source.start());
+
+    const int waiting = program.wait_for_line("Aguardando Término de Música Local", 60000, dropped);
+    ASSERT_GE(waiting, 0) << "the stream was not reopened under the local music";
+    ASSERT_GE(program.wait_for_line("Conectado à RADIO ICECAST E2E", int(kTrackSeconds + 5) * 1000, waiting), 0)
+        << "the stream did not take over at the end of the local track";
+    QThread::msleep(5000); // the fade-in and a little of the stream
+    ASSERT_TRUE(program.running());
+    program.stop();
+
+    // The log: the drop reported once, music started for it, the reopen after the countdown.
+    const std::vector<LogLine> log = program.log();
+    EXPECT_EQ(count_lines(log, "DESCONECTADO"), 1);
+    EXPECT_GE(find_line(log, "Erro WEB: 2 - Acionando Musicas locais", dropped), dropped);
+    const int reopen = find_line(log, "Iniciando Play (WEB)", dropped);
+    ASSERT_GT(reopen, dropped);
+    EXPECT_GE(seconds_between(log[size_t(dropped)], log[size_t(reopen)]), 28) << "reopened before the countdown";
+    EXPECT_LE(seconds_between(log[size_t(dropped)], log[size_t(reopen)]), 45);
+    EXPECT_EQ(count_lines(log, "Conectado à RADIO ICECAST E2E"), 2);
+
+    // The air: stream, local music, stream again.
+    const miravox::testing::Capture air = miravox::testing::read_capture(program.air_path());
+    const std::vector<double> tones{kStreamHz, kMusicAHz, kMusicBHz};
+    const std::vector<ToneRun> runs = tone_runs(air, tones);
+    const ToneRun* before = first_run(runs, 0, 0);
+    ASSERT_NE(before, nullptr) << "the stream never aired";
+    const ToneRun* music_a = first_run(runs, 1, before->to);
+    const ToneRun* music_b = first_run(runs, 2, before->to);
+    ASSERT_TRUE(music_a || music_b) << "no local music aired";
+    const ToneRun* music = !music_a ? music_b : !music_b ? music_a : music_a->from < music_b->from ? music_a : music_b;
+    EXPECT_GE(music->from, before->to);
+    const ToneRun* after = first_run(runs, 0, music->to);
+    ASSERT_NE(after, nullptr) << "the stream never came back on air";
+
+    // Local music replaced the dead stream long before the reopen (a generous bound: the time
+    // it takes is measured by bench/peers.sh), with no long silence between them.
+    EXPECT_LT(music->from - killed_at, 15.0);
+    EXPECT_LT(music->from - before->to, 3.0);
+
+    // While local music played, the reopened stream stayed silent under it.
+    const size_t step = 4410;
+    for (size_t at = size_t(music->from * air.rate); at + step <= size_t(after->from * air.rate); at += step)
+        ASSERT_LT(miravox::testing::tone_level(air, kStreamHz, at, step), 0.02) << "stream audible under local music at "
+                                                                       << double(at) / air.rate << " s";
+
+    // The stream faded in rather than cutting in at full level.
+    const size_t back = size_t(after->from * air.rate);
+    const double first_level = miravox::testing::tone_level(air, kStreamHz, back, step / 2);
+    const double settled = miravox::testing::tone_level(air, kStreamHz, back + size_t(3.5 * air.rate), step);
+    EXPECT_LT(first_level, 0.6 * settled);
+}
+
+// A window whose link is a live HLS playlist: ffmpeg writes one-second segments into a folder
+// and the test server serves it.
+TEST_F(HlsWindow, RelaysALocallyServedLivePlaylist) {
+    QTemporaryDir segments;
+    ASSERT_TRUE(segments.isValid());
+    QProcess writer;
+    writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    writer.start(MIRAVOX_FFMPEG, {"-nostdin", "-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                                  QString("sine=frequency=%1:sample_rate=44100").arg(kHlsHz), "-ac", "2", "-c:a",
+                                  "aac", "-b:a", "96k", "-f", "hls", "-hls_time", "1", "-hls_list_size", "6",
+                                  "-hls_flags", "delete_segments", segments.path() + "/live.m3u8"});
+    ASSERT_TRUE(writer.waitForStarted(5000));
+    // Three segments published before the window opens.
+    ASSERT_TRUE(wait_until([&] { return QDir(segments.path()).entryList({"*.ts"}).size() >= 3; }, 15000));
+
+    test::TestStreamServer server;
+    server.add_directory("/hls", segments.path().toStdString());
+    const QString h = home_.path();
+    make_station(h, QString::fromStdString(server.url("/hls/live.m3u8")), "12:01");
+
+    ProgramRun program(h, kClockStart);
+    ASSERT_TRUE(program.started());
+    const int connected = program.wait_for_line("Conectado à ", 30000);
+    ASSERT_GE(connected, 0) << "the playlist was never relayed";
+    const double connected_at = program.aired_seconds();
+    QThread::msleep(6000);
+    program.stop();
+    stop_process(writer);
+
+    const std::vector<LogLine> log = program.log();
+    EXPECT_EQ(log[size_t(connected)].message, "Conectado à Streaming"); // HLS carries no station name
+    EXPECT_EQ(find_line(log, "DESCONECTADO"), -1);
+    EXPECT_EQ(find_line(log, "PLAY MUSICA LOCAL"), -1);
+
+    // The playlist's tone aired steadily from the connection on.
+    const miravox::testing::Capture air = miravox::testing::read_capture(program.air_path());
+    const std::vector<ToneRun> runs = tone_runs(air, {kHlsHz, kMusicAHz, kMusicBHz});
+    const ToneRun* hls = first_run(runs, 0, 0);
+    ASSERT_NE(hls, nullptr) << "the playlist's audio never aired";
+    EXPECT_LT(hls->from, connected_at + 4.0);
+    EXPECT_GT(hls->to - hls->from, 4.0);
+}
