@@ -2,20 +2,20 @@
 
 #include "tessel_bass.h"
 
+#include "clock.h"
 #include "dialog_service.h"
 #include "engine_state.h"
 #include "error_log.h"
 #include "threaded_timer.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <algorithm>
 
 namespace {
 
 constexpr int kPlayingTickMs = 60;
-// Pause after each fallback or retry of a network open.
+// Pause after each fallback or retry of a network open (program time).
 constexpr unsigned long kRetryPauseMs = 200;
 // HLS opens that fail are retried until this many passes have been counted.
 constexpr int kHlsPasses = 31;
@@ -84,7 +84,7 @@ HSTREAM TTesselBass::open_network_by_kind(const QString& address, const QString&
             if (BASS_ErrorGetCode() != 0 && stream == 0) {
                 BASS_StreamFree(stream);
                 stream = BASS_HLS_StreamCreateURL(url, kNetworkFlags, nullptr, nullptr);
-                QThread::msleep(kRetryPauseMs);
+                miravox::sleep_program_ms(kRetryPauseMs);
             }
             if (BASS_ErrorGetCode() == 0 && stream != 0)
                 break;
@@ -99,12 +99,12 @@ HSTREAM TTesselBass::open_network_by_kind(const QString& address, const QString&
     if (BASS_ErrorGetCode() != 0) {
         BASS_StreamFree(stream);
         stream = BASS_AAC_StreamCreateURL(url, 0, kNetworkFlags, nullptr, nullptr);
-        QThread::msleep(kRetryPauseMs);
+        miravox::sleep_program_ms(kRetryPauseMs);
     }
     if (BASS_ErrorGetCode() != 0) {
         BASS_StreamFree(stream);
         stream = BASS_OPUS_StreamCreateURL(url, 0, kNetworkFlags, nullptr, nullptr);
-        QThread::msleep(kRetryPauseMs);
+        miravox::sleep_program_ms(kRetryPauseMs);
     }
     return stream;
 }

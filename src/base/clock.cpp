@@ -1,31 +1,76 @@
 #include "clock.h"
 
+#include <QThread>
 #include <QtGlobal>
+
+#include <chrono>
+#include <cmath>
 
 namespace miravox {
 
-QDateTime SystemClock::now() const {
-    QDateTime t = QDateTime::currentDateTime();
-    return offset_ms_ ? t.addMSecs(offset_ms_) : t;
+namespace {
+
+std::int64_t steady_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-std::unique_ptr<SystemClock> SystemClock::starting_at(const QDateTime& start) {
-    return std::make_unique<SystemClock>(QDateTime::currentDateTime().msecsTo(start));
+} // namespace
+
+SystemClock::SystemClock(qint64 offset_ms, double rate) : offset_ms_(offset_ms), rate_(rate) {
+    if (rate_ != 1.0) {
+        origin_ms_ = QDateTime::currentMSecsSinceEpoch();
+        origin_ns_ = steady_ns();
+    }
+}
+
+QDateTime SystemClock::now() const {
+    if (rate_ == 1.0) {
+        QDateTime t = QDateTime::currentDateTime();
+        return offset_ms_ ? t.addMSecs(offset_ms_) : t;
+    }
+    const double scaled_ms = double(steady_ns() - origin_ns_) * rate_ / 1e6;
+    return QDateTime::fromMSecsSinceEpoch(origin_ms_ + offset_ms_ + qint64(scaled_ms));
+}
+
+std::unique_ptr<SystemClock> SystemClock::starting_at(const QDateTime& start, double rate) {
+    return std::make_unique<SystemClock>(QDateTime::currentDateTime().msecsTo(start), rate);
+}
+
+double clock_rate_from_environment() {
+    const QByteArray text = qgetenv("MIRAVOX_CLOCK_RATE");
+    if (text.isEmpty())
+        return 1.0;
+    bool ok = false;
+    const double rate = text.trimmed().toDouble(&ok);
+    if (ok && std::isfinite(rate) && rate > 0 && rate <= kMaxClockRate)
+        return rate;
+    qWarning("MIRAVOX_CLOCK_RATE=%s is not a number above 0 and at most %g; the clock runs at real speed",
+             text.constData(), kMaxClockRate);
+    return 1.0;
+}
+
+void sleep_program_ms(int ms) {
+    if (ms <= 0)
+        return;
+    QThread::usleep(static_cast<unsigned long>(std::llround(ms * 1000.0 / clock().rate())));
 }
 
 namespace {
 
 std::shared_ptr<const Clock> make_default_clock() {
+    const double rate = clock_rate_from_environment();
     const QByteArray start = qgetenv("MIRAVOX_CLOCK_START");
     if (!start.isEmpty()) {
         QDateTime t = QDateTime::fromString(QString::fromLatin1(start), Qt::ISODate);
         if (t.isValid()) {
             t.setTimeSpec(Qt::LocalTime);
-            return SystemClock::starting_at(t);
+            return SystemClock::starting_at(t, rate);
         }
         qWarning("MIRAVOX_CLOCK_START=%s is not YYYY-MM-DDTHH:MM:SS; using the system clock", start.constData());
     }
-    return std::make_shared<SystemClock>();
+    return std::make_shared<SystemClock>(0, rate);
 }
 
 std::mutex clock_mutex;

@@ -13,10 +13,10 @@ using miravox::detail::TimerShared;
 namespace {
 
 // The worker looks at the clock every 20 ms of program time. A clock that runs faster (a
-// simulated run) is looked at as much more often, but at most once per real millisecond, which
-// bounds what a simulation costs; the timers' resolution is then that millisecond.
+// simulated run) is looked at as much more often, so that every timer keeps its pace in program
+// time, but never more often than every 50 us of real time.
 constexpr double kPollMs = 20;
-constexpr double kFastestPollUs = 1000;
+constexpr double kFastestPollUs = 50;
 
 unsigned long poll_us() {
     return static_cast<unsigned long>(std::max(kFastestPollUs, kPollMs * 1000 / miravox::clock().rate()));

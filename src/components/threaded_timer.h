@@ -1,7 +1,7 @@
 #pragma once
 // TThreadedTimer: the program's only timer. Each timer owns a worker thread that wakes every
 // 20 ms (of program time: under a clock that runs faster than real time it wakes as much more
-// often, at most once per real millisecond), decides from the program clock whether more than
+// often, but at most every 50 us of real time), decides from the program clock whether more than
 // Interval ms have passed since the last firing (or enabling), and then runs OnTimer on the
 // main thread, waiting until it has run. Handlers therefore never overlap, they also run inside nested event loops (message
 // boxes), and not at all while the main thread is blocked; missed periods are not made up.
