@@ -7,8 +7,11 @@
 #include <portaudio.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -26,6 +29,8 @@ constexpr int kRate = 44100;
 // Frames per tick of a virtual device (23 ms): small enough that a volume change is heard at
 // once, large enough that an idle device costs little.
 constexpr size_t kClockBlock = 1024;
+// A virtual device never wakes more often than this (real time), however fast it plays.
+constexpr double kFastestTickNs = 1e6;
 
 // ---- virtual devices -------------------------------------------------------------------
 
@@ -57,13 +62,19 @@ class ClockOutput final : public OutputDevice {
     void run() {
         pthread_setname_np(pthread_self(), "sl-output");
         using clock = std::chrono::steady_clock;
+        // A device that plays faster than real time mixes several blocks per tick, so that it
+        // still wakes about once a millisecond at most.
+        const double rate = playback_rate();
+        const size_t blocks = std::max<size_t>(
+            1, static_cast<size_t>(std::ceil(rate * kFastestTickNs * kRate / (kClockBlock * 1e9))));
+        const double tick_ns = static_cast<double>(blocks * kClockBlock) * 1e9 / kRate / rate;
         float block[kClockBlock * 2];
         auto start = clock::now();
         uint64_t ticks = 0;
         std::unique_lock lock(mutex_);
         while (!quit_) {
             const auto next =
-                start + std::chrono::nanoseconds((ticks + 1) * kClockBlock * 1'000'000'000ull / kRate);
+                start + std::chrono::nanoseconds(std::llround(static_cast<double>(ticks + 1) * tick_ns));
             if (wake_.wait_until(lock, next, [this] { return quit_; }))
                 break;
             lock.unlock();
@@ -72,15 +83,20 @@ class ClockOutput final : public OutputDevice {
                 start = clock::now();
                 ticks = 0;
             }
-            if (running_.load())
-                mixer_.process(block, kClockBlock);
-            else
-                std::fill(block, block + kClockBlock * 2, 0.0f);
-            if (capture_)
-                capture_->write(block, kClockBlock);
+            for (size_t i = 0; i < blocks; ++i)
+                play_block(block);
             ++ticks;
             lock.lock();
         }
+    }
+
+    void play_block(float* block) {
+        if (running_.load())
+            mixer_.process(block, kClockBlock);
+        else
+            std::fill(block, block + kClockBlock * 2, 0.0f);
+        if (capture_)
+            capture_->write(block, kClockBlock);
     }
 
     WavWriter* capture_;
@@ -214,12 +230,19 @@ void portaudio_shutdown() {
     pa_initialised = false;
 }
 
-std::unique_ptr<OutputDevice> open_output_device(const DeviceDescription& desc, WavWriter* capture,
-                                                 int& error) {
+std::unique_ptr<OutputDevice> open_output_device(DeviceDescription& desc, WavWriter* capture, int& error) {
     error = BASS_OK;
     switch (desc.kind) {
     case DeviceDescription::Kind::NoSound:
     case DeviceDescription::Kind::Silent:
+        return std::make_unique<ClockOutput>(nullptr);
+    case DeviceDescription::Kind::Failing:
+        if (desc.inits_left <= 0) {
+            log_line("output device \"%s\" failed (a failing test device)", desc.name.c_str());
+            error = BASS_ERROR_DRIVER;
+            return nullptr;
+        }
+        --desc.inits_left;
         return std::make_unique<ClockOutput>(nullptr);
     case DeviceDescription::Kind::Capture:
         return std::make_unique<ClockOutput>(capture);
@@ -270,8 +293,25 @@ std::vector<DeviceDescription> parse_virtual_devices(const std::string& spec) {
             d.capture_path = entry.substr(colon2 + 1);
             d.driver = "capture:" + d.capture_path;
             d.kind = DeviceDescription::Kind::Capture;
+        } else if (kind == "broken" && colon != std::string::npos && colon + 1 < entry.size()) {
+            d.name = entry.substr(colon + 1);
+            d.driver = "broken";
+            d.kind = DeviceDescription::Kind::Failing;
+        } else if (kind == "flaky" && colon != std::string::npos) {
+            const auto colon2 = entry.find(':', colon + 1);
+            const std::string count = colon2 == std::string::npos ? std::string() : entry.substr(colon2 + 1);
+            if (colon2 == colon + 1 || count.empty() ||
+                count.find_first_not_of("0123456789") != std::string::npos || count.size() > 6) {
+                log_line("MIRAVOX_AUDIO_DEVICES: \"%s\" needs flaky:NAME:COUNT; skipped", entry.c_str());
+                continue;
+            }
+            d.name = entry.substr(colon + 1, colon2 - colon - 1);
+            d.driver = "flaky:" + count;
+            d.kind = DeviceDescription::Kind::Failing;
+            d.inits_left = std::stoi(count);
         } else {
-            log_line("MIRAVOX_AUDIO_DEVICES: \"%s\" is neither silent:NAME nor capture:NAME:PATH; skipped",
+            log_line("MIRAVOX_AUDIO_DEVICES: \"%s\" is none of silent:NAME, capture:NAME:PATH, broken:NAME, "
+                     "flaky:NAME:COUNT; skipped",
                      entry.c_str());
             continue;
         }
@@ -280,6 +320,26 @@ std::vector<DeviceDescription> parse_virtual_devices(const std::string& spec) {
     if (!list.empty())
         list.front().is_default = true;
     return list;
+}
+
+double playback_rate() {
+    static const double rate = [] {
+        const char* text = std::getenv("MIRAVOX_CLOCK_RATE");
+        if (!text || !*text)
+            return 1.0;
+        char* end = nullptr;
+        const double r = std::strtod(text, &end);
+        while (end && std::isspace(static_cast<unsigned char>(*end)))
+            ++end;
+        if (end == text || *end || !std::isfinite(r) || r <= 0 || r > 10000) {
+            log_line(
+                "MIRAVOX_CLOCK_RATE=%s is not a number above 0 and at most 10000; devices play in real time",
+                text);
+            return 1.0;
+        }
+        return r;
+    }();
+    return rate;
 }
 
 std::vector<DeviceDescription> enumerate_devices() {

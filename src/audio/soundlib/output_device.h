@@ -15,13 +15,15 @@
 namespace miravox::soundlib {
 
 struct DeviceDescription {
-    enum class Kind { NoSound, Silent, Capture, PortAudio };
+    enum class Kind { NoSound, Silent, Capture, PortAudio, Failing };
     std::string name;
     std::string driver;
     Kind kind = Kind::Silent;
     int portaudio_index = -1; // -1: the system default output
     std::string capture_path;
     bool is_default = false;
+    // A failing device initialises (as a silent one) this many more times, then never again.
+    int inits_left = 0;
 };
 
 class OutputDevice {
@@ -38,9 +40,9 @@ class OutputDevice {
 };
 
 // Opens and starts the output of `desc`. `capture` is the WAV file of a capture device (owned by
-// the caller, kept across re-initialisations). Returns nullptr and sets `error` on failure.
-std::unique_ptr<OutputDevice> open_output_device(const DeviceDescription& desc, WavWriter* capture,
-                                                 int& error);
+// the caller, kept across re-initialisations). Returns nullptr and sets `error` on failure. A
+// failing device counts its initialisations in `desc`.
+std::unique_ptr<OutputDevice> open_output_device(DeviceDescription& desc, WavWriter* capture, int& error);
 
 // The device list: entry 0 "No sound", then the virtual devices of MIRAVOX_AUDIO_DEVICES when it
 // names any, else the system default and every PortAudio output (a silent device when there is
@@ -49,6 +51,11 @@ std::vector<DeviceDescription> enumerate_devices();
 
 // Parses a MIRAVOX_AUDIO_DEVICES value. Bad entries are reported on stderr and skipped.
 std::vector<DeviceDescription> parse_virtual_devices(const std::string& spec);
+
+// How many times faster than real time the virtual devices play, so that a simulated run (the
+// program clock N times as fast, MIRAVOX_CLOCK_RATE=N) hears its files at the clock's pace: N,
+// or 1 when unset or not a number in (0, 10000]. Read once. Real devices always play in real time.
+double playback_rate();
 
 // PortAudio is initialised on first use (with the ALSA/JACK start-up noise silenced) and
 // terminated by portaudio_shutdown() once no PortAudio stream is open.

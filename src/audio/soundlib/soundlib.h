@@ -188,6 +188,11 @@ struct BASS_DEVICEINFO {
 // output by name. MIRAVOX_AUDIO_DEVICES="silent:NAME;capture:NAME:PATH" replaces them (from 1 on)
 // with virtual devices; a capture device appends its mix to a 44100 Hz stereo 16-bit WAV file
 // whose header is kept current at least once a second. With no real device, device 1 is silent.
+// Two more kinds stand for sound cards that fail, for fault tests: "broken:NAME" never
+// initialises (BASS_Init fails with BASS_ERROR_DRIVER), "flaky:NAME:COUNT" initialises COUNT
+// times as a silent device and fails every later time (a card lost after COUNT bring-ups).
+// Virtual devices play MIRAVOX_CLOCK_RATE times as fast as real time (1 when unset), to keep
+// pace with a program clock that runs that fast in a simulated run.
 DWORD BASS_GetVersion();
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* win, const void* clsid); // -1 = default (1)
 BOOL BASS_Free();                  // frees the current device and every stream on it

@@ -1,6 +1,7 @@
 #include "stream.h"
 
 #include "engine_log.h"
+#include "output_device.h"
 
 #include <pthread.h>
 
@@ -25,6 +26,13 @@ size_t frames_for_ms(int ms) {
 
 int64_t now_ns() {
     return SteadyClock::now().time_since_epoch().count();
+}
+
+// The real time in which the device plays `audio`: the same, unless the virtual devices play
+// faster than real time (a simulated run).
+std::chrono::microseconds played_in(std::chrono::milliseconds audio) {
+    const double us = static_cast<double>(audio.count()) * 1000 / playback_rate();
+    return std::chrono::microseconds(std::max<int64_t>(1, std::llround(us)));
 }
 
 // Generations wrap; "a is newer than b" in modular arithmetic.
@@ -99,7 +107,7 @@ void Stream::poke() {
     wake_.notify_all();
 }
 
-void Stream::wait_for_work(std::chrono::milliseconds timeout) {
+void Stream::wait_for_work(std::chrono::microseconds timeout) {
     std::unique_lock lock(wake_mutex_);
     wake_.wait_for(lock, timeout, [this] { return wake_flag_; });
     wake_flag_ = false;
@@ -157,7 +165,7 @@ void Stream::run() {
         }
         if (written < chunk.size() / 2) {
             if (!write_pending(chunk, written, g))
-                wait_for_work(std::chrono::milliseconds(10));
+                wait_for_work(played_in(std::chrono::milliseconds(10)));
             continue;
         }
         if (at_end) {
@@ -174,7 +182,7 @@ void Stream::run() {
             continue;
         }
         if (const auto pause = refill_pause(caught_up); pause.count() > 0) {
-            wait_for_work(pause);
+            wait_for_work(played_in(pause));
             caught_up = false;
             continue;
         }

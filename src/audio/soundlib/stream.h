@@ -92,7 +92,7 @@ class Stream final : public MixSource {
     // decoder thread
     void run();
     bool push_mark(const Mark& m);
-    void wait_for_work(std::chrono::milliseconds timeout);
+    void wait_for_work(std::chrono::microseconds timeout);
     void poke();
     bool write_pending(const std::vector<float>& chunk, size_t& offset, uint32_t generation);
     void request_generation(int64_t start_frame);
