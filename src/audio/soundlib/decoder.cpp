@@ -16,6 +16,9 @@ namespace {
 constexpr int kMaxBadPacketsWhileOpening = 64;
 constexpr int kMaxBadPacketsInARow = 500;
 constexpr AVRational kOutputTimeBase{1, kOutputRate};
+// The highest sample rate audio is made at. A file claiming more (a damaged header) would make the
+// resampler build a filter bank of gigabytes for a few bytes of input.
+constexpr int kMaxInputRate = 768000;
 
 bool is_pcm(AVCodecID id) {
     return id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT;
@@ -294,7 +297,7 @@ bool Decoder::ensure_resampler(const AVFrame* f) {
     }
     swr_.reset();
     av_channel_layout_uninit(&swr_in_layout_);
-    if (rate <= 0 || in.nb_channels <= 0) {
+    if (rate <= 0 || rate > kMaxInputRate || in.nb_channels <= 0) {
         av_channel_layout_uninit(&in);
         return false;
     }
