@@ -339,6 +339,7 @@ private:
 
     bool activated_ = false;
     bool music_warning_open_ = false;
+    bool music_start_under_way_ = false;
     bool banner_loaded_ = false;
 };
 

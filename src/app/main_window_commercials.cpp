@@ -52,6 +52,10 @@ void Tfrm_miravox::Timer_Play_ComercialTimer(QObject*) {
             Canal_Comercial->setFileName(WPATH_AUDIODSP);
             Canal_Comercial->setVolume(100);
             Canal_Comercial->Play();
+            // A file that does not play never raises its stop: bring the level back here, or
+            // the stream would stay ducked until the next commercial.
+            if (!Canal_Comercial->isStarted())
+                Canal_ComercialStop(Canal_Comercial);
         } else {
             Panel13->setCaption(miravox::clock().now().time().toString("HH:mm:ss") + " - Comercial :" +
                                 WPATH_AUDIODSP + " Não localizado");
@@ -62,6 +66,10 @@ void Tfrm_miravox::Timer_Play_ComercialTimer(QObject*) {
 }
 
 void Tfrm_miravox::Canal_ComercialStop(QObject*) {
+    // A stop while the next commercial waits to start lets go of the previous one (the end of a
+    // window stops every channel in the very tick that found the commercial): it still airs.
+    if (Timer_Play_Comercial->Enabled())
+        return;
     timer_aumentarvolume_geral->setEnabled(true);
     WPATH_AUDIODSP.clear();
     Timer_Play_Comercial->setEnabled(false);

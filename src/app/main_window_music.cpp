@@ -71,6 +71,10 @@ void Tfrm_miravox::bitbtn13Click() {
 }
 
 void Tfrm_miravox::PLAY_MUSICA_LOCAL() {
+    // A track that does not open shows a box, whose nested loop runs the timers: the fallback
+    // would start the same track again (a second box, and so on) before the cursor has moved.
+    if (music_start_under_way_)
+        return;
     if (WENCONTRADO_ACIONAMENTO && WACIONADO && Canal_web->IsCarregado()) {
         WVOL_WEB = 0;
         Canal_web->setVolume(0);
@@ -94,7 +98,9 @@ void Tfrm_miravox::PLAY_MUSICA_LOCAL() {
         return;
     }
     Canal_Musica->FreeFile();
+    music_start_under_way_ = true;
     Canal_Musica->setFileName(existing);
+    music_start_under_way_ = false;
     Canal_Musica->setNomeArquivo(name);
     SALVA_LOGS("PLAY MUSICA LOCAL: " + Canal_Musica->NomeArquivo());
     Canal_Musica->setVolume(WVOL_GERAL);

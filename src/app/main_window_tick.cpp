@@ -173,23 +173,26 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
 }
 
 void Tfrm_miravox::Timer_play_VinhetasTimer(QObject*) {
-    if (!canal_vinhetas->isStarted()) {
-        Timer_play_Vinhetas->setEnabled(false);
+    // A jingle that is no longer playing ended (or never played) without this watcher seeing
+    // its last 900 ms, e.g. while the main thread was held: what follows its end follows all
+    // the same, or the window would stay silent to its end.
+    const bool ended = !canal_vinhetas->isStarted();
+    if (!ended && canal_vinhetas->Position() <= std::int64_t(canal_vinhetas->FileLength()) - 900)
         return;
-    }
-    if (canal_vinhetas->Position() > std::int64_t(canal_vinhetas->FileLength()) - 900) {
-        Timer_play_Vinhetas->setEnabled(false);
+    Timer_play_Vinhetas->setEnabled(false);
+    if (!ended)
         canal_vinhetas->StopFade(700);
-        if (Timer_play_Vinhetas->Tag == 0)
-            INICIA_WEB();
-        else if (Timer_play_Vinhetas->Tag == 1)
-            Timer_UpdateDevice->setEnabled(true);
-    }
+    if (Timer_play_Vinhetas->Tag == 0)
+        INICIA_WEB();
+    else if (Timer_play_Vinhetas->Tag == 1)
+        Timer_UpdateDevice->setEnabled(true);
 }
 
 void Tfrm_miravox::Timer_UpdateDeviceTimer(QObject*) {
     Label10->setText("Atualizando Devices");
-    if (canal_vinhetas->isStarted() || BASS_UPDATING)
+    // A commercial due in the window's last minute airs to its end before everything stops.
+    if (canal_vinhetas->isStarted() || BASS_UPDATING || Canal_Comercial->isStarted() ||
+        Timer_Play_Comercial->Enabled())
         return;
     stop_and_free_all_channels();
     WERRO_WEB = -1;
