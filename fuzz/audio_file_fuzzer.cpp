@@ -57,6 +57,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char pattern[] = "/tmp/miravox-fuzz-XXXXXX";
     check(::mkdtemp(pattern) != nullptr, "a temporary folder");
     folder = pattern;
+    std::atexit([] { ::rmdir(folder.c_str()); });
     ::setenv("MIRAVOX_AUDIO_DEVICES", "silent:FUZZ", 1);
     BASS_SetConfig(BASS_CONFIG_BUFFER, 200);
     check(BASS_Init(1, 44100, 0, nullptr, nullptr) == TRUE, "the silent device starts");
