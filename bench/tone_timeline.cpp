@@ -25,9 +25,9 @@
 namespace {
 
 constexpr int kRate = 44100;
-constexpr double kWindow = 0.05;   // seconds per analysed window
-constexpr double kFloor = 0.01;    // a tone quieter than this (1.0 = full scale) counts as absent
-constexpr int kSteadyWindows = 6;  // 0.3 s: a tone must hold this long to count as on air
+constexpr double kWindow = 0.05;  // seconds per analysed window
+constexpr double kFloor = 0.01;   // a tone quieter than this (1.0 = full scale) counts as absent
+constexpr int kSteadyWindows = 6; // 0.3 s: a tone must hold this long to count as on air
 
 enum Label { kSilence = -1, kStream = 0, kMusic = 1 };
 
@@ -65,7 +65,8 @@ double tone_level(const std::vector<float>& x, double hz, size_t from, size_t n)
     return 2 * std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - coeff * s1 * s2)) / double(n);
 }
 
-std::vector<Label> label_windows(const Recording& rec, double stream_hz, const std::vector<double>& music_hz) {
+std::vector<Label> label_windows(const Recording& rec, double stream_hz,
+                                 const std::vector<double>& music_hz) {
     const size_t n = size_t(kWindow * kRate);
     std::vector<Label> labels;
     for (size_t from = 0; from + n <= rec.left.size(); from += n) {
@@ -97,7 +98,9 @@ long first_steady(const std::vector<Label>& labels, size_t from, Label label) {
     return -1;
 }
 
-double seconds(long windows) { return windows < 0 ? -1 : double(windows) * kWindow; }
+double seconds(long windows) {
+    return windows < 0 ? -1 : double(windows) * kWindow;
+}
 
 void report(const std::string& name, const std::vector<Label>& labels, size_t mark) {
     const long music = first_steady(labels, mark, kMusic);

@@ -12,8 +12,10 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 using namespace miravox;
 using namespace miravox::e2e;
@@ -42,7 +44,8 @@ void make_station(const QString& home, const QString& link, const QString& end) 
     QDir().mkpath(home + "/MUSICAS");
     ASSERT_TRUE(make_tone(home + "/MUSICAS/TRACK_A.WAV", kTrackSeconds, kMusicAHz));
     ASSERT_TRUE(make_tone(home + "/MUSICAS/TRACK_B.WAV", kTrackSeconds, kMusicBHz));
-    ASSERT_TRUE(write_text_file(home + "/DADOS/04.WEB", {"|12:00|" + end + "|" + link + "|STREAMING|100|||0|0||"}));
+    ASSERT_TRUE(
+        write_text_file(home + "/DADOS/04.WEB", {"|12:00|" + end + "|" + link + "|STREAMING|100|||0|0||"}));
 }
 
 // What the program logged, for the reader of a failed run.
@@ -51,7 +54,9 @@ void print_log(const QString& home) {
         std::printf("  log %s %s\n", qPrintable(line.time.toString("HH:mm:ss")), qPrintable(line.message));
 }
 
-int seconds_between(const LogLine& a, const LogLine& b) { return a.time.secsTo(b.time); }
+int seconds_between(const LogLine& a, const LogLine& b) {
+    return a.time.secsTo(b.time);
+}
 
 // The first run of `tone` that begins at or after `from` seconds, or nullptr.
 const ToneRun* first_run(const std::vector<ToneRun>& runs, int tone, double from) {
@@ -109,13 +114,15 @@ TEST_F(IcecastRelay, SourceDeathFallsBackToLocalMusicAndTheStreamReturnsAfterThe
     const double killed_at = program.aired_seconds();
     const int dropped = program.wait_for_line("DESCONECTADO", 20000, connected);
     ASSERT_GE(dropped, 0) << "the source's death went unnoticed";
-    ASSERT_GE(program.wait_for_line("PLAY MUSICA LOCAL: ", 10000, dropped), 0) << "no local music after the drop";
+    ASSERT_GE(program.wait_for_line("PLAY MUSICA LOCAL: ", 10000, dropped), 0)
+        << "no local music after the drop";
     QThread::msleep(5000);
     ASSERT_TRUE(source.start());
 
     const int waiting = program.wait_for_line("Aguardando Término de Música Local", 60000, dropped);
     ASSERT_GE(waiting, 0) << "the stream was not reopened under the local music";
-    ASSERT_GE(program.wait_for_line("Conectado à RADIO ICECAST E2E", int(kTrackSeconds + 5) * 1000, waiting), 0)
+    ASSERT_GE(program.wait_for_line("Conectado à RADIO ICECAST E2E", int(kTrackSeconds + 5) * 1000, waiting),
+              0)
         << "the stream did not take over at the end of the local track";
     QThread::msleep(5000); // the fade-in and a little of the stream
     ASSERT_TRUE(program.running());
@@ -127,7 +134,8 @@ TEST_F(IcecastRelay, SourceDeathFallsBackToLocalMusicAndTheStreamReturnsAfterThe
     EXPECT_GE(find_line(log, "Erro WEB: 2 - Acionando Musicas locais", dropped), dropped);
     const int reopen = find_line(log, "Iniciando Play (WEB)", dropped);
     ASSERT_GT(reopen, dropped);
-    EXPECT_GE(seconds_between(log[size_t(dropped)], log[size_t(reopen)]), 28) << "reopened before the countdown";
+    EXPECT_GE(seconds_between(log[size_t(dropped)], log[size_t(reopen)]), 28)
+        << "reopened before the countdown";
     EXPECT_LE(seconds_between(log[size_t(dropped)], log[size_t(reopen)]), 45);
     EXPECT_EQ(count_lines(log, "Conectado à RADIO ICECAST E2E"), 2);
 
@@ -135,13 +143,13 @@ TEST_F(IcecastRelay, SourceDeathFallsBackToLocalMusicAndTheStreamReturnsAfterThe
     const miravox::testing::Capture air = miravox::testing::read_capture(program.air_path());
     const std::vector<double> tones{kStreamHz, kMusicAHz, kMusicBHz};
     const std::vector<ToneRun> runs = tone_runs(air, tones);
-    const ToneRun* before = first_run(runs, 0, 0);
-    ASSERT_NE(before, nullptr) << "the stream never aired";
-    const ToneRun* music_a = first_run(runs, 1, before->to);
-    const ToneRun* music_b = first_run(runs, 2, before->to);
-    ASSERT_TRUE(music_a || music_b) << "no local music aired";
-    const ToneRun* music = !music_a ? music_b : !music_b ? music_a : music_a->from < music_b->from ? music_a : music_b;
-    EXPECT_GE(music->from, before->to);
+    const auto music_it = std::find_if(runs.begin(), runs.end(), [](const ToneRun& r) { return r.tone > 0; });
+    ASSERT_NE(music_it, runs.end()) << "no local music aired";
+    const ToneRun* music = &*music_it;
+    const auto before_it = std::find_if(std::make_reverse_iterator(music_it), runs.rend(),
+                                        [](const ToneRun& r) { return r.tone == 0; });
+    ASSERT_NE(before_it, runs.rend()) << "the stream never aired before the music";
+    const ToneRun* before = &*before_it;
     const ToneRun* after = first_run(runs, 0, music->to);
     ASSERT_NE(after, nullptr) << "the stream never came back on air";
 
@@ -153,8 +161,8 @@ TEST_F(IcecastRelay, SourceDeathFallsBackToLocalMusicAndTheStreamReturnsAfterThe
     // While local music played, the reopened stream stayed silent under it.
     const size_t step = 4410;
     for (size_t at = size_t(music->from * air.rate); at + step <= size_t(after->from * air.rate); at += step)
-        ASSERT_LT(miravox::testing::tone_level(air, kStreamHz, at, step), 0.02) << "stream audible under local music at "
-                                                                       << double(at) / air.rate << " s";
+        ASSERT_LT(miravox::testing::tone_level(air, kStreamHz, at, step), 0.02)
+            << "stream audible under local music at " << double(at) / air.rate << " s";
 
     // The stream faded in rather than cutting in at full level.
     const size_t back = size_t(after->from * air.rate);
@@ -170,10 +178,30 @@ TEST_F(HlsWindow, RelaysALocallyServedLivePlaylist) {
     ASSERT_TRUE(segments.isValid());
     QProcess writer;
     writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    writer.start(MIRAVOX_FFMPEG, {"-nostdin", "-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
-                                  QString("sine=frequency=%1:sample_rate=44100").arg(kHlsHz), "-ac", "2", "-c:a",
-                                  "aac", "-b:a", "96k", "-f", "hls", "-hls_time", "1", "-hls_list_size", "6",
-                                  "-hls_flags", "delete_segments", segments.path() + "/live.m3u8"});
+    writer.start(MIRAVOX_FFMPEG, {"-nostdin",
+                                  "-hide_banner",
+                                  "-loglevel",
+                                  "error",
+                                  "-re",
+                                  "-f",
+                                  "lavfi",
+                                  "-i",
+                                  QString("sine=frequency=%1:sample_rate=44100").arg(kHlsHz),
+                                  "-ac",
+                                  "2",
+                                  "-c:a",
+                                  "aac",
+                                  "-b:a",
+                                  "96k",
+                                  "-f",
+                                  "hls",
+                                  "-hls_time",
+                                  "1",
+                                  "-hls_list_size",
+                                  "6",
+                                  "-hls_flags",
+                                  "delete_segments",
+                                  segments.path() + "/live.m3u8"});
     ASSERT_TRUE(writer.waitForStarted(5000));
     // Three segments published before the window opens.
     ASSERT_TRUE(wait_until([&] { return QDir(segments.path()).entryList({"*.ts"}).size() >= 3; }, 15000));

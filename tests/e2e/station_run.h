@@ -73,7 +73,8 @@ class Icecast {
                        {dir, QString::number(port_), password()});
         const auto answers = [this] { return http_status(port_, "/") > 0; };
         if (process_.waitForStarted(5000) &&
-            wait_until([&] { return answers() || process_.state() == QProcess::NotRunning; }, 10000) && answers())
+            wait_until([&] { return answers() || process_.state() == QProcess::NotRunning; }, 10000) &&
+            answers())
             return true;
         why = QString("icecast2 did not start (exit %1): ").arg(process_.exitCode()) +
               QString::fromLocal8Bit(process_.readAll()).trimmed();
@@ -99,14 +100,31 @@ class IcecastSource {
     // Starts feeding and waits until icecast serves the mount.
     bool start() {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(MIRAVOX_FFMPEG,
-                       {"-nostdin", "-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
-                        QString("sine=frequency=%1:sample_rate=44100").arg(hz_), "-ac", "2", "-c:a", "libmp3lame",
-                        "-b:a", "128k", "-content_type", "audio/mpeg", "-ice_name", name_, "-f", "mp3",
-                        QString("icecast://source:%1@127.0.0.1:%2%3")
-                            .arg(server_.password())
-                            .arg(server_.port())
-                            .arg(mount_)});
+        process_.start(MIRAVOX_FFMPEG, {"-nostdin",
+                                        "-hide_banner",
+                                        "-loglevel",
+                                        "error",
+                                        "-re",
+                                        "-f",
+                                        "lavfi",
+                                        "-i",
+                                        QString("sine=frequency=%1:sample_rate=44100").arg(hz_),
+                                        "-ac",
+                                        "2",
+                                        "-c:a",
+                                        "libmp3lame",
+                                        "-b:a",
+                                        "128k",
+                                        "-content_type",
+                                        "audio/mpeg",
+                                        "-ice_name",
+                                        name_,
+                                        "-f",
+                                        "mp3",
+                                        QString("icecast://source:%1@127.0.0.1:%2%3")
+                                            .arg(server_.password())
+                                            .arg(server_.port())
+                                            .arg(mount_)});
         return process_.waitForStarted(5000) &&
                wait_until([this] { return http_status(server_.port(), mount_) == 200; }, 10000);
     }
@@ -176,7 +194,9 @@ class ProgramRun {
 
     QString air_path() const { return home_ + "/air.wav"; }
     // Seconds aired so far: the capture device writes the mix as it plays it.
-    double aired_seconds() const { return double(std::max<qint64>(0, QFileInfo(air_path()).size() - 44)) / (4 * 44100); }
+    double aired_seconds() const {
+        return double(std::max<qint64>(0, QFileInfo(air_path()).size() - 44)) / (4 * 44100);
+    }
     std::vector<LogLine> log() const { return read_operation_log(home_); }
 
     // Waits for a log line starting with `prefix` at or after line `from`; its index or -1.
@@ -198,7 +218,7 @@ class ProgramRun {
 
 // A stretch of the capture in which one tone dominates.
 struct ToneRun {
-    int tone; // index into the tones asked for, -1 for none of them
+    int tone;        // index into the tones asked for, -1 for none of them
     double from, to; // seconds into the capture
 };
 
