@@ -1,0 +1,376 @@
+// miravox_soak: runs the real program on a station whose schedule covers a week (or, with
+// --short, three hours across a midnight), its clock and virtual devices MIRAVOX_CLOCK_RATE
+// times as fast as real time, cuts its stream now and then, samples its memory and open
+// descriptors, and checks afterwards what it did. Exit status 0 when everything was done.
+//
+//   miravox_soak --binary PATH [--short] [--days N] [--rate N] [--keep DIR]
+// (rate: 120 for --short, 240 for the week unless given)
+
+#include "soak.h"
+
+#include "tcp_proxy.h"
+#include "test_media.h"
+#include "test_stream_server.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <spawn.h>
+#include <string_view>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace miravox;
+using namespace miravox::soak;
+using Steady = std::chrono::steady_clock;
+
+namespace {
+
+struct Options {
+    bool short_run = false;
+    int days = 7;
+    double rate = 0; // 0: 120 for the short run, 240 for the week
+    QString binary;
+    QString keep;
+};
+
+std::optional<Options> parse(const QStringList& args) {
+    Options o;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString a = args[i];
+        const bool has_value = i + 1 < args.size();
+        if (a == "--short")
+            o.short_run = true;
+        else if (a == "--days" && has_value)
+            o.days = args[++i].toInt();
+        else if (a == "--rate" && has_value)
+            o.rate = args[++i].toDouble();
+        else if (a == "--binary" && has_value)
+            o.binary = args[++i];
+        else if (a == "--keep" && has_value)
+            o.keep = args[++i];
+        else
+            return std::nullopt;
+    }
+    if (o.rate == 0)
+        o.rate = o.short_run ? 120 : 240;
+    if (o.binary.isEmpty() || o.days < 1 || !(o.rate >= 1 && o.rate <= 10000))
+        return std::nullopt;
+    return o;
+}
+
+// Counts how often each file of one folder (the commercials) is taken up for playing: how often
+// the program comes to hold it open when it did not. A channel holds its file from the moment it
+// opens it until it loads the next one or is freed (at least the length of the commercial), and
+// whatever it opens again meanwhile (the decoder, set back to the start after the end) overlaps
+// what it already holds. Looked at in /proc every 2 ms of real time.
+class AiringCounter {
+  public:
+    AiringCounter(pid_t pid, const QString& folder)
+        : fds_("/proc/" + std::to_string(pid) + "/fd"),
+          prefix_(QFile::encodeName(folder + "/").toStdString()) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~AiringCounter() {
+        stop_ = true;
+        thread_.join();
+    }
+    QMap<QString, int> airings() const {
+        std::lock_guard lock(mutex_);
+        return airings_;
+    }
+
+  private:
+    void run() {
+        std::set<std::string> held;
+        while (!stop_) {
+            std::set<std::string> now;
+            if (DIR* dir = ::opendir(fds_.c_str())) {
+                while (const dirent* e = ::readdir(dir)) {
+                    char target[4096];
+                    const std::string link = fds_ + "/" + e->d_name;
+                    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+                    if (n > 0 && std::string_view(target, size_t(n)).substr(0, prefix_.size()) == prefix_)
+                        now.insert(std::string(target + prefix_.size(), size_t(n) - prefix_.size()));
+                }
+                ::closedir(dir);
+            }
+            {
+                std::lock_guard lock(mutex_);
+                for (const std::string& name : now)
+                    if (!held.count(name))
+                        ++airings_[QString::fromStdString(name)];
+            }
+            held = std::move(now);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+
+    std::string fds_, prefix_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    QMap<QString, int> airings_;
+    std::thread thread_;
+};
+
+pid_t launch(const Options& o, const Plan& plan, const QString& home) {
+    QStringList env;
+    for (char** e = environ; *e; ++e)
+        if (!QByteArray(*e).startsWith("MIRAVOX_"))
+            env << QString::fromLocal8Bit(*e);
+    env << "QT_QPA_PLATFORM=offscreen"
+        << "MIRAVOX_HOME=" + home << "MIRAVOX_CLOCK_START=" + plan.start.toString("yyyy-MM-ddTHH:mm:ss")
+        << "MIRAVOX_CLOCK_RATE=" + QString::number(o.rate)
+        << "MIRAVOX_AUDIO_DEVICES=silent:PRINCIPAL;silent:ESCUTA";
+    std::vector<QByteArray> storage;
+    for (const QString& s : env)
+        storage.push_back(s.toLocal8Bit());
+    std::vector<char*> envp;
+    for (QByteArray& s : storage)
+        envp.push_back(s.data());
+    envp.push_back(nullptr);
+    QByteArray binary = QFile::encodeName(o.binary);
+    char* argv[] = {binary.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray out = QFile::encodeName(home + "/program.out");
+    posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, binary.constData(), &actions, nullptr, argv, envp.data()) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+long status_field(pid_t pid, const char* name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(name, 0) == 0)
+            return std::stol(line.substr(std::string(name).size()));
+    return -1;
+}
+
+Sample sample(pid_t pid, const Plan& plan, const QDateTime& now) {
+    const QDir fd_folder("/proc/" + QString::number(pid) + "/fd");
+    const int fds = int(fd_folder.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+    return Sample{double(plan.start.secsTo(now)) / 86400, status_field(pid, "VmRSS:"), fds,
+                  int(status_field(pid, "Threads:")), plan.quiet_at(now)};
+}
+
+// The program's time, as far as the harness can tell: the program's clock is created when the
+// window is, so the harness takes the time of its first log entry, when that entry appears.
+class ProgramTime {
+  public:
+    ProgramTime(const QDateTime& at, double rate) : at_(at), real_(Steady::now()), rate_(rate) {}
+    QDateTime now() const {
+        const double real_ms = std::chrono::duration<double, std::milli>(Steady::now() - real_).count();
+        return at_.addMSecs(qint64(real_ms * rate_));
+    }
+
+  private:
+    QDateTime at_;
+    Steady::time_point real_;
+    double rate_;
+};
+
+std::optional<ProgramTime> wait_for_start(const QString& home, double rate, pid_t pid) {
+    const auto deadline = Steady::now() + std::chrono::seconds(60);
+    while (Steady::now() < deadline) {
+        const std::vector<Entry> entries = read_operation_logs(home + "/LOGS");
+        if (!entries.empty())
+            return ProgramTime(entries.front().at, rate);
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return std::nullopt;
+}
+
+bool stop(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return false;
+}
+
+struct Cut {
+    QDateTime at, until;
+    bool done = false, restored = false;
+};
+
+// Quiet moments of the second half of the run after the warm-up may not find more of `value`
+// than those of the first half.
+bool flat(const std::vector<Sample>& samples, double from_days, int (*value)(const Sample&)) {
+    std::vector<int> first, second;
+    const double end = samples.empty() ? 0 : samples.back().program_days;
+    for (const Sample& s : samples)
+        if (s.quiet && s.program_days >= from_days)
+            (s.program_days < (from_days + end) / 2 ? first : second).push_back(value(s));
+    if (first.empty() || second.empty())
+        return true; // too short a run to tell
+    return *std::max_element(second.begin(), second.end()) <= *std::max_element(first.begin(), first.end());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const auto options = parse(app.arguments());
+    if (!options) {
+        std::fprintf(stderr,
+                     "usage: miravox_soak --binary PATH [--short] [--days N] [--rate N] [--keep DIR]\n");
+        return 2;
+    }
+    const Options& o = *options;
+    const Plan plan =
+        o.short_run ? Plan::short_run(QDate(2026, 12, 5)) : Plan::week(QDate(2026, 12, 6), o.days);
+
+    QTemporaryDir temp;
+    const QString home = o.keep.isEmpty() ? temp.path() : QDir(o.keep).absolutePath();
+    if (!o.keep.isEmpty())
+        QDir(home).removeRecursively();
+    QDir().mkpath(home);
+
+    test::TestStreamServer server;
+    test::AudioMount radio;
+    const std::string mp3 = (home + "/radio.mp3").toStdString();
+    if (!test::make_stream_mp3(mp3, 440, 20)) {
+        std::fprintf(stderr, "cannot make the stream's audio (ffmpeg)\n");
+        return 1;
+    }
+    radio.data = test::read_file(mp3);
+    radio.headers = {"icy-name:Radio Soak"};
+    radio.bytes_per_second = int(16000 * o.rate); // 128 kbps at the program's pace
+    server.add_audio("/radio", radio);
+    testing::TcpProxy proxy(server.port());
+
+    if (!write_station(plan, home, QString::fromStdString(proxy.url("/radio"))) || !write_media(plan, home)) {
+        std::fprintf(stderr, "cannot write the station in %s\n", qPrintable(home));
+        return 1;
+    }
+
+    std::vector<Cut> cuts;
+    for (const Window& w : plan.windows)
+        if (w.drop)
+            cuts.push_back(Cut{QDateTime(w.day, w.drop_at), QDateTime(w.day, w.restore_at)});
+
+    const auto wall_start = Steady::now();
+    const pid_t pid = launch(o, plan, home);
+    if (pid <= 0) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(o.binary));
+        return 1;
+    }
+    AiringCounter airings(pid, spots_folder(home));
+    const auto clock = wait_for_start(home, o.rate, pid);
+    QStringList failures;
+    std::vector<Sample> samples;
+    bool crashed = !clock;
+    if (clock) {
+        QDateTime next_sample = clock->now();
+        for (QDateTime now = clock->now(); now < plan.end; now = clock->now()) {
+            for (Cut& c : cuts) {
+                if (!c.done && now >= c.at) {
+                    proxy.cut();
+                    c.done = true;
+                }
+                if (c.done && !c.restored && now >= c.until) {
+                    proxy.restore();
+                    c.restored = true;
+                }
+            }
+            if (now >= next_sample) {
+                samples.push_back(sample(pid, plan, now));
+                next_sample = now.addSecs(600);
+            }
+            if (waitpid(pid, nullptr, WNOHANG) == pid) {
+                crashed = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    if (crashed)
+        failures << "the program ended by itself (see " + home + "/program.out)";
+    else if (!stop(pid))
+        failures << "the program did not end on SIGTERM";
+    const double wall_minutes = std::chrono::duration<double>(Steady::now() - wall_start).count() / 60;
+
+    QStringList malformed;
+    const std::vector<Entry> entries = read_operation_logs(home + "/LOGS", &malformed);
+    Outcome out = check_run(plan, entries, airings.airings());
+    failures += out.failures;
+    for (const QString& m : malformed)
+        failures << "malformed log line: " + m;
+
+    const double warm_up = o.short_run ? 0.04 : 1.0;
+    const double rss_slope = slope_per_day(samples, warm_up, [](const Sample& s) { return s.rss_kb; });
+    const double fd_slope = slope_per_day(samples, warm_up, [](const Sample& s) { return long(s.fds); });
+    const double thread_slope =
+        slope_per_day(samples, warm_up, [](const Sample& s) { return long(s.threads); });
+    if (!flat(samples, warm_up, [](const Sample& s) { return s.fds; }))
+        failures << "open descriptors grew";
+    if (!flat(samples, warm_up, [](const Sample& s) { return s.threads; }))
+        failures << "threads grew";
+
+    std::printf("Soak: %s, clock rate %g, %.1f min wall time, %d log entries\n",
+                o.short_run ? "3 hours across a midnight" : qPrintable(QString::number(o.days) + " days"),
+                o.rate, wall_minutes, out.entries);
+    std::printf("  windows opened and closed on time: %d/%d\n", out.windows_opened_and_closed, out.windows);
+    std::printf("  due commercials aired once: %d/%d; not due aired: %d\n", out.spots_aired_once,
+                out.spots_due, out.spots_not_due_aired);
+    std::printf("  stream drops that fell back to music and came back: %d/%d\n", out.drops_fell_back,
+                out.drops);
+    std::printf("  date changes: %d; recoveries from a stalled channel (\"Erro de Buffer\"): %d\n",
+                out.date_changes, out.buffer_recoveries);
+    std::vector<Sample> quiet;
+    std::copy_if(samples.begin(), samples.end(), std::back_inserter(quiet),
+                 [&](const Sample& s) { return s.quiet && s.program_days >= warm_up; });
+    if (!quiet.empty()) {
+        const auto by_rss = [](const Sample& a, const Sample& b) { return a.rss_kb < b.rss_kb; };
+        const auto by_fds = [](const Sample& a, const Sample& b) { return a.fds < b.fds; };
+        const auto by_threads = [](const Sample& a, const Sample& b) { return a.threads < b.threads; };
+        std::printf("  at %zu quiet moments after %.2f day(s): RSS %ld..%ld KB, slope %+.0f KB/day; "
+                    "fds %d..%d, slope %+.2f/day; threads %d..%d, slope %+.2f/day\n",
+                    quiet.size(), warm_up, std::min_element(quiet.begin(), quiet.end(), by_rss)->rss_kb,
+                    std::max_element(quiet.begin(), quiet.end(), by_rss)->rss_kb, rss_slope,
+                    std::min_element(quiet.begin(), quiet.end(), by_fds)->fds,
+                    std::max_element(quiet.begin(), quiet.end(), by_fds)->fds, fd_slope,
+                    std::min_element(quiet.begin(), quiet.end(), by_threads)->threads,
+                    std::max_element(quiet.begin(), quiet.end(), by_threads)->threads, thread_slope);
+    }
+    if (std::FILE* csv = std::fopen(QFile::encodeName(home + "/samples.csv").constData(), "w")) {
+        std::fprintf(csv, "program_days,rss_kb,fds,threads,quiet\n");
+        for (const Sample& s : samples)
+            std::fprintf(csv, "%.4f,%ld,%d,%d,%d\n", s.program_days, s.rss_kb, s.fds, s.threads,
+                         s.quiet ? 1 : 0);
+        std::fclose(csv);
+    }
+    for (const QString& f : failures)
+        std::printf("  FAILED: %s\n", qPrintable(f));
+    std::printf("%s\n", failures.isEmpty() ? "PASSED" : "FAILED");
+    return failures.isEmpty() ? 0 : 1;
+}
