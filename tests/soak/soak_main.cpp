@@ -331,6 +331,11 @@ int main(int argc, char** argv) {
     const double fd_slope = slope_per_day(samples, warm_up, [](const Sample& s) { return long(s.fds); });
     const double thread_slope =
         slope_per_day(samples, warm_up, [](const Sample& s) { return long(s.threads); });
+    // Memory may wander with the heap's fragmentation but not climb: a leak of a few bytes per
+    // tick or per commercial shows as more than this over a week.
+    constexpr double kMaxRssGrowthKbPerDay = 1024;
+    if (!o.short_run && o.days >= 3 && rss_slope > kMaxRssGrowthKbPerDay)
+        failures << "memory grew by " + QString::number(qRound(rss_slope)) + " KB a day";
     if (!flat(samples, warm_up, [](const Sample& s) { return s.fds; }))
         failures << "open descriptors grew";
     if (!flat(samples, warm_up, [](const Sample& s) { return s.threads; }))
