@@ -192,13 +192,15 @@ class ProgramTime {
     double rate_;
 };
 
-std::optional<ProgramTime> wait_for_start(const QString& home, double rate, pid_t pid) {
+// Waits for the program's first log entry; nothing when it ended first (`exited`) or never wrote.
+std::optional<ProgramTime> wait_for_start(const QString& home, double rate, pid_t pid, bool& exited) {
     const auto deadline = Steady::now() + std::chrono::seconds(60);
     while (Steady::now() < deadline) {
         const std::vector<Entry> entries = read_operation_logs(home + "/LOGS");
         if (!entries.empty())
             return ProgramTime(entries.front().at, rate);
-        if (waitpid(pid, nullptr, WNOHANG) == pid)
+        exited = waitpid(pid, nullptr, WNOHANG) == pid;
+        if (exited)
             return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -235,6 +237,133 @@ bool flat(const std::vector<Sample>& samples, double from_days, int (*value)(con
     return *std::max_element(second.begin(), second.end()) <= *std::max_element(first.begin(), first.end());
 }
 
+// What the harness saw of the run.
+struct Observed {
+    std::vector<Sample> samples;
+    QMap<QString, int> airings;
+    bool started = false;
+    bool ended_by_itself = false;
+    bool ended_on_request = true;
+    double wall_minutes = 0;
+};
+
+// Runs the program through the plan: cuts and restores its stream when a drop is due, samples
+// its resources every 10 minutes of program time, and ends it once the plan is over.
+Observed drive(const Options& o, const Plan& plan, const QString& home, testing::TcpProxy& proxy) {
+    Observed seen;
+    const auto wall_start = Steady::now();
+    const pid_t pid = launch(o, plan, home);
+    seen.started = pid > 0;
+    if (!seen.started)
+        return seen;
+    std::vector<Cut> cuts;
+    for (const Window& w : plan.windows)
+        if (w.drop)
+            cuts.push_back(Cut{QDateTime(w.day, w.drop_at), QDateTime(w.day, w.restore_at)});
+    AiringCounter airings(pid, spots_folder(home));
+    bool exited = false;
+    const auto clock = wait_for_start(home, o.rate, pid, exited);
+    seen.ended_by_itself = !clock;
+    QDateTime next_sample = clock ? clock->now() : QDateTime();
+    for (QDateTime now = next_sample; clock && now < plan.end; now = clock->now()) {
+        for (Cut& c : cuts) {
+            if (!c.done && now >= c.at) {
+                proxy.cut();
+                c.done = true;
+            }
+            if (c.done && !c.restored && now >= c.until) {
+                proxy.restore();
+                c.restored = true;
+            }
+        }
+        if (now >= next_sample) {
+            seen.samples.push_back(sample(pid, plan, now));
+            next_sample = now.addSecs(600);
+        }
+        exited = waitpid(pid, nullptr, WNOHANG) == pid;
+        if (exited) {
+            seen.ended_by_itself = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!exited)
+        seen.ended_on_request = stop(pid);
+    seen.airings = airings.airings();
+    seen.wall_minutes = std::chrono::duration<double>(Steady::now() - wall_start).count() / 60;
+    return seen;
+}
+
+struct Resources {
+    double warm_up_days = 0;
+    double rss_slope = 0, fd_slope = 0, thread_slope = 0;
+    std::vector<Sample> quiet; // the quiet samples after the warm-up
+};
+
+// Memory may wander with the heap's fragmentation but not climb: a leak of a few bytes per tick
+// or per commercial shows as more than this over a week.
+constexpr double kMaxRssGrowthKbPerDay = 1024;
+
+Resources resources(const Options& o, const std::vector<Sample>& samples, QStringList& failures) {
+    Resources r;
+    r.warm_up_days = o.short_run ? 0.04 : 1.0;
+    r.rss_slope = slope_per_day(samples, r.warm_up_days, [](const Sample& s) { return s.rss_kb; });
+    r.fd_slope = slope_per_day(samples, r.warm_up_days, [](const Sample& s) { return long(s.fds); });
+    r.thread_slope = slope_per_day(samples, r.warm_up_days, [](const Sample& s) { return long(s.threads); });
+    std::copy_if(samples.begin(), samples.end(), std::back_inserter(r.quiet),
+                 [&](const Sample& s) { return s.quiet && s.program_days >= r.warm_up_days; });
+    if (!o.short_run && o.days >= 3 && r.rss_slope > kMaxRssGrowthKbPerDay)
+        failures << "memory grew by " + QString::number(qRound(r.rss_slope)) + " KB a day";
+    if (!flat(samples, r.warm_up_days, [](const Sample& s) { return s.fds; }))
+        failures << "open descriptors grew";
+    if (!flat(samples, r.warm_up_days, [](const Sample& s) { return s.threads; }))
+        failures << "threads grew";
+    return r;
+}
+
+template <class F> auto range_of(const std::vector<Sample>& samples, F value) {
+    const auto [low, high] =
+        std::minmax_element(samples.begin(), samples.end(),
+                            [&](const Sample& a, const Sample& b) { return value(a) < value(b); });
+    return std::make_pair(value(*low), value(*high));
+}
+
+void report(const Options& o, const Observed& seen, const Outcome& out, const Resources& r,
+            const QStringList& failures) {
+    std::printf("Soak: %s, clock rate %g, %.1f min wall time, %d log entries\n",
+                o.short_run ? "3 hours across a midnight" : qPrintable(QString::number(o.days) + " days"),
+                o.rate, seen.wall_minutes, out.entries);
+    std::printf("  windows opened and closed on time: %d/%d\n", out.windows_opened_and_closed, out.windows);
+    std::printf("  due commercials aired once: %d/%d; not due aired: %d\n", out.spots_aired_once,
+                out.spots_due, out.spots_not_due_aired);
+    std::printf("  stream drops that fell back to music and came back: %d/%d\n", out.drops_fell_back,
+                out.drops);
+    std::printf("  date changes: %d; recoveries from a stalled channel (\"Erro de Buffer\"): %d\n",
+                out.date_changes, out.buffer_recoveries);
+    if (!r.quiet.empty()) {
+        const auto rss = range_of(r.quiet, [](const Sample& s) { return s.rss_kb; });
+        const auto fds = range_of(r.quiet, [](const Sample& s) { return s.fds; });
+        const auto threads = range_of(r.quiet, [](const Sample& s) { return s.threads; });
+        std::printf("  at %zu quiet moments after %.2f day(s): RSS %ld..%ld KB, slope %+.0f KB/day; "
+                    "fds %d..%d, slope %+.2f/day; threads %d..%d, slope %+.2f/day\n",
+                    r.quiet.size(), r.warm_up_days, rss.first, rss.second, r.rss_slope, fds.first, fds.second,
+                    r.fd_slope, threads.first, threads.second, r.thread_slope);
+    }
+    for (const QString& f : failures)
+        std::printf("  FAILED: %s\n", qPrintable(f));
+    std::printf("%s\n", failures.isEmpty() ? "PASSED" : "FAILED");
+}
+
+void write_samples(const QString& path, const std::vector<Sample>& samples) {
+    std::FILE* csv = std::fopen(QFile::encodeName(path).constData(), "w");
+    if (!csv)
+        return;
+    std::fprintf(csv, "program_days,rss_kb,fds,threads,quiet\n");
+    for (const Sample& s : samples)
+        std::fprintf(csv, "%.4f,%ld,%d,%d,%d\n", s.program_days, s.rss_kb, s.fds, s.threads, s.quiet ? 1 : 0);
+    std::fclose(csv);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -248,7 +377,6 @@ int main(int argc, char** argv) {
     const Options& o = *options;
     const Plan plan =
         o.short_run ? Plan::short_run(QDate(2026, 12, 5)) : Plan::week(QDate(2026, 12, 6), o.days);
-
     QTemporaryDir temp;
     const QString home = o.keep.isEmpty() ? temp.path() : QDir(o.keep).absolutePath();
     if (!o.keep.isEmpty())
@@ -258,124 +386,34 @@ int main(int argc, char** argv) {
     test::TestStreamServer server;
     test::AudioMount radio;
     const std::string mp3 = (home + "/radio.mp3").toStdString();
-    if (!test::make_stream_mp3(mp3, 440, 20)) {
+    radio.headers = {"icy-name:Radio Soak"};
+    radio.bytes_per_second = int(16000 * o.rate); // 128 kbps at the program's pace
+    if (!test::make_stream_mp3(mp3, 440, 20) || (radio.data = test::read_file(mp3)).empty()) {
         std::fprintf(stderr, "cannot make the stream's audio (ffmpeg)\n");
         return 1;
     }
-    radio.data = test::read_file(mp3);
-    radio.headers = {"icy-name:Radio Soak"};
-    radio.bytes_per_second = int(16000 * o.rate); // 128 kbps at the program's pace
     server.add_audio("/radio", radio);
     testing::TcpProxy proxy(server.port());
-
     if (!write_station(plan, home, QString::fromStdString(proxy.url("/radio"))) || !write_media(plan, home)) {
         std::fprintf(stderr, "cannot write the station in %s\n", qPrintable(home));
         return 1;
     }
 
-    std::vector<Cut> cuts;
-    for (const Window& w : plan.windows)
-        if (w.drop)
-            cuts.push_back(Cut{QDateTime(w.day, w.drop_at), QDateTime(w.day, w.restore_at)});
-
-    const auto wall_start = Steady::now();
-    const pid_t pid = launch(o, plan, home);
-    if (pid <= 0) {
-        std::fprintf(stderr, "cannot start %s\n", qPrintable(o.binary));
-        return 1;
-    }
-    AiringCounter airings(pid, spots_folder(home));
-    const auto clock = wait_for_start(home, o.rate, pid);
+    const Observed seen = drive(o, plan, home, proxy);
     QStringList failures;
-    std::vector<Sample> samples;
-    bool crashed = !clock;
-    if (clock) {
-        QDateTime next_sample = clock->now();
-        for (QDateTime now = clock->now(); now < plan.end; now = clock->now()) {
-            for (Cut& c : cuts) {
-                if (!c.done && now >= c.at) {
-                    proxy.cut();
-                    c.done = true;
-                }
-                if (c.done && !c.restored && now >= c.until) {
-                    proxy.restore();
-                    c.restored = true;
-                }
-            }
-            if (now >= next_sample) {
-                samples.push_back(sample(pid, plan, now));
-                next_sample = now.addSecs(600);
-            }
-            if (waitpid(pid, nullptr, WNOHANG) == pid) {
-                crashed = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-    if (crashed)
-        failures << "the program ended by itself (see " + home + "/program.out)";
-    else if (!stop(pid))
+    if (!seen.started)
+        failures << "cannot start " + o.binary;
+    else if (seen.ended_by_itself)
+        failures << "the program ended by itself or never wrote its log (see " + home + "/program.out)";
+    else if (!seen.ended_on_request)
         failures << "the program did not end on SIGTERM";
-    const double wall_minutes = std::chrono::duration<double>(Steady::now() - wall_start).count() / 60;
-
     QStringList malformed;
-    const std::vector<Entry> entries = read_operation_logs(home + "/LOGS", &malformed);
-    Outcome out = check_run(plan, entries, airings.airings());
+    const Outcome out = check_run(plan, read_operation_logs(home + "/LOGS", &malformed), seen.airings);
     failures += out.failures;
     for (const QString& m : malformed)
         failures << "malformed log line: " + m;
-
-    const double warm_up = o.short_run ? 0.04 : 1.0;
-    const double rss_slope = slope_per_day(samples, warm_up, [](const Sample& s) { return s.rss_kb; });
-    const double fd_slope = slope_per_day(samples, warm_up, [](const Sample& s) { return long(s.fds); });
-    const double thread_slope =
-        slope_per_day(samples, warm_up, [](const Sample& s) { return long(s.threads); });
-    // Memory may wander with the heap's fragmentation but not climb: a leak of a few bytes per
-    // tick or per commercial shows as more than this over a week.
-    constexpr double kMaxRssGrowthKbPerDay = 1024;
-    if (!o.short_run && o.days >= 3 && rss_slope > kMaxRssGrowthKbPerDay)
-        failures << "memory grew by " + QString::number(qRound(rss_slope)) + " KB a day";
-    if (!flat(samples, warm_up, [](const Sample& s) { return s.fds; }))
-        failures << "open descriptors grew";
-    if (!flat(samples, warm_up, [](const Sample& s) { return s.threads; }))
-        failures << "threads grew";
-
-    std::printf("Soak: %s, clock rate %g, %.1f min wall time, %d log entries\n",
-                o.short_run ? "3 hours across a midnight" : qPrintable(QString::number(o.days) + " days"),
-                o.rate, wall_minutes, out.entries);
-    std::printf("  windows opened and closed on time: %d/%d\n", out.windows_opened_and_closed, out.windows);
-    std::printf("  due commercials aired once: %d/%d; not due aired: %d\n", out.spots_aired_once,
-                out.spots_due, out.spots_not_due_aired);
-    std::printf("  stream drops that fell back to music and came back: %d/%d\n", out.drops_fell_back,
-                out.drops);
-    std::printf("  date changes: %d; recoveries from a stalled channel (\"Erro de Buffer\"): %d\n",
-                out.date_changes, out.buffer_recoveries);
-    std::vector<Sample> quiet;
-    std::copy_if(samples.begin(), samples.end(), std::back_inserter(quiet),
-                 [&](const Sample& s) { return s.quiet && s.program_days >= warm_up; });
-    if (!quiet.empty()) {
-        const auto by_rss = [](const Sample& a, const Sample& b) { return a.rss_kb < b.rss_kb; };
-        const auto by_fds = [](const Sample& a, const Sample& b) { return a.fds < b.fds; };
-        const auto by_threads = [](const Sample& a, const Sample& b) { return a.threads < b.threads; };
-        std::printf("  at %zu quiet moments after %.2f day(s): RSS %ld..%ld KB, slope %+.0f KB/day; "
-                    "fds %d..%d, slope %+.2f/day; threads %d..%d, slope %+.2f/day\n",
-                    quiet.size(), warm_up, std::min_element(quiet.begin(), quiet.end(), by_rss)->rss_kb,
-                    std::max_element(quiet.begin(), quiet.end(), by_rss)->rss_kb, rss_slope,
-                    std::min_element(quiet.begin(), quiet.end(), by_fds)->fds,
-                    std::max_element(quiet.begin(), quiet.end(), by_fds)->fds, fd_slope,
-                    std::min_element(quiet.begin(), quiet.end(), by_threads)->threads,
-                    std::max_element(quiet.begin(), quiet.end(), by_threads)->threads, thread_slope);
-    }
-    if (std::FILE* csv = std::fopen(QFile::encodeName(home + "/samples.csv").constData(), "w")) {
-        std::fprintf(csv, "program_days,rss_kb,fds,threads,quiet\n");
-        for (const Sample& s : samples)
-            std::fprintf(csv, "%.4f,%ld,%d,%d,%d\n", s.program_days, s.rss_kb, s.fds, s.threads,
-                         s.quiet ? 1 : 0);
-        std::fclose(csv);
-    }
-    for (const QString& f : failures)
-        std::printf("  FAILED: %s\n", qPrintable(f));
-    std::printf("%s\n", failures.isEmpty() ? "PASSED" : "FAILED");
+    const Resources r = resources(o, seen.samples, failures);
+    write_samples(home + "/samples.csv", seen.samples);
+    report(o, seen, out, r, failures);
     return failures.isEmpty() ? 0 : 1;
 }
