@@ -30,8 +30,14 @@ QDateTime SystemClock::now() const {
         QDateTime t = QDateTime::currentDateTime();
         return offset_ms_ ? t.addMSecs(offset_ms_) : t;
     }
+    return QDateTime::fromMSecsSinceEpoch(now_ms());
+}
+
+qint64 SystemClock::now_ms() const {
+    if (rate_ == 1.0)
+        return QDateTime::currentMSecsSinceEpoch() + offset_ms_;
     const double scaled_ms = double(steady_ns() - origin_ns_) * rate_ / 1e6;
-    return QDateTime::fromMSecsSinceEpoch(origin_ms_ + offset_ms_ + qint64(scaled_ms));
+    return origin_ms_ + offset_ms_ + qint64(scaled_ms);
 }
 
 std::unique_ptr<SystemClock> SystemClock::starting_at(const QDateTime& start, double rate) {

@@ -22,10 +22,15 @@ public:
     virtual ~Clock() = default;
     // Current local date and time, millisecond resolution.
     virtual QDateTime now() const = 0;
-    qint64 now_ms() const { return now().toMSecsSinceEpoch(); }
+    // The same as milliseconds since the epoch. Cheap: the timers read it 50 times a second each,
+    // and a local QDateTime costs a time-zone conversion.
+    virtual qint64 now_ms() const { return now().toMSecsSinceEpoch(); }
     // How many times faster than real time this clock runs; 1 for every clock but a
     // simulated one.
     virtual double rate() const { return 1.0; }
+    // Whether the clock moves by itself (at rate() times real speed). Timers may then sleep until
+    // their interval is nearly over; a clock moved by hand must be looked at every time.
+    virtual bool free_running() const { return true; }
 };
 
 // The real clock, optionally shifted by a fixed offset (so that a whole run can be placed at a
@@ -35,6 +40,7 @@ class SystemClock final : public Clock {
 public:
     explicit SystemClock(qint64 offset_ms = 0, double rate = 1.0);
     QDateTime now() const override;
+    qint64 now_ms() const override;
     double rate() const override { return rate_; }
     // A clock that reads `start` now and runs at `rate` times real speed from here on.
     static std::unique_ptr<SystemClock> starting_at(const QDateTime& start, double rate = 1.0);
@@ -51,6 +57,8 @@ class ManualClock final : public Clock {
 public:
     explicit ManualClock(const QDateTime& start) : ms_(start.toMSecsSinceEpoch()) {}
     QDateTime now() const override { return QDateTime::fromMSecsSinceEpoch(ms_.load()); }
+    qint64 now_ms() const override { return ms_.load(); }
+    bool free_running() const override { return false; }
     void set(const QDateTime& t) { ms_ = t.toMSecsSinceEpoch(); }
     void advance_ms(qint64 ms) { ms_ += ms; }
 

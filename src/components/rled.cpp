@@ -63,8 +63,12 @@ void TRLed::setMaxValue(int v) {
 void TRLed::setPosition(int v) {
     if (v > FMaxValue)
         return;
+    // The metering timer sets the position ten times a second, mostly to a level that lights
+    // the same bars: only a change of the picture is worth a repaint.
+    const int lit_before = lit_bars();
     FPosition = v;
-    redraw();
+    if (lit_bars() != lit_before || layers_stale_)
+        redraw();
 }
 
 void TRLed::setBarSize(int v) {

@@ -7,46 +7,87 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using miravox::detail::TimerShared;
 
 namespace {
 
-// The worker looks at the clock every 20 ms of program time. A clock that runs faster (a
-// simulated run) is looked at as much more often, so that every timer keeps its pace in program
-// time, but never more often than every 50 us of real time.
 constexpr double kPollMs = 20;
+constexpr double kLongestSleepMs = 200;
 constexpr double kFastestPollUs = 50;
 
+// `program_ms` of program time in real microseconds.
+unsigned long real_us(double program_ms) {
+    return static_cast<unsigned long>(std::max(kFastestPollUs, program_ms * 1000 / miravox::clock().rate()));
+}
+
 unsigned long poll_us() {
-    return static_cast<unsigned long>(std::max(kFastestPollUs, kPollMs * 1000 / miravox::clock().rate()));
+    return real_us(kPollMs);
+}
+
+// Sleeps while `word` holds `value`: until woken, `word` changes, or `us` microseconds (0: no
+// limit). A plain futex: neither side ever waits for a lock held by the other.
+void sleep_on(std::atomic<std::int32_t>& word, std::int32_t value, unsigned long us) {
+    static_assert(sizeof(std::atomic<std::int32_t>) == sizeof(std::int32_t));
+    timespec limit{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+    syscall(SYS_futex, reinterpret_cast<std::int32_t*>(&word), FUTEX_WAIT_PRIVATE, value, us ? &limit : nullptr,
+            nullptr, 0);
 }
 
 } // namespace
+
+void miravox::detail::TimerShared::set_gate(std::int32_t v) {
+    gate.store(v);
+    syscall(SYS_futex, reinterpret_cast<std::int32_t*>(&gate), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
 
 TTimerThread::TTimerThread(std::shared_ptr<TimerShared> shared, QObject* invoker)
     : FShared(std::move(shared)), FInvoker(invoker) {}
 
 void TTimerThread::run() {
+    unsigned long next_us = poll_us();
     while (!FShared->terminate.load()) {
-        QThread::usleep(poll_us());
+        if (FShared->gate.load() == TimerShared::kIdle) {
+            // Disabled: nothing to measure until it is enabled again (enabling restarts the
+            // interval, so no check is missed by sleeping here).
+            sleep_on(FShared->gate, TimerShared::kIdle, 0);
+            next_us = poll_us();
+            continue;
+        }
+        sleep_on(FShared->gate, TimerShared::kRunning, next_us);
         if (FShared->terminate.load())
             break;
-        check();
+        next_us = check();
     }
 }
 
-void TTimerThread::check() {
+// Returns how long to sleep before the next check.
+unsigned long TTimerThread::check() {
     if (!FShared->enabled.load())
-        return;
+        return poll_us();
     const qint64 now = miravox::clock().now_ms();
     const qint64 elapsed = std::llabs(now - FShared->interval_check_ms.load());
     if (elapsed <= qint64(FShared->interval.load()))
-        return;
+        return sleep_before_next_check(now);
     FShared->interval_check_ms.store(now);
     // Synchronous hand-over: returns once the main thread has run the handler, or when the
     // timer's destruction discards the pending call.
     QMetaObject::invokeMethod(FInvoker, "fire", Qt::BlockingQueuedConnection);
+    return sleep_before_next_check(miravox::clock().now_ms());
+}
+
+unsigned long TTimerThread::sleep_before_next_check(qint64 now) const {
+    if (!miravox::clock().free_running())
+        return poll_us();
+    const qint64 since = now - FShared->interval_check_ms.load();
+    const qint64 left = qint64(FShared->interval.load()) - since; // it fires once this is below 0
+    if (since < 0 || left < qint64(kPollMs))
+        return poll_us();
+    return real_us(std::min(double(left + 1), kLongestSleepMs));
 }
 
 TThreadedTimer::TThreadedTimer(QObject* AOwner)
@@ -59,6 +100,7 @@ TThreadedTimer::TThreadedTimer(QObject* AOwner)
 
 TThreadedTimer::~TThreadedTimer() {
     FShared->terminate.store(true);
+    FShared->set_gate(TimerShared::kEnding);
     OnTimer = nullptr;
     if (FShared->firing.load()) {
         // Destroyed from inside its own handler: the worker waits for that very handler to
@@ -86,6 +128,7 @@ void TThreadedTimer::setEnabled(bool v) {
         --wct_timers_ativos;
     }
     FShared->enabled.store(v);
+    FShared->set_gate(v ? TimerShared::kRunning : TimerShared::kIdle);
 }
 
 void TThreadedTimer::setThreadPriority(TThreadPriority p) {

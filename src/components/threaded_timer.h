@@ -1,10 +1,15 @@
 #pragma once
-// TThreadedTimer: the program's only timer. Each timer owns a worker thread that wakes every
-// 20 ms (of program time: under a clock that runs faster than real time it wakes as much more
-// often, but at most every 50 us of real time), decides from the program clock whether more than
-// Interval ms have passed since the last firing (or enabling), and then runs OnTimer on the
-// main thread, waiting until it has run. Handlers therefore never overlap, they also run inside nested event loops (message
-// boxes), and not at all while the main thread is blocked; missed periods are not made up.
+// TThreadedTimer: the program's only timer. Each timer owns a worker thread that, while the timer
+// is enabled, checks the program clock and, once more than Interval ms have passed since the last
+// firing (or enabling), runs OnTimer on the main thread, waiting until it has run. Handlers
+// therefore never overlap, they also run inside nested event loops (message boxes), and not at
+// all while the main thread is blocked; missed periods are not made up.
+//
+// Checks come every 20 ms of program time; while the interval is far from over the worker sleeps
+// until just past its end instead, but never more than 200 ms, so that a clock set back or
+// forward is still noticed at once for any practical purpose. Under a clock moved by hand (tests)
+// it checks every 20 ms; under a clock faster than real time every step is as much shorter, but
+// at least 50 us of real time. A disabled timer's worker sleeps until it is enabled.
 //
 // Thread rules: construct, destroy, enable and configure on the main thread only. The worker
 // reads Enabled, Interval and the reference time through atomics; nothing blocks between the
@@ -36,6 +41,12 @@ struct TimerShared {
     std::atomic<qint64> interval_check_ms{0};
     std::atomic<bool> terminate{false};
     std::atomic<bool> firing{false};
+    // What the worker is to do: kIdle sleeps until woken, kRunning measures time, kEnding ends.
+    // Its sleeps wait on this word, so enabling, disabling and destruction wake it at once.
+    static constexpr std::int32_t kIdle = 0, kRunning = 1, kEnding = 2;
+    std::atomic<std::int32_t> gate{kIdle};
+
+    void set_gate(std::int32_t v);
 };
 
 // Lives on the main thread and runs the firings there. The worker calls fire() by name: that way
@@ -61,7 +72,8 @@ protected:
     void run() override;
 
 private:
-    void check();
+    unsigned long check();
+    unsigned long sleep_before_next_check(qint64 now) const;
 
     std::shared_ptr<miravox::detail::TimerShared> FShared;
     QObject* FInvoker; // a TimerInvoker: lives on the main thread; firings are delivered to it

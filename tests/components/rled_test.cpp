@@ -135,8 +135,14 @@ TEST(RLed, PropertyChangesRedrawAtOnce) {
     EXPECT_EQ(paints.count, 2);
     m.setBackColor(QColor(10, 10, 10));
     EXPECT_EQ(paints.count, 3);
+    m.setPosition(31); // lights the same bars: the picture does not change
+    EXPECT_EQ(paints.count, 3);
+    m.setPosition(60);
+    EXPECT_EQ(paints.count, 4);
+    m.setPosition(0);
+    EXPECT_EQ(paints.count, 5);
 
-    const QImage image = render(m);
-    EXPECT_EQ(pixel(image, 0, 0), QColor(10, 10, 10));
-    EXPECT_EQ(pixel(image, 12, 148), QColor(0, 0, 255)); // lit bottom bar in the new low colour
+    EXPECT_EQ(pixel(render(m), 0, 0), QColor(10, 10, 10));
+    m.setPosition(30);
+    EXPECT_EQ(pixel(render(m), 12, 148), QColor(0, 0, 255)); // lit bottom bar in the new low colour
 }

@@ -6,6 +6,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QThread>
@@ -188,4 +191,85 @@ TEST(ThreadedTimer, ThreadPriorityReadsBack) {
     TThreadedTimer timer;
     timer.setThreadPriority(tpHigher);
     EXPECT_EQ(timer.ThreadPriority(), tpHigher);
+}
+
+namespace {
+
+// Voluntary context switches of every thread of this process: each wake-up of a sleeping
+// worker counts one.
+long voluntary_switches() {
+    long total = 0;
+    QDir tasks("/proc/self/task");
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks.filePath(tid) + "/status");
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                total += line.mid(24).trimmed().toLong();
+    }
+    return total;
+}
+
+} // namespace
+
+// A station has a dozen timers and most of them are off most of the time: their workers must
+// sleep rather than poll, yet wake as soon as they are enabled, and still end when destroyed.
+TEST(ThreadedTimer, DisabledTimersSleepUntilEnabledOrDestroyed) {
+    std::vector<std::unique_ptr<TThreadedTimer>> timers;
+    for (int i = 0; i < 10; ++i)
+        timers.push_back(std::make_unique<TThreadedTimer>());
+    QThread::msleep(50);
+    const long before = voluntary_switches();
+    QThread::msleep(500);
+    // Polling would be ten workers waking 25 times each.
+    EXPECT_LT(voluntary_switches() - before, 60);
+
+    int fired = 0;
+    timers[3]->OnTimer = [&](QObject*) { ++fired; };
+    timers[3]->setInterval(30);
+    timers[3]->setEnabled(true);
+    ASSERT_TRUE(pump_until([&] { return fired >= 2; }));
+    timers[3]->setEnabled(false);
+    pump_for(100);
+    const int after_disabling = fired;
+    pump_for(200);
+    EXPECT_EQ(fired, after_disabling);
+    timers.clear(); // every worker, asleep or not, ends
+}
+
+// Under the real clock an enabled timer sleeps through most of a long interval instead of
+// checking every 20 ms, yet fires just after the interval, and a sleeping worker still wakes at
+// once when its timer is disabled or destroyed.
+TEST(ThreadedTimer, EnabledTimersSleepThroughLongIntervalsAndStillFireOnTime) {
+    TThreadedTimer timer;
+    int fired = 0;
+    qint64 first_at = 0;
+    timer.OnTimer = [&](QObject*) {
+        if (++fired == 1)
+            first_at = miravox::clock().now_ms();
+    };
+    timer.setInterval(1000);
+    const long before = voluntary_switches();
+    timer.setEnabled(true);
+    const qint64 enabled_at = timer.IntervalCheck();
+    ASSERT_TRUE(pump_until([&] { return fired == 1; }, 3000));
+    EXPECT_GT(first_at - enabled_at, 1000);
+    EXPECT_LT(first_at - enabled_at, 1500);
+    timer.setEnabled(false);
+    // Checking every 20 ms would have woken the worker 50 times; pumping the event loop adds
+    // a few switches of the main thread.
+    EXPECT_LT(voluntary_switches() - before, 45);
+
+    std::vector<std::unique_ptr<TThreadedTimer>> sleepers;
+    for (int i = 0; i < 10; ++i) {
+        sleepers.push_back(std::make_unique<TThreadedTimer>());
+        sleepers.back()->setInterval(100000);
+        sleepers.back()->setEnabled(true);
+    }
+    QThread::msleep(30);
+    QElapsedTimer destroying;
+    destroying.start();
+    sleepers.clear();
+    EXPECT_LT(destroying.elapsed(), 1000); // ten sleeps of up to 200 ms each were cut short
 }
