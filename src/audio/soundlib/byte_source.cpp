@@ -135,6 +135,8 @@ class HttpBodySource final : public ByteSource {
     bool seekable() const override { return false; }
     int64_t size() const override { return -1; }
     std::unique_ptr<ByteSource> clone() const override { return nullptr; }
+    LinkState pump(std::chrono::milliseconds read_timeout) override { return conn_->pump(read_timeout); }
+    LinkState link() const override { return conn_->link(); }
 
   private:
     std::unique_ptr<HttpConnection> conn_;

@@ -1,7 +1,7 @@
 #pragma once
 // Where a stream's encoded bytes come from: a file (or a window of it), a block of memory,
 // or the body of an HTTP response. FFmpeg reads them through an AVIOContext.
-// Thread rules: one reading thread at a time; bytes_read() and size() from any thread.
+// Thread rules: one reading (and pumping) thread at a time; bytes_read() and size() from any thread.
 
 #include "http_client.h"
 #include "interrupt.h"
@@ -25,6 +25,10 @@ class ByteSource {
     uint64_t bytes_read() const { return bytes_read_.load(); }
     // An independent reader of the same bytes (nullptr when the bytes cannot be read twice).
     virtual std::unique_ptr<ByteSource> clone() const = 0;
+    // A source that downloads takes in what has arrived, without waiting (see HttpConnection).
+    // Others have no link to watch.
+    virtual LinkState pump(std::chrono::milliseconds /*read_timeout*/) { return {}; }
+    virtual LinkState link() const { return {}; }
 
   protected:
     std::atomic<uint64_t> bytes_read_{0};

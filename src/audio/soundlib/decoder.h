@@ -63,6 +63,12 @@ class Decoder {
     // Size of the encoded source in bytes (-1 unknown), bytes read so far.
     int64_t source_size() const;
     uint64_t source_bytes_read() const;
+    // The connection of a network source that we download ourselves: pump_source() takes in
+    // what has arrived without waiting, link_state() only tells. `pumped` is false for others.
+    LinkState pump_source(std::chrono::milliseconds read_timeout) {
+        return bytes_ ? bytes_->pump(read_timeout) : LinkState{};
+    }
+    LinkState link_state() const { return bytes_ ? bytes_->link() : LinkState{}; }
     // Response header lines of a network source (status line first when known).
     const std::vector<std::string>& http_headers() const { return http_headers_; }
     void set_http_headers(std::vector<std::string> lines) { http_headers_ = std::move(lines); }

@@ -28,6 +28,17 @@ namespace {
 constexpr int kPollSliceMs = 50;
 constexpr size_t kMaxHeaderBytes = 64 * 1024;
 constexpr int kMaxRedirects = 5;
+// Unread body bytes a pump keeps at most: minutes of a radio stream, so a server is held back
+// only when it sends far faster than we play.
+constexpr size_t kPumpCap = 4 * 1024 * 1024;
+constexpr size_t kPumpSlice = 64 * 1024;
+// Consumed bytes at the front of the body buffer are dropped once there are this many.
+constexpr size_t kCompactAt = 64 * 1024;
+
+int64_t steady_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch())
+        .count();
+}
 
 std::string lower(std::string s) {
     for (char& c : s)
@@ -328,6 +339,7 @@ HttpOpenResult HttpOpener::open_once(const HttpUrl& u, const std::string& agent,
     }
     conn->pending_ = head.substr(header_end + sep_len);
     conn->bytes_received_.store(conn->pending_.size());
+    conn->silent_since_ns_ = steady_ns();
     head.resize(header_end);
     size_t start = 0;
     while (start <= head.size()) {
@@ -407,21 +419,87 @@ int HttpConnection::raw_read(uint8_t* buf, int size, Interrupt& intr) {
         pending_pos_ += n;
         return static_cast<int>(n);
     }
+    // What a pump found out counts once the bytes taken before it have been read.
+    if (peer_closed_)
+        return 0;
+    if (broken_)
+        return AVERROR(EIO);
+    if (gave_up_)
+        return AVERROR(ETIMEDOUT);
     for (;;) {
         const ssize_t n = ::recv(fd_, buf, static_cast<size_t>(size), 0);
         if (n > 0) {
             bytes_received_.fetch_add(static_cast<uint64_t>(n));
+            silent_since_ns_ = steady_ns();
             return static_cast<int>(n);
         }
-        if (n == 0)
+        if (n == 0) {
+            peer_closed_ = true;
             return 0;
+        }
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
             if (!wait_fd(fd_, POLLIN, intr))
                 return AVERROR_EXIT;
             continue;
         }
+        broken_ = true;
         return AVERROR(EIO);
     }
+}
+
+void HttpConnection::compact() {
+    if (pending_pos_ == pending_.size()) {
+        pending_.clear();
+        pending_pos_ = 0;
+    } else if (pending_pos_ >= kCompactAt) {
+        pending_.erase(0, pending_pos_);
+        pending_pos_ = 0;
+    }
+}
+
+LinkState HttpConnection::pump(std::chrono::milliseconds read_timeout) {
+    const int64_t now = steady_ns();
+    if (!peer_closed_ && !broken_ && !gave_up_) {
+        compact();
+        char buf[kPumpSlice];
+        for (;;) {
+            const size_t unread = pending_.size() - pending_pos_;
+            if (unread >= kPumpCap) {
+                silent_since_ns_ = now; // we hold the server back, not it us
+                break;
+            }
+            const size_t want = std::min(kPumpSlice, kPumpCap - unread);
+            const ssize_t n = ::recv(fd_, buf, want, MSG_DONTWAIT);
+            if (n > 0) {
+                pending_.append(buf, static_cast<size_t>(n));
+                bytes_received_.fetch_add(static_cast<uint64_t>(n));
+                silent_since_ns_ = now;
+                if (static_cast<size_t>(n) < want)
+                    break; // the socket is (about) empty: the next pump takes the rest
+                continue;
+            }
+            if (n == 0)
+                peer_closed_ = true;
+            else if (errno == EINTR)
+                continue;
+            else if (errno != EAGAIN && errno != EWOULDBLOCK)
+                broken_ = true;
+            break;
+        }
+        if (read_timeout.count() > 0 && !peer_closed_ && !broken_ &&
+            now - silent_since_ns_ >= std::chrono::nanoseconds(read_timeout).count())
+            gave_up_ = true;
+    }
+    return link();
+}
+
+LinkState HttpConnection::link() const {
+    LinkState s;
+    s.pumped = true;
+    s.closed = peer_closed_ || broken_;
+    s.silent = gave_up_;
+    s.silent_since_ns = silent_since_ns_;
+    return s;
 }
 
 bool HttpConnection::read_chunk_size(Interrupt& intr, int& err) {

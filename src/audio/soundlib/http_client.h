@@ -3,12 +3,16 @@
 // FFmpeg's http protocol) to keep the response header lines exactly as the server sent them
 // (BASS_TAG_HTTP), to bound every step with our own deadline and stop flag, and to tell
 // "refused", "timed out" and "HTTP status" apart. The body is handed to FFmpeg through AVIO.
-// Thread rules: open() blocks its caller; afterwards one thread at a time reads the body;
-// bytes_received() and header accessors may be called from any thread.
+// While the player rests (its decoded buffer full), pump() takes whatever the socket holds into
+// a buffer of its own, so that a server that closed the connection or went silent is noticed at
+// once instead of after the backlog in the socket has been decoded.
+// Thread rules: open() blocks its caller; afterwards one thread at a time reads and pumps the
+// body; bytes_received() and header accessors may be called from any thread.
 
 #include "interrupt.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,6 +36,15 @@ struct HttpUrl {
 
 struct HttpOpenResult;
 
+// The connection under a stream, as its last pump saw it.
+struct LinkState {
+    bool pumped = false;         // a connection we download ourselves (false: files, FFmpeg's network)
+    bool closed = false;         // the server closed or reset it
+    bool silent = false;         // nothing came for the read time-out: we gave up on it
+    int64_t silent_since_ns = 0; // steady time of the last byte (or of the last time we held back)
+    bool down() const { return closed || silent; }
+};
+
 class HttpConnection {
   public:
     ~HttpConnection();
@@ -52,9 +65,17 @@ class HttpConnection {
     int read(uint8_t* buf, int size, Interrupt& intr);
     uint64_t bytes_received() const { return bytes_received_.load(); }
 
+    // Takes what the socket holds, without waiting, up to a cap of unread bytes (past it the
+    // server waits for us, and that wait does not count as its silence). After `read_timeout`
+    // (0: none) without a byte the connection is given up: read() serves what was taken, then
+    // fails with AVERROR(ETIMEDOUT).
+    LinkState pump(std::chrono::milliseconds read_timeout);
+    LinkState link() const;
+
   private:
     HttpConnection() = default;
     int raw_read(uint8_t* buf, int size, Interrupt& intr);
+    void compact();
     int read_chunked(uint8_t* buf, int size, Interrupt& intr);
     bool read_chunk_size(Interrupt& intr, int& err);
 
@@ -62,8 +83,12 @@ class HttpConnection {
     int status_ = 0;
     std::string url_;
     std::vector<std::string> lines_;
-    std::string pending_; // body bytes received together with the header
+    std::string pending_; // body bytes received but not read yet (with the header, or pumped)
     size_t pending_pos_ = 0;
+    int64_t silent_since_ns_ = 0;
+    bool peer_closed_ = false;
+    bool broken_ = false;  // reset, or another socket error
+    bool gave_up_ = false; // silent for the read time-out
     bool chunked_ = false;
     uint64_t chunk_left_ = 0;
     bool chunk_done_ = false;

@@ -19,6 +19,7 @@ constexpr auto kConnectedGrace = std::chrono::milliseconds(1000);
 constexpr uint64_t kPositionMask = (uint64_t(1) << 48) - 1;
 constexpr int64_t kNetworkCushionMs = 500;
 constexpr int64_t kWaitedForDataNs = 2'000'000;
+constexpr int64_t kLookAgainNs = 500'000'000;
 
 size_t frames_for_ms(int ms) {
     return static_cast<size_t>(std::max(ms, kMinBufferMs)) * kOutputRate / 1000;
@@ -150,6 +151,7 @@ void Stream::run() {
             produced = g;
             at_end = false;
             source_ended_.store(false);
+            link_down_.store(false); // the next rest asks the connection again
             const bool positioned = decoder_->seek(target);
             if (!push_mark({ring_.write_count(), target, g, MarkKind::Start}))
                 break;
@@ -164,8 +166,10 @@ void Stream::run() {
             continue;
         }
         if (written < chunk.size() / 2) {
-            if (!write_pending(chunk, written, g))
+            if (!write_pending(chunk, written, g)) {
+                watch_link();
                 wait_for_work(played_in(std::chrono::milliseconds(10)));
+            }
             continue;
         }
         if (at_end) {
@@ -182,12 +186,12 @@ void Stream::run() {
             continue;
         }
         if (const auto pause = refill_pause(caught_up); pause.count() > 0) {
+            watch_link();
             wait_for_work(played_in(pause));
             caught_up = false;
             continue;
         }
-        if (setup_.network && setup_.read_timeout_ms > 0)
-            intr_->set_deadline_in(std::chrono::milliseconds(setup_.read_timeout_ms));
+        set_read_deadline();
         const int64_t started = now_ns();
         busy_since_ns_.store(started);
         const int n = decoder_->decode(chunk);
@@ -213,6 +217,39 @@ void Stream::run() {
             break;
         at_end = true;
     }
+}
+
+// While the thread rests, the bytes the server sends keep coming in (a pump), so that a server
+// that closed the connection, or has sent nothing for the read time-out, is seen at once however
+// much audio is still buffered. That audio still plays; the decoder reaches the end after it.
+LinkState Stream::watch_link() {
+    if (!setup_.network)
+        return {};
+    const LinkState link = decoder_->pump_source(std::chrono::milliseconds(setup_.read_timeout_ms));
+    if (link.pumped && link.down() && !link_down_.exchange(true))
+        log_line("network connection lost: %s; %.1f s of audio still buffered",
+                 link.closed ? "the server closed it" : "no data within the read time-out",
+                 static_cast<double>(ring_.available()) / kOutputRate);
+    return link;
+}
+
+// A network read gives up after the read time-out without a byte. For a source we pump, the
+// last byte may have come in well before this read: count from it. When no byte has been seen
+// for a while, look at the socket first, so that bytes waiting there count as arrived.
+void Stream::set_read_deadline() {
+    if (!setup_.network || setup_.read_timeout_ms <= 0)
+        return;
+    const std::chrono::milliseconds timeout(setup_.read_timeout_ms);
+    LinkState link = decoder_->link_state();
+    if (!link.pumped) {
+        intr_->set_deadline_in(timeout);
+        return;
+    }
+    if (now_ns() - link.silent_since_ns > kLookAgainNs)
+        link = watch_link();
+    const auto last_byte = SteadyClock::time_point(
+        std::chrono::duration_cast<SteadyClock::duration>(std::chrono::nanoseconds(link.silent_since_ns)));
+    intr_->set_deadline(last_byte + timeout);
 }
 
 // How long to rest before decoding more. A file is read in bursts: once the buffer is full, the
@@ -458,7 +495,7 @@ std::optional<uint64_t> Stream::length_frames() const {
 }
 
 bool Stream::connected() const {
-    if (!setup_.network || source_ended_.load())
+    if (!setup_.network || source_ended_.load() || link_down_.load())
         return false;
     const int64_t since = busy_since_ns_.load();
     if (since == 0 || ring_.available() > 0)

@@ -98,6 +98,8 @@ class Stream final : public MixSource {
     void request_generation(int64_t start_frame);
     void measure_length(DecoderSpec spec);
     std::chrono::milliseconds refill_pause(bool caught_up);
+    LinkState watch_link();
+    void set_read_deadline();
 
     // output thread
     bool enter_generation(uint32_t generation);
@@ -123,6 +125,7 @@ class Stream final : public MixSource {
     std::atomic<bool> ended_{false};        // the output thread reached the end of the source
     std::atomic<bool> starved_{false};      // the last output block ran out of data
     std::atomic<bool> source_ended_{false}; // the decoder thread reached the end (or a network drop)
+    std::atomic<bool> link_down_{false};    // the server closed our connection or went silent
     std::atomic<int64_t> busy_since_ns_{0}; // decoder blocked in a read since (0: not reading)
     std::atomic<uint64_t> source_bytes_{0};
 

@@ -1,7 +1,9 @@
 // Network streams against a local server: ICY streams and their headers, every fault a server
-// can show (each with its error code, within the time-outs), stalls and drops, HLS.
+// can show (each with its error code, within the time-outs), stalls and drops (seen at once,
+// however much audio is buffered), HLS.
 
 #include "engine_test_support.h"
+#include "tcp_proxy.h"
 #include "test_stream_server.h"
 
 #include <gtest/gtest.h>
@@ -281,6 +283,104 @@ TEST_F(NetTest, DroppedStreamEnds) {
     EXPECT_FALSE(BASS_ChannelPlay(kept, FALSE));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
     EXPECT_TRUE(wait_until([&] { return gone(freed); }, milliseconds(2000)));
+}
+
+// A server that has sent far more than the buffer holds (as IceCast does at connect): the rest
+// waits in the socket or in our download. Whether the server is still there must not wait for
+// that audio to be decoded.
+class NetLinkTest : public NetTest {
+  protected:
+    static AudioMount ahead_by(int seconds) {
+        AudioMount m = radio();
+        m.burst_bytes = static_cast<size_t>(seconds) * 16000;
+        return m;
+    }
+    static QWORD connected(HSTREAM h) { return BASS_StreamGetFilePosition(h, BASS_FILEPOS_CONNECTED); }
+    static double buffered_s(HSTREAM h) {
+        return seconds_of(h, BASS_StreamGetFilePosition(h, BASS_FILEPOS_BUFFER));
+    }
+};
+
+TEST_F(NetLinkTest, ClosedConnectionReadsDisconnectedAtOnceAndWhatCameStillPlays) {
+    server_.add_audio("/radio", ahead_by(10));
+    miravox::testing::TcpProxy proxy(server_.port());
+    StreamHandle h(open_url(proxy.url("/radio"), 0));
+    ASSERT_NE(h.get(), 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(wait_until([&] { return position_s(h) > 0.5 && buffered_s(h) > 4.5; }, milliseconds(4000)));
+    EXPECT_EQ(connected(h), 1u);
+
+    proxy.cut();
+    const auto cut_at = std::chrono::steady_clock::now();
+    ASSERT_TRUE(wait_until([&] { return connected(h) == 0; }, milliseconds(4000)));
+    EXPECT_LT(elapsed_ms(cut_at), 1500) << "seen at once, not after ~5 s of backlog were decoded";
+    EXPECT_GT(buffered_s(h), 3.0) << "seconds of audio still buffered";
+    EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_PLAYING);
+
+    // The backlog that came before the cut plays too, then the stream ends by itself.
+    const double more_than_buffered = position_s(h) + buffered_s(h) + 1.5;
+    EXPECT_TRUE(wait_until([&] { return position_s(h) > more_than_buffered; }, milliseconds(9000)));
+    EXPECT_TRUE(
+        wait_until([&] { return BASS_ChannelIsActive(h) == BASS_ACTIVE_STOPPED; }, milliseconds(12000)));
+    EXPECT_GT(position_s(h), 9.0) << "about all that was sent";
+}
+
+TEST_F(NetLinkTest, StalledConnectionReadsDisconnectedAtTheReadTimeOutAfterItsLastByte) {
+    AudioMount m = ahead_by(10);
+    m.fault = StreamFault::StallAfter;
+    m.fault_after_bytes = m.burst_bytes + 24000; // 1.5 s at pace, then nothing on an open connection
+    server_.add_audio("/stall", m);
+    BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 1000);
+    const auto opening = std::chrono::steady_clock::now();
+    StreamHandle h(open_url(server_.url("/stall"), 0));
+    ASSERT_NE(h.get(), 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(wait_until([&] { return connected(h) == 0; }, milliseconds(8000)));
+    const double after_ms = elapsed_ms(opening);
+    EXPECT_GT(after_ms, 2400) << "not before the read time-out has passed since the last byte";
+    EXPECT_LT(after_ms, 4500)
+        << "counted from the last byte, not from when the decoder next needs one (~7 s)";
+    EXPECT_GT(buffered_s(h), 2.0);
+    EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_PLAYING);
+}
+
+TEST_F(NetLinkTest, HealthyStreamsStayConnectedWithAFullBufferAPauseOrAServerHeldBack) {
+    BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 1000); // a false drop would show within a second
+    server_.add_audio("/ahead", ahead_by(10));         // full buffer, backlog in the socket
+    server_.add_audio("/paced", radio());              // caught up: reads wait for the server
+    AudioMount flood = radio();
+    flood.bytes_per_second = 0; // as fast as we take: our download stops at its cap, the server waits
+    server_.add_audio("/flood", flood);
+    StreamHandle ahead(open_url(server_.url("/ahead"), 0));
+    StreamHandle paced(open_url(server_.url("/paced"), 0));
+    StreamHandle flooding(open_url(server_.url("/flood"), 0));
+    ASSERT_TRUE(ahead.get() && paced.get() && flooding.get()) << BASS_ErrorGetCode();
+    for (HSTREAM h : {ahead.get(), paced.get(), flooding.get()}) {
+        ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    bool paused = false;
+    int checks = 0;
+    while (elapsed_ms(start) < 8000) {
+        const double t = elapsed_ms(start);
+        if (!paused && t > 3000) {
+            ASSERT_TRUE(BASS_ChannelPause(ahead)); // nothing is taken from its buffer meanwhile
+            paused = true;
+        } else if (paused && t > 5000 && BASS_ChannelIsActive(ahead) == BASS_ACTIVE_PAUSED) {
+            ASSERT_TRUE(BASS_ChannelPlay(ahead, FALSE));
+        }
+        for (HSTREAM h : {ahead.get(), paced.get(), flooding.get()}) {
+            ASSERT_EQ(connected(h), 1u) << "stream " << h << " dropped at " << t << " ms";
+        }
+        if (t > 1000) {
+            ASSERT_GT(buffered_s(ahead), 3.0) << "the backlog keeps its buffer full";
+        }
+        ++checks;
+        sleep_ms(50);
+    }
+    EXPECT_GT(checks, 40);
+    for (HSTREAM h : {ahead.get(), paced.get(), flooding.get()})
+        EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_PLAYING);
 }
 
 TEST_F(NetTest, OpeningBlocksOnlyTheCaller) {

@@ -1,5 +1,6 @@
 // The engine's building blocks on their own: ring buffers, device list parsing, address
-// parsing, error mapping, the spectrum, the capture writer, text conversion.
+// parsing, the HTTP connection's download pump, error mapping, the spectrum, the capture writer,
+// text conversion.
 
 #include "error_state.h"
 #include "http_client.h"
@@ -12,8 +13,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cmath>
 #include <numeric>
+#include <thread>
 
 extern "C" {
 #include <libavutil/error.h>
@@ -89,6 +97,173 @@ TEST(HttpUrl, ParsesAndResolvesLocations) {
     EXPECT_EQ(u.path, "/");
     EXPECT_FALSE(HttpUrl::parse("http://host:99999/", u));
     EXPECT_FALSE(HttpUrl::parse("no-scheme", u));
+}
+
+// Answers one request on 127.0.0.1 with `reply`, then ends the connection when told to, the way
+// a server's source dies: an orderly close, a reset, or nothing at all until it is destroyed.
+class OneShotServer {
+  public:
+    enum class End { Close, Reset, Hold };
+
+    explicit OneShotServer(std::string reply) : reply_(std::move(reply)) {
+        listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(listen_fd_, 1);
+        socklen_t len = sizeof addr;
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~OneShotServer() {
+        end(End::Close);
+        thread_.join();
+        ::close(listen_fd_);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/live"; }
+    void end(End how) { end_.store(static_cast<int>(how)); }
+
+  private:
+    void serve() {
+        const int fd = ::accept(listen_fd_, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        std::string request;
+        char c = 0;
+        while (request.find("\r\n\r\n") == std::string::npos && ::recv(fd, &c, 1, 0) == 1)
+            request += c;
+        for (size_t sent = 0; sent < reply_.size();) {
+            const ssize_t n = ::send(fd, reply_.data() + sent, reply_.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += static_cast<size_t>(n);
+        }
+        while (end_.load() < 0 || end_.load() == static_cast<int>(End::Hold))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (end_.load() == static_cast<int>(End::Reset)) {
+            linger abort{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
+        ::close(fd);
+    }
+
+    std::string reply_;
+    int listen_fd_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<int> end_{-1};
+    std::thread thread_;
+};
+
+std::string pattern(size_t size) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>(i * 7 % 251);
+    return s;
+}
+
+std::unique_ptr<HttpConnection> connect_to(const OneShotServer& server, Interrupt& intr) {
+    intr.set_deadline_in(std::chrono::seconds(5)); // a fault here fails the test instead of hanging it
+    HttpOpenResult r = HttpConnection::open(server.url(), "test", intr);
+    return std::move(r.connection);
+}
+
+LinkState pump_until(HttpConnection& conn, const std::function<bool(const LinkState&)>& done,
+                     std::chrono::milliseconds read_timeout = std::chrono::milliseconds(0)) {
+    LinkState s = conn.pump(read_timeout);
+    for (int i = 0; i < 500 && !done(s); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        s = conn.pump(read_timeout);
+    }
+    return s;
+}
+
+// Reads until the body ends (or fails), pumping between small reads as the decoder thread does.
+std::string read_body_pumping(HttpConnection& conn, Interrupt& intr, int& last) {
+    std::string body;
+    uint8_t buf[700];
+    for (int round = 0;; ++round) {
+        if (round % 10 == 0)
+            conn.pump(std::chrono::milliseconds(0));
+        last = conn.read(buf, sizeof buf, intr);
+        if (last <= 0)
+            return body;
+        body.append(reinterpret_cast<char*>(buf), static_cast<size_t>(last));
+    }
+}
+
+TEST(HttpPump, ChunkedBodyTakenAheadReadsAsSentAndTheCloseCountsAfterIt) {
+    const std::string body = pattern(300 * 1000);
+    std::string reply = "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (size_t at = 0; at < body.size(); at += 1000) {
+        char size_line[16];
+        std::snprintf(size_line, sizeof size_line, "%zx\r\n", std::min<size_t>(1000, body.size() - at));
+        reply += size_line + body.substr(at, 1000) + "\r\n";
+    }
+    reply += "0\r\n\r\n";
+    OneShotServer server(reply);
+    server.end(OneShotServer::End::Close);
+    Interrupt intr;
+    auto conn = connect_to(server, intr);
+    ASSERT_TRUE(conn);
+    const LinkState s = pump_until(*conn, [](const LinkState& l) { return l.closed; });
+    EXPECT_TRUE(s.pumped);
+    EXPECT_TRUE(s.closed) << "the close is seen before any of the body has been read";
+    EXPECT_FALSE(s.silent);
+    int last = 0;
+    EXPECT_EQ(read_body_pumping(*conn, intr, last), body) << "every byte, in order, across the chunks";
+    EXPECT_EQ(last, 0) << "then the end of the body";
+}
+
+TEST(HttpPump, BytesTakenBeforeAResetAreReadThenTheErrorComes) {
+    const std::string body = pattern(5000);
+    OneShotServer server("ICY 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + body);
+    Interrupt intr;
+    auto conn = connect_to(server, intr);
+    ASSERT_TRUE(conn);
+    pump_until(*conn, [&](const LinkState&) { return conn->bytes_received() >= body.size(); });
+    ASSERT_EQ(conn->bytes_received(), body.size());
+    EXPECT_FALSE(conn->link().down());
+    server.end(OneShotServer::End::Reset);
+    EXPECT_TRUE(pump_until(*conn, [](const LinkState& l) { return l.closed; }).closed);
+    int last = 0;
+    EXPECT_EQ(read_body_pumping(*conn, intr, last), body);
+    EXPECT_EQ(last, AVERROR(EIO));
+}
+
+TEST(HttpPump, SilenceEndsTheLinkAfterTheReadTimeOutButBeingHeldBackIsNoSilence) {
+    // More than the pump keeps unread: the server waits for us, and that is not its silence.
+    const std::string body = pattern(5 * 1024 * 1024);
+    OneShotServer server("ICY 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + body);
+    server.end(OneShotServer::End::Hold);
+    Interrupt intr;
+    auto conn = connect_to(server, intr);
+    ASSERT_TRUE(conn);
+    const auto timeout = std::chrono::milliseconds(200);
+    pump_until(
+        *conn, [&](const LinkState&) { return conn->bytes_received() >= 4 * 1024 * 1024; }, timeout);
+    const uint64_t at_cap = conn->bytes_received();
+    EXPECT_LT(at_cap, body.size()) << "the pump stops at its cap";
+    std::this_thread::sleep_for(timeout * 2);
+    EXPECT_FALSE(conn->pump(timeout).silent);
+    EXPECT_EQ(conn->bytes_received(), at_cap);
+
+    std::string got;
+    uint8_t buf[64 * 1024];
+    while (got.size() < body.size()) {
+        conn->pump(timeout);
+        const int n = conn->read(buf, sizeof buf, intr);
+        ASSERT_GT(n, 0);
+        got.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got, body);
+    EXPECT_FALSE(conn->pump(timeout).silent) << "bytes just came";
+    std::this_thread::sleep_for(timeout * 2);
+    const LinkState s = conn->pump(timeout);
+    EXPECT_TRUE(s.silent);
+    EXPECT_FALSE(s.closed);
+    EXPECT_EQ(conn->read(buf, sizeof buf, intr), AVERROR(ETIMEDOUT)) << "a read does not wait any longer";
 }
 
 TEST(ErrorMapping, OpenFailuresGetTheirCodes) {
