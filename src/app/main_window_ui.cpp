@@ -317,9 +317,16 @@ TPanel* lamp(const char* name) {
     return p;
 }
 
+// A fixed size keeps the every-second text change from asking the layouts around it (and the
+// tab widget, which repaints itself whole on a layout request) to lay out again.
+void fix_size_to_text(QLabel* l) {
+    l->setFixedSize(l->sizeHint());
+}
+
 QLabel* time_value(const char* name) {
     auto* l = label(name, "00:00:00");
     set_font(l, 13, true, QStringLiteral("DejaVu Sans Mono"));
+    fix_size_to_text(l);
     return l;
 }
 
@@ -657,6 +664,7 @@ QWidget* build_footer(Tfrm_miravox& w) {
     w.Label9 = label("Label9", "00:00:00");
     set_font(w.Label9, 18, true, QStringLiteral("DejaVu Sans Mono"));
     set_text_colour(w.Label9, kClockText);
+    fix_size_to_text(w.Label9);
     auto* footer = row({w.Panel13, w.Label9});
     static_cast<QHBoxLayout*>(footer->layout())->setStretch(0, 1);
     footer->layout()->setContentsMargins(8, 0, 10, 6);

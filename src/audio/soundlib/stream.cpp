@@ -168,7 +168,7 @@ void Stream::run() {
         if (written < chunk.size() / 2) {
             if (!write_pending(chunk, written, g)) {
                 watch_link();
-                wait_for_work(played_in(std::chrono::milliseconds(10)));
+                wait_for_work(played_in(full_ring_pause()));
             }
             continue;
         }
@@ -271,11 +271,22 @@ std::chrono::milliseconds Stream::refill_pause(bool caught_up) {
             std::clamp<int64_t>(static_cast<int64_t>((low_water - free) * 1000 / kOutputRate), 10, 200));
     }
     if (free == 0)
-        return milliseconds(10);
+        return full_ring_pause();
     const int64_t ahead_ms = static_cast<int64_t>(ring_.available() * 1000 / kOutputRate);
     if (!caught_up || ahead_ms <= kNetworkCushionMs)
         return milliseconds(0);
     return milliseconds(std::clamp<int64_t>((ahead_ms - kNetworkCushionMs) / 2, 5, 100));
+}
+
+// The buffer has no room for the next chunk. A network stream that lags its server has it full
+// for as long as it plays: rest as long as the buffer allows (the bytes keep coming in through
+// the pump meanwhile) rather than asking a hundred times a second.
+std::chrono::milliseconds Stream::full_ring_pause() const {
+    using std::chrono::milliseconds;
+    if (!setup_.network)
+        return milliseconds(10);
+    const int64_t ahead_ms = static_cast<int64_t>(ring_.available() * 1000 / kOutputRate);
+    return milliseconds(std::clamp<int64_t>((ahead_ms - kNetworkCushionMs) / 2, 10, 100));
 }
 
 // ---- output thread ------------------------------------------------------------------------

@@ -98,6 +98,7 @@ class Stream final : public MixSource {
     void request_generation(int64_t start_frame);
     void measure_length(DecoderSpec spec);
     std::chrono::milliseconds refill_pause(bool caught_up);
+    std::chrono::milliseconds full_ring_pause() const;
     LinkState watch_link();
     void set_read_deadline();
 
