@@ -157,7 +157,7 @@ TEST_F(IcecastRelay, SourceDeathFallsBackToLocalMusicAndTheStreamReturnsAfterThe
     // it takes is measured by bench/peers.sh), with no long silence between them.
     std::printf("source killed at %.2f s of air: stream heard until +%.2f s, music from +%.2f s\n", killed_at,
                 before->to - killed_at, music->from - killed_at);
-    EXPECT_LT(music->from - killed_at, 15.0);
+    EXPECT_LT(music->from - killed_at, 8.0); // about 4 s on a quiet machine
     EXPECT_LT(music->from - before->to, 3.0);
 
     // While local music played, the reopened stream stayed silent under it.
