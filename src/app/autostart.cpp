@@ -59,7 +59,7 @@ QString exec_line(const QString& target, const QString& arguments, const QString
 
 QString autostart_folder() {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The base directory specification says a relative value is to be ignored.
+    // The XDG base directory rules ignore a relative value.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.config");
     return QDir::cleanPath(base + QStringLiteral("/autostart"));

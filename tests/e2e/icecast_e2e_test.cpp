@@ -180,18 +180,7 @@ TEST_F(HlsWindow, RelaysALocallyServedLivePlaylist) {
     ASSERT_TRUE(segments.isValid());
     QProcess writer;
     writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    writer.start(MIRAVOX_FFMPEG, {"-nostdin",
-                                  "-hide_banner",
-                                  "-loglevel",
-                                  "error",
-                                  "-re",
-                                  "-f",
-                                  "lavfi",
-                                  "-i",
-                                  QString("sine=frequency=%1:sample_rate=44100").arg(kHlsHz),
-                                  "-ac",
-                                  "2",
-                                  "-c:a",
+    writer.start(MIRAVOX_FFMPEG, live_tone_input(kHlsHz) + QStringList{"-c:a",
                                   "aac",
                                   "-b:a",
                                   "96k",

@@ -90,6 +90,13 @@ class Icecast {
     QProcess process_;
 };
 
+// ffmpeg arguments for a stereo tone of `hz` produced at real speed, like a live source; the
+// caller adds the encoder and the output.
+inline QStringList live_tone_input(double hz) {
+    return {"-nostdin", "-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+            QString("sine=frequency=%1:sample_rate=44100").arg(hz), "-ac", "2"};
+}
+
 // The ffmpeg CLI feeding an icecast mount with a sine of `hz`, encoded to MP3 in real time.
 class IcecastSource {
   public:
@@ -100,19 +107,8 @@ class IcecastSource {
     // Starts feeding and waits until icecast serves the mount.
     bool start() {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(MIRAVOX_FFMPEG, {"-nostdin",
-                                        "-hide_banner",
-                                        "-loglevel",
-                                        "error",
-                                        "-re",
-                                        "-f",
-                                        "lavfi",
-                                        "-i",
-                                        QString("sine=frequency=%1:sample_rate=44100").arg(hz_),
-                                        "-ac",
-                                        "2",
-                                        "-c:a",
-                                        "libmp3lame",
+        process_.start(MIRAVOX_FFMPEG, live_tone_input(hz_) + QStringList{"-c:a",
+                                                                          "libmp3lame",
                                         "-b:a",
                                         "128k",
                                         "-content_type",

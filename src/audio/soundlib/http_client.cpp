@@ -35,11 +35,6 @@ constexpr size_t kPumpSlice = 64 * 1024;
 // Consumed bytes at the front of the body buffer are dropped once there are this many.
 constexpr size_t kCompactAt = 64 * 1024;
 
-int64_t steady_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch())
-        .count();
-}
-
 std::string lower(std::string s) {
     for (char& c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -339,7 +334,7 @@ HttpOpenResult HttpOpener::open_once(const HttpUrl& u, const std::string& agent,
     }
     conn->pending_ = head.substr(header_end + sep_len);
     conn->bytes_received_.store(conn->pending_.size());
-    conn->silent_since_ns_ = steady_ns();
+    conn->silent_since_ns_ = steady_now_ns();
     head.resize(header_end);
     size_t start = 0;
     while (start <= head.size()) {
@@ -430,7 +425,7 @@ int HttpConnection::raw_read(uint8_t* buf, int size, Interrupt& intr) {
         const ssize_t n = ::recv(fd_, buf, static_cast<size_t>(size), 0);
         if (n > 0) {
             bytes_received_.fetch_add(static_cast<uint64_t>(n));
-            silent_since_ns_ = steady_ns();
+            silent_since_ns_ = steady_now_ns();
             return static_cast<int>(n);
         }
         if (n == 0) {
@@ -458,7 +453,7 @@ void HttpConnection::compact() {
 }
 
 LinkState HttpConnection::pump(std::chrono::milliseconds read_timeout) {
-    const int64_t now = steady_ns();
+    const int64_t now = steady_now_ns();
     if (!peer_closed_ && !broken_ && !gave_up_) {
         compact();
         char buf[kPumpSlice];

@@ -17,6 +17,11 @@ namespace miravox::soundlib {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// The steady clock in nanoseconds, for times kept in atomics.
+inline int64_t steady_now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch()).count();
+}
+
 class Interrupt {
   public:
     void request_stop() { stop_.store(true); }

@@ -25,10 +25,6 @@ size_t frames_for_ms(int ms) {
     return static_cast<size_t>(std::max(ms, kMinBufferMs)) * kOutputRate / 1000;
 }
 
-int64_t now_ns() {
-    return SteadyClock::now().time_since_epoch().count();
-}
-
 // The real time in which the device plays `audio`: the same, unless the virtual devices play
 // faster than real time (a simulated run).
 std::chrono::microseconds played_in(std::chrono::milliseconds audio) {
@@ -192,11 +188,11 @@ void Stream::run() {
             continue;
         }
         set_read_deadline();
-        const int64_t started = now_ns();
+        const int64_t started = steady_now_ns();
         busy_since_ns_.store(started);
         const int n = decoder_->decode(chunk);
         busy_since_ns_.store(0);
-        caught_up = now_ns() - started > kWaitedForDataNs;
+        caught_up = steady_now_ns() - started > kWaitedForDataNs;
         intr_->clear_deadline();
         source_bytes_.store(decoder_->source_bytes_read());
         written = 0;
@@ -245,7 +241,7 @@ void Stream::set_read_deadline() {
         intr_->set_deadline_in(timeout);
         return;
     }
-    if (now_ns() - link.silent_since_ns > kLookAgainNs)
+    if (steady_now_ns() - link.silent_since_ns > kLookAgainNs)
         link = watch_link();
     const auto last_byte = SteadyClock::time_point(
         std::chrono::duration_cast<SteadyClock::duration>(std::chrono::nanoseconds(link.silent_since_ns)));
@@ -511,7 +507,7 @@ bool Stream::connected() const {
     const int64_t since = busy_since_ns_.load();
     if (since == 0 || ring_.available() > 0)
         return true;
-    return now_ns() - since < std::chrono::duration_cast<std::chrono::nanoseconds>(kConnectedGrace).count();
+    return steady_now_ns() - since < std::chrono::duration_cast<std::chrono::nanoseconds>(kConnectedGrace).count();
 }
 
 std::optional<uint64_t> Stream::file_position(DWORD mode, int& error) const {
