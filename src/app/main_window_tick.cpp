@@ -19,8 +19,6 @@
 
 namespace {
 
-QTime now_time() { return miravox::clock().now().time(); }
-
 bool file_exists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
 
 } // namespace

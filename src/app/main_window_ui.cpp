@@ -319,8 +319,11 @@ TPanel* lamp(const char* name) {
 
 // A fixed size keeps the every-second text change from asking the layouts around it (and the
 // tab widget, which repaints itself whole on a layout request) to lay out again.
+// A label that ticks (clock, elapsed time) keeps its size, so a new text never re-lays out the
+// page, and fills its own background, so repainting it does not repaint the panels beneath.
 void fix_size_to_text(QLabel* l) {
     l->setFixedSize(l->sizeHint());
+    l->setAutoFillBackground(true);
 }
 
 QLabel* time_value(const char* name) {
@@ -767,6 +770,9 @@ TPanel::TPanel(const QString& caption, QWidget* parent) : QLabel(caption, parent
 }
 
 void TPanel::setColor(std::uint32_t bgr) {
+    // The lamps are set on every main tick; a new palette costs a propagation to the children.
+    if (bgr == color_ && autoFillBackground())
+        return;
     color_ = bgr;
     const QColor face = bgr_color(bgr);
     QPalette p = palette();

@@ -17,7 +17,7 @@ using miravox::detail::TimerShared;
 namespace {
 
 constexpr double kPollMs = 20;
-constexpr double kLongestSleepMs = 200;
+constexpr double kLongestSleepMs = 1000;
 constexpr double kFastestPollUs = 50;
 
 // `program_ms` of program time in real microseconds.
@@ -40,9 +40,22 @@ void sleep_on(std::atomic<std::int32_t>& word, std::int32_t value, unsigned long
 
 } // namespace
 
+namespace {
+
+void wake(std::atomic<std::int32_t>& word) {
+    syscall(SYS_futex, reinterpret_cast<std::int32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+} // namespace
+
 void miravox::detail::TimerShared::set_gate(std::int32_t v) {
     gate.store(v);
-    syscall(SYS_futex, reinterpret_cast<std::int32_t*>(&gate), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    wake(gate);
+}
+
+void miravox::detail::TimerShared::firing_done() {
+    if (outstanding.exchange(kNone) == kAwaited)
+        wake(outstanding);
 }
 
 TTimerThread::TTimerThread(std::shared_ptr<TimerShared> shared, QObject* invoker)
@@ -65,8 +78,25 @@ void TTimerThread::run() {
     }
 }
 
+// Sleeps until the main thread has run the firing handed to it last (or the timer ends).
+void TTimerThread::wait_for_outstanding_firing() {
+    std::int32_t state = FShared->outstanding.load();
+    while (state != TimerShared::kNone && !FShared->terminate.load()) {
+        if (state == TimerShared::kAwaited ||
+            FShared->outstanding.compare_exchange_weak(state, TimerShared::kAwaited))
+            sleep_on(FShared->outstanding, TimerShared::kAwaited, 0);
+        state = FShared->outstanding.load();
+    }
+}
+
 // Returns how long to sleep before the next check.
 unsigned long TTimerThread::check() {
+    if (FShared->outstanding.load() != TimerShared::kNone) {
+        // The main thread has not run the last firing yet (a long handler, a blocking call):
+        // like a worker that waited for it, check again a poll step after it has run.
+        wait_for_outstanding_firing();
+        return poll_us();
+    }
     if (!FShared->enabled.load())
         return poll_us();
     const qint64 now = miravox::clock().now_ms();
@@ -74,10 +104,9 @@ unsigned long TTimerThread::check() {
     if (elapsed <= qint64(FShared->interval.load()))
         return sleep_before_next_check(now);
     FShared->interval_check_ms.store(now);
-    // Synchronous hand-over: returns once the main thread has run the handler, or when the
-    // timer's destruction discards the pending call.
-    QMetaObject::invokeMethod(FInvoker, "fire", Qt::BlockingQueuedConnection);
-    return sleep_before_next_check(miravox::clock().now_ms());
+    FShared->outstanding.store(TimerShared::kPosted);
+    QMetaObject::invokeMethod(FInvoker, "fire", Qt::QueuedConnection);
+    return sleep_before_next_check(now);
 }
 
 unsigned long TTimerThread::sleep_before_next_check(qint64 now) const {
@@ -101,20 +130,14 @@ TThreadedTimer::TThreadedTimer(QObject* AOwner)
 TThreadedTimer::~TThreadedTimer() {
     FShared->terminate.store(true);
     FShared->set_gate(TimerShared::kEnding);
+    FShared->firing_done(); // a worker waiting for a firing that will now never run
     OnTimer = nullptr;
-    if (FShared->firing.load()) {
-        // Destroyed from inside its own handler: the worker waits for that very handler to
-        // return, so it cannot be joined here. It ends on its own once the handler returns.
-        QObject::connect(FThread, &QThread::finished, FThread, &QObject::deleteLater);
-        FInvoker->deleteLater();
-    } else {
-        // The worker may be blocked handing a firing to us: discard that call (which releases
-        // it without running the handler) until it has left its loop.
-        while (!FThread->wait(QDeadlineTimer(2)))
-            QCoreApplication::removePostedEvents(FInvoker, QEvent::MetaCall);
-        delete FThread;
-        delete FInvoker;
-    }
+    FThread->wait();
+    delete FThread;
+    if (FShared->firing.load())
+        FInvoker->deleteLater(); // destroyed from inside its own handler, which runs in it
+    else
+        delete FInvoker;         // with a firing still posted to it, which is thereby discarded
     --wct_timers;
 }
 
@@ -148,4 +171,5 @@ void TThreadedTimer::Fire() {
     if (OnTimer)
         OnTimer(this);
     shared->firing.store(false);
+    shared->firing_done();
 }

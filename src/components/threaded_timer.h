@@ -5,15 +5,22 @@
 // therefore never overlap, they also run inside nested event loops (message boxes), and not at
 // all while the main thread is blocked; missed periods are not made up.
 //
+// The worker hands a firing over without waiting for it: it goes back to sleep, and only if the
+// firing has still not run when its next check is due does it wait for it, then checks 20 ms
+// later. A timer therefore never has two firings outstanding, and a handler that outlasts the
+// interval is followed by the next firing about 20 ms after it returns, as if the worker had
+// waited all along; but a firing that runs promptly costs the worker no extra wake-up.
+//
 // Checks come every 20 ms of program time; while the interval is far from over the worker sleeps
-// until just past its end instead, but never more than 200 ms, so that a clock set back or
-// forward is still noticed at once for any practical purpose. Under a clock moved by hand (tests)
+// until just past its end instead, but never more than a second, so that a clock set back or
+// forward is noticed within a second even by a timer with a long interval (the program's own
+// timers all have intervals under a second, which they sleep through in one go). Under a clock moved by hand (tests)
 // it checks every 20 ms; under a clock faster than real time every step is as much shorter, but
 // at least 50 us of real time. A disabled timer's worker sleeps until it is enabled.
 //
 // Thread rules: construct, destroy, enable and configure on the main thread only. The worker
 // reads Enabled, Interval and the reference time through atomics; nothing blocks between the
-// two threads except the hand-over itself.
+// two threads except a worker waiting for a firing the main thread has not run yet.
 
 #include <QObject>
 #include <QThread>
@@ -45,8 +52,14 @@ struct TimerShared {
     // Its sleeps wait on this word, so enabling, disabling and destruction wake it at once.
     static constexpr std::int32_t kIdle = 0, kRunning = 1, kEnding = 2;
     std::atomic<std::int32_t> gate{kIdle};
+    // The hand-over: kNone, kPosted (a firing waits for the main thread), kAwaited (and the
+    // worker sleeps on this word until it has run).
+    static constexpr std::int32_t kNone = 0, kPosted = 1, kAwaited = 2;
+    std::atomic<std::int32_t> outstanding{kNone};
 
     void set_gate(std::int32_t v);
+    // Main thread: the posted firing has run (or was discarded); wakes a waiting worker.
+    void firing_done();
 };
 
 // Lives on the main thread and runs the firings there. The worker calls fire() by name: that way
@@ -73,6 +86,7 @@ protected:
 
 private:
     unsigned long check();
+    void wait_for_outstanding_firing();
     unsigned long sleep_before_next_check(qint64 now) const;
 
     std::shared_ptr<miravox::detail::TimerShared> FShared;

@@ -20,7 +20,7 @@ Engine::~Engine() {
         std::lock_guard lock(mutex_);
         quit_ = true;
     }
-    janitor_wake_.notify_all();
+    end_bell_.ring();
     janitor_.join();
     std::vector<std::shared_ptr<Stream>> doomed;
     bool used_portaudio = false;
@@ -174,6 +174,7 @@ int Engine::add_stream(const std::shared_ptr<Stream>& stream, HSTREAM& handle) {
     do {
         handle = ++next_handle_;
     } while (handle == 0 || streams_.count(handle));
+    stream->set_end_bell(&end_bell_);
     if (!devices_[device].output->mixer().add(stream.get()))
         return BASS_ERROR_MEM;
     streams_[handle] = stream;
@@ -202,9 +203,14 @@ bool Engine::free_stream(DWORD handle) {
 
 void Engine::janitor() {
     pthread_setname_np(pthread_self(), "sl-janitor");
+    uint32_t seen = end_bell_.rings();
     std::unique_lock lock(mutex_);
     while (!quit_) {
-        janitor_wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return quit_; });
+        // Streams ring when they end; the time limit is only a safety net.
+        lock.unlock();
+        end_bell_.wait(seen, std::chrono::seconds(1));
+        seen = end_bell_.rings();
+        lock.lock();
         if (quit_)
             break;
         std::vector<std::shared_ptr<Stream>> doomed;

@@ -6,13 +6,13 @@
 // handle table, and is never taken by output threads nor held across a network open or a
 // decoder-thread join.
 
+#include "doorbell.h"
 #include "output_device.h"
 #include "stream.h"
 #include "wav_writer.h"
 
 #include "soundlib.h"
 
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -65,7 +65,7 @@ class Engine {
     std::map<DWORD, std::shared_ptr<Stream>> streams_;
     DWORD next_handle_ = 0x10000;
 
-    std::condition_variable janitor_wake_;
+    Doorbell end_bell_; // rung by streams that end by themselves
     bool quit_ = false;
     std::thread janitor_;
 };

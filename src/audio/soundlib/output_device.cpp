@@ -26,9 +26,10 @@ namespace miravox::soundlib {
 namespace {
 
 constexpr int kRate = 44100;
-// Frames per tick of a virtual device (23 ms): small enough that a volume change is heard at
-// once, large enough that an idle device costs little.
-constexpr size_t kClockBlock = 1024;
+// Frames per tick of a virtual device (46 ms, what a sound card's period often is at a safe
+// latency): shorter than the channels' 60 ms tick, so each tick sees the position move, and long
+// enough that the device costs few wake-ups.
+constexpr size_t kClockBlock = 2048;
 // A virtual device never wakes more often than this (real time), however fast it plays.
 constexpr double kFastestTickNs = 1e6;
 

@@ -178,7 +178,8 @@ void Stream::run() {
                 segment_frames = 0;
                 continue;
             }
-            wait_for_work(std::chrono::milliseconds(20));
+            // Looping, seeking, freeing: each pokes this thread.
+            wait_for_work(std::chrono::seconds(1));
             continue;
         }
         if (const auto pause = refill_pause(caught_up); pause.count() > 0) {
@@ -263,8 +264,10 @@ std::chrono::milliseconds Stream::refill_pause(bool caught_up) {
             refilling_ = true;
         if (refilling_)
             return milliseconds(0);
+        // Until the output has played down to the low-water mark (a stream that is not playing
+        // never does: seeking and freeing poke this thread).
         return milliseconds(
-            std::clamp<int64_t>(static_cast<int64_t>((low_water - free) * 1000 / kOutputRate), 10, 200));
+            std::clamp<int64_t>(static_cast<int64_t>((low_water - free) * 1000 / kOutputRate), 10, 1000));
     }
     if (free == 0)
         return full_ring_pause();
@@ -413,6 +416,8 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
         ended_.store(true);
         State playing = State::Playing;
         state_.compare_exchange_strong(playing, State::Stopped);
+        if (Doorbell* bell = end_bell_.load())
+            bell->ring();
     }
 }
 
@@ -469,6 +474,9 @@ DWORD Stream::change_flags(DWORD flags, DWORD mask) {
         next = (old & ~changeable) | (flags & changeable);
     if ((old ^ next) & BASS_SAMPLE_LOOP)
         poke();
+    if ((old ^ next) & next & BASS_STREAM_AUTOFREE)
+        if (Doorbell* bell = end_bell_.load())
+            bell->ring();
     return next;
 }
 

@@ -12,6 +12,7 @@
 // (after the stream left its mixer) before destruction.
 
 #include "decoder.h"
+#include "doorbell.h"
 #include "interrupt.h"
 #include "mixer.h"
 #include "spectrum.h"
@@ -76,6 +77,8 @@ class Stream final : public MixSource {
 
     bool ended_by_itself() const { return ended_.load(); }
     bool autofree() const { return (flags_.load() & BASS_STREAM_AUTOFREE) != 0; }
+    // Rung when the stream ends by itself or becomes self-freeing (set before it is mixed).
+    void set_end_bell(Doorbell* bell) { end_bell_.store(bell); }
 
     void mix_into(float* out, size_t frames) noexcept override;
 
@@ -129,6 +132,7 @@ class Stream final : public MixSource {
     std::atomic<bool> link_down_{false};    // the server closed our connection or went silent
     std::atomic<int64_t> busy_since_ns_{0}; // decoder blocked in a read since (0: not reading)
     std::atomic<uint64_t> source_bytes_{0};
+    std::atomic<Doorbell*> end_bell_{nullptr};
 
     // decoder thread only
     bool refilling_ = true;
