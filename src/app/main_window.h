@@ -17,6 +17,7 @@
 
 #include "operation_log.h"
 #include "tessel_bass.h"
+#include "time_label.h"
 
 #include <QColor>
 #include <QDate>
@@ -243,15 +244,15 @@ public:
     QLineEdit* Edit1 = nullptr;
     QPushButton* SpeedButton1 = nullptr;
     TPanel* Panel13 = nullptr; // notices strip
-    QLabel* Label9 = nullptr;  // clock
+    TTimeLabel* Label9 = nullptr; // clock
 
     // Live view ("Corvane")
     QLabel* Label10 = nullptr; // status line
     QLabel* Label6 = nullptr;  // link being relayed
-    QLabel* Label5 = nullptr;
-    QLabel* Label12 = nullptr;
-    QLabel* Label21 = nullptr;
-    QLabel* Label8 = nullptr;
+    TTimeLabel* Label5 = nullptr;
+    TTimeLabel* Label12 = nullptr;
+    TTimeLabel* Label21 = nullptr;
+    TTimeLabel* Label8 = nullptr;
     QLabel* Label3 = nullptr;
     TPanel* Panel11 = nullptr;
     TPanel* Panel14 = nullptr;

@@ -319,18 +319,15 @@ TPanel* lamp(const char* name) {
 
 // A fixed size keeps the every-second text change from asking the layouts around it (and the
 // tab widget, which repaints itself whole on a layout request) to lay out again.
-// A label that ticks (clock, elapsed time) keeps its size, so a new text never re-lays out the
-// page, and fills its own background, so repainting it does not repaint the panels beneath.
-void fix_size_to_text(QLabel* l) {
+TTimeLabel* time_label(const char* name, int pixel_size) {
+    auto* l = named(new TTimeLabel("00:00:00"), name);
+    set_font(l, pixel_size, true, QStringLiteral("DejaVu Sans Mono"));
     l->setFixedSize(l->sizeHint());
-    l->setAutoFillBackground(true);
+    return l;
 }
 
-QLabel* time_value(const char* name) {
-    auto* l = label(name, "00:00:00");
-    set_font(l, 13, true, QStringLiteral("DejaVu Sans Mono"));
-    fix_size_to_text(l);
-    return l;
+TTimeLabel* time_value(const char* name) {
+    return time_label(name, 13);
 }
 
 // Status line, link, stream level, reconnection gauge and the window's times.
@@ -664,10 +661,8 @@ QWidget* build_lock_area(Tfrm_miravox& w) {
 
 QWidget* build_footer(Tfrm_miravox& w) {
     w.Panel13 = status_strip("Panel13", {});
-    w.Label9 = label("Label9", "00:00:00");
-    set_font(w.Label9, 18, true, QStringLiteral("DejaVu Sans Mono"));
+    w.Label9 = time_label("Label9", 18);
     set_text_colour(w.Label9, kClockText);
-    fix_size_to_text(w.Label9);
     auto* footer = row({w.Panel13, w.Label9});
     static_cast<QHBoxLayout*>(footer->layout())->setStretch(0, 1);
     footer->layout()->setContentsMargins(8, 0, 10, 6);

@@ -75,6 +75,8 @@ void send_mouse(QWidget* target, QEvent::Type type, QPoint local, Qt::MouseButto
 QString text_of(QWidget* w) {
     if (auto* label = qobject_cast<QLabel*>(w))
         return label->text();
+    if (auto* label = qobject_cast<TTimeLabel*>(w))
+        return label->text();
     if (auto* button = qobject_cast<QPushButton*>(w))
         return button->text();
     if (auto* edit = qobject_cast<QLineEdit*>(w))

@@ -1,0 +1,60 @@
+#include "time_label.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QPainter>
+
+TTimeLabel::TTimeLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void TTimeLabel::setText(const QString& text) {
+    if (text == text_)
+        return;
+    text_ = text;
+    update();
+}
+
+QSize TTimeLabel::sizeHint() const {
+    const QFontMetrics metrics(font());
+    return {metrics.horizontalAdvance(text_), metrics.height()};
+}
+
+void TTimeLabel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
+        event->type() == QEvent::EnabledChange)
+        glyphs_.clear();
+    QWidget::changeEvent(event);
+}
+
+// One character in the label's font and colours, on its background.
+const QPixmap& TTimeLabel::glyph(QChar c) {
+    auto it = glyphs_.find(c);
+    if (it != glyphs_.end())
+        return *it;
+    const QFontMetrics metrics(font());
+    const qreal ratio = devicePixelRatioF();
+    QPixmap picture(QSize(metrics.horizontalAdvance(c), height()) * ratio);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(palette().color(QPalette::Window));
+    QPainter painter(&picture);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(0, (height() - metrics.height()) / 2 + metrics.ascent(), QString(c));
+    return *glyphs_.insert(c, picture);
+}
+
+void TTimeLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    int x = 0;
+    for (const QChar c : text_) {
+        if (x >= width())
+            break;
+        const QPixmap& picture = glyph(c);
+        painter.drawPixmap(x, 0, picture);
+        x += int(picture.width() / picture.devicePixelRatio());
+    }
+    if (x < width())
+        painter.fillRect(x, 0, width() - x, height(), palette().color(QPalette::Window));
+}
