@@ -59,7 +59,9 @@ void miravox::detail::TimerShared::firing_done() {
 }
 
 TTimerThread::TTimerThread(std::shared_ptr<TimerShared> shared, QObject* invoker)
-    : FShared(std::move(shared)), FInvoker(invoker) {}
+    : FShared(std::move(shared)), FInvoker(invoker),
+      // Looked up once: by name at every firing, the lookup is most of the worker's own work.
+      FFire(invoker->metaObject()->method(invoker->metaObject()->indexOfMethod("fire()"))) {}
 
 void TTimerThread::run() {
     unsigned long next_us = poll_us();
@@ -105,7 +107,7 @@ unsigned long TTimerThread::check() {
         return sleep_before_next_check(now);
     FShared->interval_check_ms.store(now);
     FShared->outstanding.store(TimerShared::kPosted);
-    QMetaObject::invokeMethod(FInvoker, "fire", Qt::QueuedConnection);
+    FFire.invoke(FInvoker, Qt::QueuedConnection);
     return sleep_before_next_check(now);
 }
 

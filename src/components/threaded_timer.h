@@ -22,6 +22,7 @@
 // reads Enabled, Interval and the reference time through atomics; nothing blocks between the
 // two threads except a worker waiting for a firing the main thread has not run yet.
 
+#include <QMetaMethod>
 #include <QObject>
 #include <QThread>
 
@@ -62,9 +63,10 @@ struct TimerShared {
     void firing_done();
 };
 
-// Lives on the main thread and runs the firings there. The worker calls fire() by name: that way
-// everything that crosses between the threads is made and freed inside Qt, whose own locking
-// ThreadSanitizer cannot see (a functor call would build the call object in our code).
+// Lives on the main thread and runs the firings there. The worker calls fire() through Qt's
+// meta-object system: that way everything that crosses between the threads is made and freed
+// inside Qt, whose own locking ThreadSanitizer cannot see (a functor call would build the call
+// object in our code).
 class TimerInvoker final : public QObject {
     Q_OBJECT
 public:
@@ -91,6 +93,7 @@ private:
 
     std::shared_ptr<miravox::detail::TimerShared> FShared;
     QObject* FInvoker; // a TimerInvoker: lives on the main thread; firings are delivered to it
+    QMetaMethod FFire; // its fire()
 };
 
 class TThreadedTimer : public QObject {
