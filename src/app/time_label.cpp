@@ -4,6 +4,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include <cmath>
+
 TTimeLabel::TTimeLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -33,28 +35,29 @@ const QPixmap& TTimeLabel::glyph(QChar c) {
     auto it = glyphs_.find(c);
     if (it != glyphs_.end())
         return *it;
-    const QFontMetrics metrics(font());
+    const QFontMetricsF metrics(font());
     const qreal ratio = devicePixelRatioF();
-    QPixmap picture(QSize(metrics.horizontalAdvance(c), height()) * ratio);
+    QPixmap picture(QSize(int(std::ceil(metrics.horizontalAdvance(c))), height()) * ratio);
     picture.setDevicePixelRatio(ratio);
     picture.fill(palette().color(QPalette::Window));
     QPainter painter(&picture);
     painter.setFont(font());
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(0, (height() - metrics.height()) / 2 + metrics.ascent(), QString(c));
+    painter.drawText(QPointF(0, std::round((height() - metrics.height()) / 2 + metrics.ascent())), QString(c));
     return *glyphs_.insert(c, picture);
 }
 
 void TTimeLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    int x = 0;
+    painter.fillRect(rect(), palette().color(QPalette::Window));
+    // Characters advance by fractions of a pixel; each starts at the pixel nearest to where a
+    // line of text would put it.
+    const QFontMetricsF metrics(font());
+    qreal x = 0;
     for (const QChar c : text_) {
         if (x >= width())
             break;
-        const QPixmap& picture = glyph(c);
-        painter.drawPixmap(x, 0, picture);
-        x += int(picture.width() / picture.devicePixelRatio());
+        painter.drawPixmap(int(std::lround(x)), 0, glyph(c));
+        x += metrics.horizontalAdvance(c);
     }
-    if (x < width())
-        painter.fillRect(x, 0, width() - x, height(), palette().color(QPalette::Window));
 }

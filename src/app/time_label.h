@@ -24,6 +24,7 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent*) override { glyphs_.clear(); } // pictures are as high as the label
 
 private:
     const QPixmap& glyph(QChar c);

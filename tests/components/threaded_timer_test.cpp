@@ -161,6 +161,22 @@ TEST(ThreadedTimer, HandlersNeverOverlapAndLongHandlersAreNotMadeUp) {
     EXPECT_LE(fired, 5); // ~700 / (150 + 50..70), never the 14 a catch-up would give
 }
 
+// The worker does not wait for a firing to run before it sleeps again; it must still never hand
+// over a second one while the first waits for a busy main thread.
+TEST(ThreadedTimer, ABusyMainThreadFindsOneFiringWaitingNotACatchUp) {
+    TThreadedTimer timer;
+    int fired = 0;
+    timer.OnTimer = [&](QObject*) { ++fired; };
+    timer.setInterval(10);
+    timer.setEnabled(true);
+    QThread::msleep(300); // thirty intervals without servicing the queue
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fired, 1);
+    // And the worker, released by that firing, goes on firing as usual.
+    ASSERT_TRUE(pump_until([&] { return fired >= 3; }, 2000));
+}
+
 TEST(ThreadedTimer, DestroyingWhileTheWorkerWaitsForTheMainThreadDoesNotDeadlockOrFire) {
     int fired = 0;
     auto* timer = new TThreadedTimer;

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <random>
+#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -218,6 +221,60 @@ TEST_F(FileTest, EndedFileStopsAndIsFreedOnlyWithAutofree) {
     EXPECT_LT(BASS_ChannelGetPosition(kept, BASS_POS_BYTE), 4410u * 8u);
     ASSERT_TRUE(wait_until([&] { return BASS_ChannelIsActive(kept) == BASS_ACTIVE_STOPPED; },
                            std::chrono::milliseconds(2000)));
+}
+
+// Context switches of this process's threads named `name` (each wake-up of a sleeping thread
+// counts one).
+long switches_of(const std::string& name) {
+    long total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string comm;
+        std::getline(std::ifstream(task.path() / "comm"), comm);
+        if (comm != name)
+            continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::stol(line.substr(line.find(':') + 1));
+    }
+    return total;
+}
+
+// A station keeps files loaded for hours without playing them (the next commercial, a jingle
+// that ended): their decoders and the engine's janitor must sleep until there is work, yet a
+// stream made self-freeing after it ended is still freed.
+TEST_F(FileTest, LoadedAndEndedStreamsLeaveTheEngineAsleep) {
+    const std::string p = path("idle.wav");
+    ASSERT_TRUE(write_wav_mono(p, 4410, sine(440, 0.5)));
+    StreamHandle waiting(BASS_StreamCreateFile(FALSE, p.c_str(), 0, 0, 0));
+    const HSTREAM ended = BASS_StreamCreateFile(FALSE, p.c_str(), 0, 0, 0);
+    ASSERT_NE(waiting.get(), 0u);
+    ASSERT_NE(ended, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(ended, FALSE));
+    ASSERT_TRUE(wait_until([&] { return BASS_ChannelIsActive(ended) == BASS_ACTIVE_STOPPED; },
+                           std::chrono::milliseconds(2000)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the decoders settle
+
+    const long decoders = switches_of("sl-decode");
+    const long janitor = switches_of("sl-janitor");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Polling would be 20 wake-ups of the waiting decoder alone, 75 of the ended one's, and 15
+    // of the janitor's.
+    EXPECT_LT(switches_of("sl-decode") - decoders, 10);
+    EXPECT_LT(switches_of("sl-janitor") - janitor, 5);
+
+    BASS_ChannelFlags(ended, BASS_STREAM_AUTOFREE, BASS_STREAM_AUTOFREE);
+    EXPECT_TRUE(wait_until(
+        [&] {
+            BASS_ChannelIsActive(ended);
+            return BASS_ErrorGetCode() == BASS_ERROR_HANDLE;
+        },
+        std::chrono::milliseconds(2000)))
+        << "an ended stream made self-freeing is freed";
+    // The waiting one still plays at once.
+    ASSERT_TRUE(BASS_ChannelPlay(waiting, FALSE));
+    EXPECT_TRUE(wait_until([&] { return BASS_ChannelGetPosition(waiting, BASS_POS_BYTE) > 0; },
+                           std::chrono::milliseconds(1000)));
 }
 
 TEST_F(FileTest, StopKeepsThePositionAndPauseNeedsAPlayingChannel) {
