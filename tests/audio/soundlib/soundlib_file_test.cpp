@@ -194,6 +194,16 @@ TEST_F(FileTest, PositionsAreBytesOfStereoFloatAt44100) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
 }
 
+// Whether the engine freed `handle` by itself within 2 s.
+bool freed_within_2s(HSTREAM handle) {
+    return wait_until(
+        [&] {
+            BASS_ChannelIsActive(handle);
+            return BASS_ErrorGetCode() == BASS_ERROR_HANDLE;
+        },
+        std::chrono::milliseconds(2000));
+}
+
 TEST_F(FileTest, EndedFileStopsAndIsFreedOnlyWithAutofree) {
     const std::string p = path("short.wav");
     ASSERT_TRUE(write_wav_mono(p, 4410, sine(440, 0.5)));
@@ -206,13 +216,7 @@ TEST_F(FileTest, EndedFileStopsAndIsFreedOnlyWithAutofree) {
     ASSERT_TRUE(wait_until([&] { return BASS_ChannelIsActive(kept) == BASS_ACTIVE_STOPPED; },
                            std::chrono::milliseconds(2000)));
     EXPECT_EQ(BASS_ChannelGetPosition(kept, BASS_POS_BYTE), 4410u * 8u);
-    ASSERT_TRUE(wait_until(
-        [&] {
-            BASS_ChannelIsActive(freed);
-            return BASS_ErrorGetCode() == BASS_ERROR_HANDLE;
-        },
-        std::chrono::milliseconds(2000)))
-        << "the autofree stream is gone";
+    ASSERT_TRUE(freed_within_2s(freed)) << "the autofree stream is gone";
     EXPECT_FALSE(BASS_StreamFree(freed));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 
@@ -264,13 +268,7 @@ TEST_F(FileTest, LoadedAndEndedStreamsLeaveTheEngineAsleep) {
     EXPECT_LT(switches_of("sl-janitor") - janitor, 5);
 
     BASS_ChannelFlags(ended, BASS_STREAM_AUTOFREE, BASS_STREAM_AUTOFREE);
-    EXPECT_TRUE(wait_until(
-        [&] {
-            BASS_ChannelIsActive(ended);
-            return BASS_ErrorGetCode() == BASS_ERROR_HANDLE;
-        },
-        std::chrono::milliseconds(2000)))
-        << "an ended stream made self-freeing is freed";
+    EXPECT_TRUE(freed_within_2s(ended)) << "an ended stream made self-freeing is freed";
     // The waiting one still plays at once.
     ASSERT_TRUE(BASS_ChannelPlay(waiting, FALSE));
     EXPECT_TRUE(wait_until([&] { return BASS_ChannelGetPosition(waiting, BASS_POS_BYTE) > 0; },
