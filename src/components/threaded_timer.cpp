@@ -38,10 +38,6 @@ void sleep_on(std::atomic<std::int32_t>& word, std::int32_t value, unsigned long
             nullptr, 0);
 }
 
-} // namespace
-
-namespace {
-
 void wake(std::atomic<std::int32_t>& word) {
     syscall(SYS_futex, reinterpret_cast<std::int32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
