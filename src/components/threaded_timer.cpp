@@ -120,6 +120,10 @@ unsigned long TTimerThread::sleep_before_next_check(qint64 now) const {
 TThreadedTimer::TThreadedTimer(QObject* AOwner)
     : QObject(AOwner), FShared(std::make_shared<TimerShared>()),
       FInvoker(new miravox::detail::TimerInvoker([this] { Fire(); })) {
+    // The program clock is made on first use. Make it here, on the main thread, which also
+    // destroys it at exit, rather than in the worker: a worker that ended before its timer was
+    // destroyed is joined through Qt's own lock, which ThreadSanitizer cannot see.
+    miravox::clock();
     FThread = new TTimerThread(FShared, FInvoker);
     FThread->start(QThread::NormalPriority);
     ++wct_timers;
