@@ -49,7 +49,6 @@ const QPixmap& TTimeLabel::glyph(QChar c) {
 
 void TTimeLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Window));
     // Characters advance by fractions of a pixel; each starts at the pixel nearest to where a
     // line of text would put it.
     const QFontMetricsF metrics(font());
@@ -60,4 +59,8 @@ void TTimeLabel::paintEvent(QPaintEvent*) {
         painter.drawPixmap(int(std::lround(x)), 0, glyph(c));
         x += metrics.horizontalAdvance(c);
     }
+    // The pictures bring their own background; only what lies beyond the text is filled.
+    const int end = int(std::lround(x));
+    if (end < width())
+        painter.fillRect(end, 0, width() - end, height(), palette().color(QPalette::Window));
 }

@@ -4,8 +4,8 @@
 // A QLabel that changes once a second costs about a millisecond of the main thread on a busy
 // machine (its text is laid out and shaped afresh at every paint, through code that has long left
 // the caches by the next second). This one draws each character from a small picture made once
-// per font and colour, so a new text costs a few image copies. It keeps the size of its first
-// text and fills its own background, so a change never re-lays out or repaints what lies beneath.
+// per font and colour, so a new text costs a few image copies. It fills its own background, so a
+// change never repaints what lies beneath; given a fixed size, it never re-lays out either.
 
 #include <QHash>
 #include <QPixmap>
@@ -30,6 +30,5 @@ private:
     const QPixmap& glyph(QChar c);
 
     QString text_;
-    QSize text_size_;
     QHash<QChar, QPixmap> glyphs_;
 };

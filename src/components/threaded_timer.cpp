@@ -2,9 +2,6 @@
 
 #include "clock.h"
 
-#include <QCoreApplication>
-#include <QEvent>
-
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>

@@ -180,19 +180,10 @@ TEST_F(HlsWindow, RelaysALocallyServedLivePlaylist) {
     ASSERT_TRUE(segments.isValid());
     QProcess writer;
     writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    writer.start(MIRAVOX_FFMPEG, live_tone_input(kHlsHz) + QStringList{"-c:a",
-                                  "aac",
-                                  "-b:a",
-                                  "96k",
-                                  "-f",
-                                  "hls",
-                                  "-hls_time",
-                                  "1",
-                                  "-hls_list_size",
-                                  "6",
-                                  "-hls_flags",
-                                  "delete_segments",
-                                  segments.path() + "/live.m3u8"});
+    writer.start(MIRAVOX_FFMPEG,
+                 live_tone_input(kHlsHz) + QStringList{"-c:a", "aac", "-b:a", "96k", "-f", "hls", "-hls_time",
+                                                       "1", "-hls_list_size", "6", "-hls_flags",
+                                                       "delete_segments", segments.path() + "/live.m3u8"});
     ASSERT_TRUE(writer.waitForStarted(5000));
     // Three segments published before the window opens.
     ASSERT_TRUE(wait_until([&] { return QDir(segments.path()).entryList({"*.ts"}).size() >= 3; }, 15000));

@@ -93,8 +93,17 @@ class Icecast {
 // ffmpeg arguments for a stereo tone of `hz` produced at real speed, like a live source; the
 // caller adds the encoder and the output.
 inline QStringList live_tone_input(double hz) {
-    return {"-nostdin", "-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
-            QString("sine=frequency=%1:sample_rate=44100").arg(hz), "-ac", "2"};
+    return {"-nostdin",
+            "-hide_banner",
+            "-loglevel",
+            "error",
+            "-re",
+            "-f",
+            "lavfi",
+            "-i",
+            QString("sine=frequency=%1:sample_rate=44100").arg(hz),
+            "-ac",
+            "2"};
 }
 
 // The ffmpeg CLI feeding an icecast mount with a sine of `hz`, encoded to MP3 in real time.
@@ -107,20 +116,13 @@ class IcecastSource {
     // Starts feeding and waits until icecast serves the mount.
     bool start() {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(MIRAVOX_FFMPEG, live_tone_input(hz_) + QStringList{"-c:a",
-                                                                          "libmp3lame",
-                                        "-b:a",
-                                        "128k",
-                                        "-content_type",
-                                        "audio/mpeg",
-                                        "-ice_name",
-                                        name_,
-                                        "-f",
-                                        "mp3",
-                                        QString("icecast://source:%1@127.0.0.1:%2%3")
-                                            .arg(server_.password())
-                                            .arg(server_.port())
-                                            .arg(mount_)});
+        process_.start(MIRAVOX_FFMPEG, live_tone_input(hz_) +
+                                           QStringList{"-c:a", "libmp3lame", "-b:a", "128k", "-content_type",
+                                                       "audio/mpeg", "-ice_name", name_, "-f", "mp3",
+                                                       QString("icecast://source:%1@127.0.0.1:%2%3")
+                                                           .arg(server_.password())
+                                                           .arg(server_.port())
+                                                           .arg(mount_)});
         return process_.waitForStarted(5000) &&
                wait_until([this] { return http_status(server_.port(), mount_) == 200; }, 10000);
     }
