@@ -1,5 +1,6 @@
 #pragma once
 // A DialogService for tests: records every text shown and answers questions from a script.
+// Notices are recorded too, but never run on_show: nothing waits for them.
 
 #include "dialog_service.h"
 
@@ -12,7 +13,8 @@ namespace miravox::testing {
 
 class ScriptedDialogs : public DialogService {
 public:
-    QStringList shown;      // every text, in order, prefixed by its kind ("info: ", "confirm: ", "aviso: ")
+    QStringList shown;      // every text, in order, prefixed by its kind ("info: ", "confirm: ", "aviso: ",
+                            // "notice: ", "aviso notice: ")
     std::deque<bool> answers;   // answers for CONFIRMA, consumed in order
     bool default_answer = true; // when the script runs out
     std::deque<QString> files;   // answers for choose_file / choose_folder
@@ -30,6 +32,8 @@ public:
     void MOSTRA_AVISO(const QString& text) override { record("aviso: " + text); }
     QString choose_file(const QString&, const QString&, const QString&) override { return next_file(); }
     QString choose_folder(const QString&, const QString&) override { return next_file(); }
+    void notice(const QString& text) override { shown << "notice: " + text; }
+    void notice_aviso(const QString& text) override { shown << "aviso notice: " + text; }
 
     int count_containing(const QString& part) const {
         int n = 0;

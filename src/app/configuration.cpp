@@ -54,6 +54,25 @@ void reset_configuration() {
     WACESSO = true;
 }
 
+QStringList read_configuration_file(const QString& path) {
+    const auto file = read_text_file(path, nullptr, false);
+    if (!file)
+        return {};
+    if (file->encoding != TextEncoding::Windows1252)
+        return file->lines; // a byte-order mark said what it is
+    const auto is_password = [](const QString& line) { return line.contains("SISTEMA="); };
+    QByteArray text;
+    for (const QString& line : file->lines)
+        if (!is_password(line))
+            text += encode_cp1252(line) + '\n';
+    if (!is_valid_utf8_with_non_ascii(text))
+        return file->lines;
+    QStringList lines;
+    for (const QString& line : file->lines)
+        lines << (is_password(line) ? line : QString::fromUtf8(encode_cp1252(line)));
+    return lines;
+}
+
 void apply_configuration(const QStringList& lines, const QString& program_folder) {
     WTAMBR = read_int(lines, "TAMBR", 5000);
     WTAMBR_NET = read_int(lines, "TAMBR_NET", 5000);
@@ -126,7 +145,7 @@ QByteArray DECODIFICA_SENHA(const QByteArray& text, int key) {
 
 void DETECTA_DEVICES(const QStringList& device_names, miravox::DialogService& dialogs) {
     if (device_names.isEmpty()) {
-        dialogs.information(QStringLiteral("Não foi Detectado placa de som - Verifique"));
+        dialogs.notice(QStringLiteral("Não foi Detectado placa de som - Verifique"));
         return;
     }
     for (int p = 0; p < device_names.size(); ++p)

@@ -37,6 +37,13 @@ constexpr int kPasswordKey = 893;
 // Restores every value above to its built-in default (tests, start-up).
 void reset_configuration();
 
+// The lines of the configuration file at `path`; none when it is missing or unreadable. The
+// program writes it in Windows-1252; one edited by hand on a UTF-8 desktop (accented folder
+// names) is read as UTF-8 like the other text files, but the password line always comes back
+// byte for byte, since its scrambled bytes are not text (an editor that opened the file as
+// UTF-8 kept them as they were).
+QStringList read_configuration_file(const QString& path);
+
 // Reads the configuration lines into the values above, with `program_folder` (ending with a
 // separator) as the base of the default folders. Does not touch the devices by name: the
 // caller runs DETECTA_DEVICES when WAUTO_DEVICE is set.

@@ -103,6 +103,8 @@ public:
     void Timer_UpdateDeviceTimer(QObject* Sender);
     void canal_vinhetasStop(QObject* Sender);
     void stop_and_free_all_channels();
+    // How long the device refresh after a closing jingle waits for a commercial to end.
+    static constexpr int kDeviceRefreshLongestWaitS = 300;
     // The ten timers of the window.
     std::vector<TThreadedTimer*> timers() const;
 
@@ -336,10 +338,14 @@ private:
     TTesselBass* create_channel(int device, void (Tfrm_miravox::*on_stop)(QObject*));
     void load_banner();
     void pre_listen(QLineEdit* edit, QPushButton* button);
-    void show_missing_music_warning(const QString& text);
+    bool scheduled_file_found(const QString& what, const QString& path);
+    void arm_device_refresh();
+    void end_device_refresh();
+
+    // The device refresh after a closing jingle is dropped when it has not run by then.
+    QDateTime device_refresh_deadline_;
 
     bool activated_ = false;
-    bool music_warning_open_ = false;
     bool music_start_under_way_ = false;
     bool banner_loaded_ = false;
 };

@@ -26,6 +26,10 @@ bool audio_acceptable(const QLineEdit* edit, miravox::DialogService& dialogs) {
         dialogs.information(miravox::record_breaker_text("Arquivo de áudio: ", typed));
         return false;
     }
+    if (miravox::outside_code_page(typed)) {
+        dialogs.information(miravox::code_page_text("Arquivo de áudio: ", typed));
+        return false;
+    }
     const QString trimmed = typed.trimmed();
     if (trimmed.isEmpty() || !QFileInfo(trimmed).isFile()) {
         dialogs.information("Arquivo de áudio: " + typed + " não localizado - Verifique");

@@ -121,13 +121,12 @@ void Tfrm_miravox::create_channels() {
     Canal_cue->setBufferReadNet(4000);
     Canal_cue->setVolume(100);
     Canal_cue->setResetPosition(true);
+    Canal_cue->setReportsWebState(false);
 }
 
 void Tfrm_miravox::LE_CONFIGURACAO() {
-    QStringList lines;
-    if (auto file = miravox::read_text_file(PASTA_PROGRAMA() + miravox::kConfigFileName, nullptr, false))
-        lines = file->lines;
-    miravox::apply_configuration(lines, PASTA_PROGRAMA());
+    miravox::apply_configuration(miravox::read_configuration_file(PASTA_PROGRAMA() + miravox::kConfigFileName),
+                                 PASTA_PROGRAMA());
     PageControl1->setVisible(WACESSO);
     if (WAUTO_DEVICE) {
         QStringList names;

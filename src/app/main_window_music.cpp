@@ -31,7 +31,7 @@ void Tfrm_miravox::bitbtn10Click() {
     bitbtn11->setEnabled(false);
 
     if (!QDir(WPATH_MUSICAS).exists()) {
-        dialogs.MOSTRA_AVISO("Diretório de Músicas:" + WPATH_MUSICAS + "  inexistente - Verifique !!");
+        dialogs.notice_aviso("Diretório de Músicas:" + WPATH_MUSICAS + "  inexistente - Verifique !!");
     } else {
         QStringList names;
         LISTA_AUDIOS(WPATH_MUSICAS, "*.*", &names, dialogs, [this] { process_messages(); });
@@ -94,7 +94,9 @@ void Tfrm_miravox::PLAY_MUSICA_LOCAL() {
     const QString existing = miravox::find_file(WPATH_MUSICAS.trimmed(), name);
     if (existing.isEmpty()) {
         SALVA_LOGS("Arquivo musical: " + path + " não encontrado !!!");
-        show_missing_music_warning("Arquivo " + path + " + não encontrado !!!");
+        // The fallback retries every tick while the stream is down: a notice, which never
+        // waits and is not queued twice, keeps an absent operator from a pile of boxes.
+        dialogs.notice_aviso("Arquivo " + path + " + não encontrado !!!");
         return;
     }
     Canal_Musica->FreeFile();
@@ -109,16 +111,6 @@ void Tfrm_miravox::PLAY_MUSICA_LOCAL() {
     Canal_Musica->Play();
     Stringgrid2->setRow(row + 1 < Stringgrid2->RowCount() ? row + 1 : 1);
     VU_GERAL->setPosition(WVOL_GERAL);
-}
-
-// While the stream is down the fallback is retried every tick; an absent operator must not come
-// back to a pile of boxes, so at most one warning is open at a time (every occurrence is logged).
-void Tfrm_miravox::show_missing_music_warning(const QString& text) {
-    if (music_warning_open_)
-        return;
-    music_warning_open_ = true;
-    dialogs.MOSTRA_AVISO(text);
-    music_warning_open_ = false;
 }
 
 void Tfrm_miravox::Canal_MusicaStop(QObject*) {

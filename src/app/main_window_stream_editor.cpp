@@ -27,11 +27,15 @@ bool is_file(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
-// A jingle is optional, but one that is named must exist and fit in a record.
+// A jingle is optional, but one that is named must exist and fit in a record and in the file.
 bool jingle_acceptable(const QLineEdit* edit, miravox::DialogService& dialogs) {
     const QString typed = edit->text();
     if (miravox::breaks_record(typed)) {
         dialogs.information(miravox::record_breaker_text("Arquivo: ", typed));
+        return false;
+    }
+    if (miravox::outside_code_page(typed)) {
+        dialogs.information(miravox::code_page_text("Arquivo: ", typed));
         return false;
     }
     const QString trimmed = typed.trimmed();
@@ -65,6 +69,10 @@ std::optional<QString> storable_link(const QString& typed, miravox::DialogServic
     }
     if (miravox::breaks_record(typed)) {
         dialogs.information(miravox::record_breaker_text("Link de Streaming: ", typed));
+        return std::nullopt;
+    }
+    if (miravox::outside_code_page(typed)) {
+        dialogs.information(miravox::code_page_text("Link de Streaming: ", typed));
         return std::nullopt;
     }
     return typed.trimmed();

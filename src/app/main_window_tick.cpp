@@ -13,19 +13,25 @@
 #include "tessel_grid.h"
 #include "threaded_timer.h"
 #include "utilities.h"
+#include "weekday_files.h"
 
 #include <QFileInfo>
 #include <QTabBar>
 
-namespace {
-
-bool file_exists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
-
-} // namespace
+// Whether the scheduled file `path` (empty: none scheduled) can be played; one that is named
+// but cannot be found is logged, or a lost spot or jingle would leave no trace.
+bool Tfrm_miravox::scheduled_file_found(const QString& what, const QString& path) {
+    if (path.isEmpty())
+        return false;
+    if (QFileInfo(path).isFile())
+        return true;
+    SALVA_LOGS(what + path + " não localizado");
+    return false;
+}
 
 QTime schedule_time(const QString& hhmm, const QTime& fallback) {
-    const QTime t = QTime::fromString(hhmm.trimmed() + ":00", "HH:mm:ss");
-    return t.isValid() ? t : fallback;
+    // Read as the editors read it: "9:30" written by hand is 09:30.
+    return miravox::parse_stored_time(hhmm.trimmed() + ":00").value_or(fallback);
 }
 
 void Tfrm_miravox::stop_and_free_all_channels() {
@@ -89,7 +95,7 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
     if (minute != WULTIMO_TIMEDSP) {
         WULTIMO_TIMEDSP = minute;
         const QString path = PEGA_CAMPO(4, BUSCA_DISPARO(minute));
-        if (file_exists(path)) {
+        if (scheduled_file_found("Comercial: ", path)) {
             WPATH_AUDIODSP = path;
             timer_DiminuirVolume_geral->setEnabled(true);
             Timer_Play_Comercial->setEnabled(true);
@@ -123,7 +129,7 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
             WACIONADO = false;
             SALVA_LOGS("*** DESLIGAMENTO " + WHORA_ABRIR + "  AS " + WHORA_FECHAR + " ***");
             FINALIZA_WEB();
-            if (file_exists(WAUDIO_FECHAR)) {
+            if (scheduled_file_found("Vinheta de encerramento: ", WAUDIO_FECHAR)) {
                 canal_vinhetas->FreeFile();
                 canal_vinhetas->setFileName(WAUDIO_FECHAR);
                 canal_vinhetas->setVolume(100);
@@ -143,7 +149,7 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
             WCT_ERROWEB = 0;
             SALVA_LOGS("ABRE WEB");
             WTIME_ACIONADO = now;
-            if (file_exists(WAUDIO_ABRIR)) {
+            if (scheduled_file_found("Vinheta de abertura: ", WAUDIO_ABRIR)) {
                 Label10->setText("Vinheta de abertura...");
                 SALVA_LOGS("Vinheta de abertura: " + WAUDIO_ABRIR);
                 canal_vinhetas->FreeFile();
@@ -183,10 +189,23 @@ void Tfrm_miravox::Timer_play_VinhetasTimer(QObject*) {
     if (Timer_play_Vinhetas->Tag == 0)
         INICIA_WEB();
     else if (Timer_play_Vinhetas->Tag == 1)
-        Timer_UpdateDevice->setEnabled(true);
+        arm_device_refresh();
+}
+
+void Tfrm_miravox::arm_device_refresh() {
+    device_refresh_deadline_ = miravox::clock().now().addSecs(kDeviceRefreshLongestWaitS);
+    Timer_UpdateDevice->setEnabled(true);
 }
 
 void Tfrm_miravox::Timer_UpdateDeviceTimer(QObject*) {
+    // Once a new window has started, the refresh would free its freshly opened stream; and a
+    // commercial that never ends (or never starts) must not hold it until one does. It is
+    // dropped then: the end of the relay has re-initialised the devices already.
+    if (WENCONTRADO_ACIONAMENTO || miravox::clock().now() > device_refresh_deadline_) {
+        SALVA_LOGS("Atualização de Devices descartada");
+        end_device_refresh();
+        return;
+    }
     Label10->setText("Atualizando Devices");
     // A commercial due in the window's last minute airs to its end before everything stops.
     if (canal_vinhetas->isStarted() || BASS_UPDATING || Canal_Comercial->isStarted() ||
@@ -198,8 +217,14 @@ void Tfrm_miravox::Timer_UpdateDeviceTimer(QObject*) {
     CoolGauge1->setProgress(0);
     BASS_Stop();
     ATUALIZA_DEVICE(nullptr, dialogs);
+    end_device_refresh();
+}
+
+void Tfrm_miravox::end_device_refresh() {
     Timer_UpdateDevice->setEnabled(false);
-    Label10->setText("Status");
+    // A new window may have put its own text there meanwhile.
+    if (Label10->text() == "Atualizando Devices")
+        Label10->setText("Status");
 }
 
 void Tfrm_miravox::canal_vinhetasStop(QObject*) { canal_vinhetas->setVolume(0); }

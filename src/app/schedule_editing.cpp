@@ -11,17 +11,6 @@ namespace miravox {
 
 namespace {
 
-std::optional<QTime> time_from_match(const QRegularExpressionMatch& m) {
-    if (!m.hasMatch())
-        return std::nullopt;
-    const int h = m.captured(1).toInt();
-    const int mi = m.captured(2).toInt();
-    const int s = m.captured(3).toInt();
-    if (h > 23 || mi > 59 || s > 59)
-        return std::nullopt;
-    return QTime(h, mi, s);
-}
-
 QString write_failure_text(const QString& path, const QString& error) {
     return "Erro ao gravar o arquivo " + path + ": " + error + " - Nada foi alterado - Verifique";
 }
@@ -29,16 +18,8 @@ QString write_failure_text(const QString& path, const QString& error) {
 } // namespace
 
 std::optional<QTime> parse_typed_time(const QString& text) {
-    static const QRegularExpression pattern(R"(^(\d\d):(\d\d):(\d\d)$)");
-    return time_from_match(pattern.match(text));
-}
-
-std::optional<QTime> parse_stored_time(const QString& text, QString* error) {
-    static const QRegularExpression pattern(R"(^\s*(\d{1,2}):(\d{1,2}):(\d{1,2})\s*$)");
-    auto time = time_from_match(pattern.match(text));
-    if (!time && error)
-        *error = "'" + text + "' não é um horário válido";
-    return time;
+    static const QRegularExpression pattern(R"(^\d\d:\d\d:\d\d$)");
+    return pattern.match(text).hasMatch() ? parse_stored_time(text) : std::nullopt;
 }
 
 QString date_read_error(const QString& text) {
@@ -63,6 +44,14 @@ QString read_failure_text(const QString& path, const QString& error) {
 
 QString record_breaker_text(const QString& what, const QString& typed) {
     return what + typed + " contém caractere não permitido ( | ou quebra de linha) - Verifique";
+}
+
+bool outside_code_page(const QString& text) {
+    return decode_cp1252(encode_cp1252(text)) != text;
+}
+
+QString code_page_text(const QString& what, const QString& typed) {
+    return what + typed + " contém caracteres que não podem ser gravados na grade - Verifique";
 }
 
 EditableFile load_for_edit(const QString& path) {

@@ -6,6 +6,7 @@
 // Thread rules: plain functions without shared state; main thread in practice.
 
 #include "text_file.h"
+#include "weekday_files.h"
 
 #include <QString>
 #include <QStringList>
@@ -32,10 +33,6 @@ void choose_audio_file(QLineEdit* edit, DialogService& dialogs);
 // first five characters of such a text, so only this exact shape may pass.
 std::optional<QTime> parse_typed_time(const QString& text);
 
-// A time read back from a weekday file: hours, minutes and seconds of one or two digits, as a
-// hand-edited line may hold them ("9:30:00"). The error text names what could not be read.
-std::optional<QTime> parse_stored_time(const QString& text, QString* error);
-
 // The reading error of a date field, worded like that of a time.
 QString date_read_error(const QString& text);
 
@@ -43,10 +40,15 @@ QString date_read_error(const QString& text);
 // the field separator itself or a line break.
 bool breaks_record(const QString& text);
 
-// The operator's messages for a weekday file that cannot be read, and for a typed value that
-// holds a character a record cannot keep.
+// True when `text` holds a character that the weekday files, kept in Windows-1252, cannot hold:
+// it would be stored as "?", and a file named so would never be found when due.
+bool outside_code_page(const QString& text);
+
+// The operator's messages for a weekday file that cannot be read, for a typed value that
+// holds a character a record cannot keep, and for one that the file cannot hold.
 QString read_failure_text(const QString& path, const QString& error);
 QString record_breaker_text(const QString& what, const QString& typed);
+QString code_page_text(const QString& what, const QString& typed);
 
 // A weekday file loaded for editing, with the encoding to write it back in.
 struct EditableFile {

@@ -189,7 +189,7 @@ void TForm_Setup::build_settings_panel() {
 
     CheckBox1 = new QCheckBox(Panel1);
     CheckBox1->setGeometry(145, 230, 20, 20);
-    auto* label1 = new ClickLabel(QStringLiteral("Inicializar junto com o Windows"), Panel1);
+    auto* label1 = new ClickLabel(QStringLiteral("Inicializar junto com a sessão"), Panel1);
     label1->setGeometry(167, 230, 250, 20);
     label1->OnClick = [this] { Label1Click(); };
     Label1 = label1;

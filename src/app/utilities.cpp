@@ -13,7 +13,7 @@
 void LISTA_AUDIOS(const QString& folder, const QString& pattern, QStringList* list,
                   miravox::DialogService& dialogs, const PumpMessages& pump) {
     if (!list) {
-        dialogs.information(QStringLiteral("Lista de arquivos não foi criada"));
+        dialogs.notice(QStringLiteral("Lista de arquivos não foi criada"));
         return;
     }
     QDirIterator it(folder.trimmed(), QStringList{pattern.isEmpty() ? QStringLiteral("*") : pattern},

@@ -24,8 +24,7 @@ void reinitialise(std::int16_t device, void* handle, miravox::DialogService& dia
     if (BASS_Init(device, 44100, 0, handle, nullptr))
         BASS_SetDevice(DWORD(device));
     else
-        dialogs.information("Inicialização da Device (" + QString::number(device) +
-                            ") com Problemas - UPDATE 2");
+        dialogs.notice("Inicialização da Device (" + QString::number(device) + ") com Problemas - UPDATE 2");
 }
 
 } // namespace

@@ -123,7 +123,7 @@ void append_error_log(const QString& text, int code, const QString& file_path, D
         auto existing = read_text_file(path);
         if (!existing) {
             *wlista_erros << block;
-            dialogs.information(kSaveFailed);
+            dialogs.notice(kSaveFailed);
             return;
         }
         *wlista_erros = existing->lines;
@@ -133,7 +133,7 @@ void append_error_log(const QString& text, int code, const QString& file_path, D
     }
     *wlista_erros << block;
     if (!QDir().mkpath(folder) || !write_text_file(path, *wlista_erros, encoding))
-        dialogs.information(kSaveFailed);
+        dialogs.notice(kSaveFailed);
 }
 
 } // namespace miravox

@@ -431,9 +431,14 @@ void TTesselBass::check_web_source() {
         return;
     if (++wct_erro_web > kUnhealthyWebTicks) {
         wct_erro_web = 0;
-        BASS_ERRO_WEB = 2;
+        set_web_state(2);
         Stop();
     }
+}
+
+void TTesselBass::set_web_state(std::uint16_t state) {
+    if (wreports_web_state)
+        BASS_ERRO_WEB = state;
 }
 
 void TTesselBass::check_local_file() {

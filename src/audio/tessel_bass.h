@@ -122,6 +122,11 @@ class TTesselBass : public QObject {
     void setTag1(int v) { Wtag1 = v; }
     bool ResetPosition() const { return wResetPosition; }
     void setResetPosition(bool v) { wResetPosition = v; }
+    // Whether this channel's network source is the one on air: its opens and its loss of
+    // connection set the engine-wide BASS_ERRO_WEB, which steers the playout. A channel that
+    // only pre-listens (the cue) leaves it alone, so testing a link never changes the air.
+    bool ReportsWebState() const { return wreports_web_state; }
+    void setReportsWebState(bool v) { wreports_web_state = v; }
 
     bool loop() const { return wloop; }
     void setLoop(bool v);
@@ -152,6 +157,7 @@ class TTesselBass : public QObject {
     void check_web_source();
     void check_local_file();
     int bytes_to_ms(QWORD bytes);
+    void set_web_state(std::uint16_t state);
 
     miravox::DialogService& dialogs_;
 
@@ -181,6 +187,7 @@ class TTesselBass : public QObject {
     QString FArquivo;
     QString FTipoArquivo;
     bool wResetPosition = true;
+    bool wreports_web_state = true;
     HSTREAM wCanal = 0;
     bool wcarregado = false;
     bool wplaying = false;

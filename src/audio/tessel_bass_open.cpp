@@ -124,16 +124,16 @@ void TTesselBass::open_network(const QString& address, const QString& upper) {
     if (const int code = BASS_ErrorGetCode(); code == 0) {
         if (wCanal != 0) {
             wcarregado = true;
-            BASS_ERRO_WEB = 0;
+            set_web_state(0);
         } else {
-            BASS_ERRO_WEB = 1;
+            set_web_state(1);
             SALVA_LOG_ERRO("Carregar HTTP (WCANAL=0)", code);
             BASS_StreamFree(wCanal);
         }
     }
     if (const int code = BASS_ErrorGetCode(); code != 0 || wCanal == 0) {
         // The previous source stays named, so that FilePath still tells what played last.
-        BASS_ERRO_WEB = 1;
+        set_web_state(1);
         SALVA_LOG_ERRO("Carregar HTTP", code);
         // Freeing a handle that never came back would replace the open's error with "invalid
         // handle", and the caller reads the error to tell the operator why the link failed.
@@ -181,8 +181,8 @@ void TTesselBass::open_local(const QString& path, const QString& upper) {
         }
         ++wct_erro_criar;
         SALVA_LOG_ERRO("Cerregar Canal", code);
-        dialogs_.information("ERRO AO CARREGAR CANAL:\n\nArquivo: " + path + "\n\nErro " +
-                             TEXTO_ERRO_BS(std::int16_t(code)));
+        dialogs_.notice("ERRO AO CARREGAR CANAL:\n\nArquivo: " + path + "\n\nErro " +
+                        TEXTO_ERRO_BS(std::int16_t(code)));
     }
     BASS_StreamFree(wCanal);
     wCanal = 0;
@@ -207,8 +207,8 @@ void TTesselBass::CriaCanal(int xdevice, bool CriaTag3d, void* xhandle, int xcan
             wlista_devices.push_back(device);
         } else {
             const int code = BASS_ErrorGetCode();
-            dialogs_.information("Inicialização da Device(PLACA DE SOM) com Problemas\n" +
-                                 TEXTO_ERRO_BS(std::int16_t(code)));
+            dialogs_.notice("Inicialização da Device(PLACA DE SOM) com Problemas\n" +
+                            TEXTO_ERRO_BS(std::int16_t(code)));
             SALVA_LOG_ERRO("Inicialização da Device", code);
         }
     }

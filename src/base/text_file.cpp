@@ -33,6 +33,12 @@ char encode_cp1252_char(char16_t c) {
     return '?';
 }
 
+const QByteArray kUtf8Bom("\xEF\xBB\xBF", 3);
+const QByteArray kUtf16LeBom("\xFF\xFE", 2);
+const QByteArray kUtf16BeBom("\xFE\xFF", 2);
+
+} // namespace
+
 bool is_valid_utf8_with_non_ascii(const QByteArray& bytes) {
     if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (unsigned char)c < 0x80; }))
         return false;
@@ -40,12 +46,6 @@ bool is_valid_utf8_with_non_ascii(const QByteArray& bytes) {
     QString text = decoder(bytes);
     return !decoder.hasError();
 }
-
-const QByteArray kUtf8Bom("\xEF\xBB\xBF", 3);
-const QByteArray kUtf16LeBom("\xFF\xFE", 2);
-const QByteArray kUtf16BeBom("\xFE\xFF", 2);
-
-} // namespace
 
 QString decode_cp1252(const QByteArray& bytes) {
     QString out(bytes.size(), Qt::Uninitialized);

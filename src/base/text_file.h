@@ -48,6 +48,10 @@ QStringList split_lines(const QString& text);
 QString decode_cp1252(const QByteArray& bytes);
 QByteArray encode_cp1252(const QString& text);
 
+// Whether `bytes` hold non-ASCII text that is valid UTF-8 (how a file without byte-order mark
+// is told to be UTF-8).
+bool is_valid_utf8_with_non_ascii(const QByteArray& bytes);
+
 // Detects a byte-order mark and decodes accordingly (see the header comment).
 QString decode_text(const QByteArray& bytes, TextEncoding* encoding, bool detect_utf8 = true);
 QByteArray encode_text(const QString& text, TextEncoding encoding);

@@ -46,6 +46,14 @@ void miravox::detail::TimerShared::set_gate(std::int32_t v) {
     wake(gate);
 }
 
+void miravox::detail::TimerShared::set_interval(std::int32_t ms) {
+    interval.store(ms);
+    // Only a running worker is woken: a disabled one restarts its interval when enabled.
+    std::int32_t running = kRunning;
+    if (gate.compare_exchange_strong(running, kRetuned))
+        wake(gate);
+}
+
 void miravox::detail::TimerShared::firing_done() {
     if (outstanding.exchange(kNone) == kAwaited)
         wake(outstanding);
@@ -69,6 +77,10 @@ void TTimerThread::run() {
         sleep_on(FShared->gate, TimerShared::kRunning, next_us);
         if (FShared->terminate.load())
             break;
+        // Woken by a new interval: measure against it from now on (the main thread may have
+        // disabled the timer meanwhile, which this leaves alone).
+        std::int32_t retuned = TimerShared::kRetuned;
+        FShared->gate.compare_exchange_strong(retuned, TimerShared::kRunning);
         next_us = check();
     }
 }

@@ -17,6 +17,8 @@
 // timers all have intervals under a second, which they sleep through in one go). Under a clock moved by hand (tests)
 // it checks every 20 ms; under a clock faster than real time every step is as much shorter, but
 // at least 50 us of real time. A disabled timer's worker sleeps until it is enabled.
+// A new Interval set while the timer is enabled counts at the next check: a worker asleep on
+// the old one is woken to check against it.
 //
 // Thread rules: construct, destroy, enable and configure on the main thread only. The worker
 // reads Enabled, Interval and the reference time through atomics; nothing blocks between the
@@ -49,9 +51,11 @@ struct TimerShared {
     std::atomic<qint64> interval_check_ms{0};
     std::atomic<bool> terminate{false};
     std::atomic<bool> firing{false};
-    // What the worker is to do: kIdle sleeps until woken, kRunning measures time, kEnding ends.
-    // Its sleeps wait on this word, so enabling, disabling and destruction wake it at once.
-    static constexpr std::int32_t kIdle = 0, kRunning = 1, kEnding = 2;
+    // What the worker is to do: kIdle sleeps until woken, kRunning measures time, kEnding ends;
+    // kRetuned measures time against an interval changed while it slept (it checks at once,
+    // then goes back to kRunning). Its sleeps wait on this word, so enabling, disabling, a new
+    // interval and destruction wake it at once.
+    static constexpr std::int32_t kIdle = 0, kRunning = 1, kEnding = 2, kRetuned = 3;
     std::atomic<std::int32_t> gate{kIdle};
     // The hand-over: kNone, kPosted (a firing waits for the main thread), kAwaited (and the
     // worker sleeps on this word until it has run).
@@ -59,6 +63,8 @@ struct TimerShared {
     std::atomic<std::int32_t> outstanding{kNone};
 
     void set_gate(std::int32_t v);
+    // Main thread: a new interval; a running worker asleep on the old one checks at once.
+    void set_interval(std::int32_t ms);
     // Main thread: the posted firing has run (or was discarded); wakes a waiting worker.
     void firing_done();
 };
@@ -105,7 +111,7 @@ public:
     void setEnabled(bool v);
 
     std::int32_t Interval() const { return FShared->interval.load(); }
-    void setInterval(std::int32_t ms) { FShared->interval.store(ms); }
+    void setInterval(std::int32_t ms) { FShared->set_interval(ms); }
 
     std::function<void(QObject* Sender)> OnTimer;
 

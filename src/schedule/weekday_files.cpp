@@ -41,10 +41,23 @@ QDate parse_date(const QString& text) {
     return QDate(year, m.captured(2).toInt(), m.captured(1).toInt());
 }
 
+std::optional<QTime> parse_stored_time(const QString& text, QString* error) {
+    static const QRegularExpression pattern(R"(^\s*(\d{1,2}):(\d{1,2}):(\d{1,2})\s*$)");
+    const QRegularExpressionMatch m = pattern.match(text);
+    std::optional<QTime> time;
+    if (m.hasMatch() && m.captured(1).toInt() <= 23 && m.captured(2).toInt() <= 59 && m.captured(3).toInt() <= 59)
+        time = QTime(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    if (!time && error)
+        *error = "'" + text + "' não é um horário válido";
+    return time;
+}
+
 QString find_trigger(const QStringList& lines, const QString& minute, const QDate& today) {
+    const auto due = parse_stored_time(minute + ":00");
     for (qsizetype i = lines.size() - 1; i >= 0; --i) {
         const QString& line = lines[i];
-        if (PEGA_CAMPO(1, line).trimmed() != minute.trimmed())
+        // "9:30" written by hand is the minute 09:30, as the editor reads it.
+        if (!due || parse_stored_time(PEGA_CAMPO(1, line) + ":00") != due)
             continue;
         QDate first = parse_date(PEGA_CAMPO(2, line));
         if (!first.isValid())

@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QString>
 #include <QStringList>
+#include <QTime>
 
 #include <optional>
 
@@ -27,6 +28,11 @@ WeekdayFile read_weekday_file(const QString& path, bool sorted);
 
 // A DD/MM/YYYY date; invalid when it cannot be read.
 QDate parse_date(const QString& text);
+
+// A time read back from a weekday file: hours, minutes and seconds of one or two digits, as a
+// hand-edited line may hold them ("9:30:00"). The editors and the playout read stored times
+// through this alone, so that they agree. The error text names what could not be read.
+std::optional<QTime> parse_stored_time(const QString& text, QString* error = nullptr);
 
 // The trigger due at `minute` (HH:MM) on `today` among the lines of today's file: scanning from
 // the last line up, the first whose time equals the minute and whose inclusive date range

@@ -81,6 +81,9 @@ TEST_F(CommercialEditor, AddWritesTheRecordWithoutSecondsLogsAndReloadsTheGrid) 
 TEST_F(CommercialEditor, RefusalsLeaveTheFileUntouched) {
     const QByteArray before = weekday_bytes(kMonday, ".DSP");
     const QDate d(2024, 9, 1);
+    // A real file, whose name the Windows-1252 weekday file would store with a "?".
+    const QString greek = home.path() + "/spot_Ω.mp3";
+    ASSERT_TRUE(QFile::copy(media("spot.mp3"), greek));
     struct Case {
         QString audio, time;
         QDate last;
@@ -91,6 +94,8 @@ TEST_F(CommercialEditor, RefusalsLeaveTheFileUntouched) {
           Case{"  ", "07:00:00", d, "Arquivo de áudio:    não localizado - Verifique"},
           Case{"/nada.mp3", "07:00:00", d, "Arquivo de áudio: /nada.mp3 não localizado - Verifique"},
           Case{"/a|b.mp3", "07:00:00", d, "Arquivo de áudio: /a|b.mp3 contém"},
+          Case{greek, "07:00:00", d,
+               "Arquivo de áudio: " + greek + " contém caracteres que não podem ser gravados na grade - Verifique"},
           Case{media("spot.mp3"), "07:61:00", d, "Hora inválida - Verifique"},
           Case{media("spot.mp3"), "07:00:00", d.addDays(-1), "Data inválida"}}) {
         fill(c.audio, c.time, d, c.last);

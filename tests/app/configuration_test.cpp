@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 
 using namespace miravox;
@@ -106,6 +107,39 @@ TEST_F(ConfigurationTest, PasswordSurvivesTheFileAndLocksTheWindow) {
     EXPECT_FALSE(WACESSO);
 }
 
+// MIRAVOX.INI edited by hand on a UTF-8 desktop: the accented folders are read as UTF-8, and
+// the password keeps its bytes whether or not they happen to look like UTF-8 themselves.
+TEST_F(ConfigurationTest, HandEditedUtf8FileKeepsAccentsAndThePasswordBytes) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("MIRAVOX.INI");
+    const auto write = [&](const QString& music, const QByteArray& password, bool utf8) {
+        QByteArray bytes;
+        for (const QString& line : configuration_file_lines("5000", "5000", 0, 0, 100, 30, "", music,
+                                                             CODIFICA_SENHA(password, kPasswordKey)))
+            bytes += (line.startsWith("SISTEMA=") || !utf8 ? encode_cp1252(line) : line.toUtf8()) + "\r\n";
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    const QByteArray looks_like_utf8 = ",F"; // scrambles to C3 A9, "é" in UTF-8
+    ASSERT_EQ(CODIFICA_SENHA(looks_like_utf8, kPasswordKey), QByteArray("\xC3\xA9"));
+    for (const QByteArray& password : {QByteArray("Rádio#9"), looks_like_utf8}) {
+        ASSERT_TRUE(write("/estação/Músicas", password, true));
+        apply_configuration(read_configuration_file(path), home);
+        EXPECT_EQ(WPATH_MUSICAS, "/estação/Músicas/");
+        EXPECT_EQ(encode_cp1252(WSENHA), password);
+
+        // As the program writes it: Windows-1252 throughout, read byte for byte as ever.
+        ASSERT_TRUE(write("/estação/Músicas", password, false));
+        apply_configuration(read_configuration_file(path), home);
+        EXPECT_EQ(WPATH_MUSICAS, "/estação/Músicas/");
+        EXPECT_EQ(encode_cp1252(WSENHA), password);
+    }
+    ASSERT_TRUE(write("/musica", looks_like_utf8, false)); // only the password is not ASCII
+    apply_configuration(read_configuration_file(path), home);
+    EXPECT_EQ(encode_cp1252(WSENHA), looks_like_utf8);
+    EXPECT_TRUE(read_configuration_file(dir.filePath("NONE.INI")).isEmpty());
+}
+
 TEST(ConfigurationFile, ElevenLinesInKeyOrderWithoutAutoDevice) {
     const QStringList lines = configuration_file_lines("500", "5000", 2, 0, 100, 30, "  /dados", "", "");
     ASSERT_EQ(lines.size(), 11);
@@ -143,6 +177,6 @@ TEST_F(ConfigurationTest, DeviceDetectionByName) {
     EXPECT_TRUE(dialogs.shown.isEmpty());
 
     DETECTA_DEVICES({}, dialogs);
-    EXPECT_EQ(dialogs.shown, QStringList{"info: Não foi Detectado placa de som - Verifique"});
+    EXPECT_EQ(dialogs.shown, QStringList{"notice: Não foi Detectado placa de som - Verifique"});
     EXPECT_EQ(WDVTRA, 5);
 }

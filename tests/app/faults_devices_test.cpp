@@ -26,7 +26,7 @@ class FailingCards : public RunningWindowTest {
 TEST_F(FailingCards, EachFailureIsReportedTheScheduleGoesOnAndTheCardIsTriedAgain) {
     // Start: the transmission card comes up, the cue card does not (one box, one log block).
     const QString driver_text =
-        "info: Inicialização da Device(PLACA DE SOM) com Problemas\n" + TEXTO_ERRO_BS(BASS_ERROR_DRIVER);
+        "notice: Inicialização da Device(PLACA DE SOM) com Problemas\n" + TEXTO_ERRO_BS(BASS_ERROR_DRIVER);
     EXPECT_EQ(dialogs.shown, QStringList{driver_text});
     EXPECT_EQ(error_log_texts(), QStringList{"Inicialização da Device"});
     EXPECT_EQ(wlista_devices, std::vector<std::int16_t>{1});
@@ -39,7 +39,7 @@ TEST_F(FailingCards, EachFailureIsReportedTheScheduleGoesOnAndTheCardIsTriedAgai
     start_at(at(18, 0, 0));
     ASSERT_TRUE(run_until([&] { return on_air(); }, 8000));
     set_now(at(18, 0, 59, 800));
-    const QString lost = "info: Inicialização da Device (1) com Problemas - UPDATE 2";
+    const QString lost = "notice: Inicialização da Device (1) com Problemas - UPDATE 2";
     ASSERT_TRUE(run_until([&] { return dialogs.shown.contains(lost); }, 8000));
     EXPECT_TRUE(logged("*** DESLIGAMENTO 18:00  AS 18:01 ***"));
     EXPECT_EQ(dialogs.count_containing("UPDATE 2"), 1);

@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QRandomGenerator>
 #include <QTabBar>
-#include <QTimer>
 
 #include <set>
 #include <unistd.h>
@@ -223,7 +222,7 @@ TEST_F(Faults, MusicFolderOfTenThousandFilesListsAndShufflesEveryTrackOnce) {
     EXPECT_EQ(window->Stringgrid2->Row(), 2);
 }
 
-TEST_F(Faults, MusicFilesThatAreNotAudioArePassedOverWithOneBoxAtATime) {
+TEST_F(Faults, MusicFilesThatAreNotAudioArePassedOverEachWithANotice) {
     QDir().mkpath(program_folder() + "MUSICAS");
     ASSERT_TRUE(make_wav(music("A_GOOD.WAV"), 0.6, 660));
     ASSERT_TRUE(make_wav(music("F_GOOD.WAV"), 0.6, 660));
@@ -247,31 +246,13 @@ TEST_F(Faults, MusicFilesThatAreNotAudioArePassedOverWithOneBoxAtATime) {
     window->Stringgrid2->setRow(1);
     dialogs.shown.clear(); // the list's first track may have been one that does not open
 
-    // Every box stays open a while, its nested loop running the timers as a real one does.
-    int open_boxes = 0, most_open = 0, ticks_in_boxes = 0;
-    dialogs.on_show = [&] {
-        most_open = std::max(most_open, ++open_boxes);
-        const int ticks = main_ticks;
-        QEventLoop box;
-        QTimer clock;
-        QElapsedTimer step;
-        step.start();
-        QObject::connect(&clock, &QTimer::timeout, [&] { advance_ms(step.restart()); });
-        clock.start(5);
-        QTimer::singleShot(300, &box, &QEventLoop::quit);
-        box.exec();
-        ticks_in_boxes += main_ticks - ticks;
-        --open_boxes;
-    };
+    // Nobody is there to close a box: each failure is a notice, which holds nothing.
     const qsizetype failures_before = error_log_texts().count("Cerregar Canal");
     start_at(at(18, 0, 0));
     ASSERT_TRUE(run_until([&] { return logged("PLAY MUSICA LOCAL: F_GOOD.WAV"); }, 30000));
-    dialogs.on_show = nullptr;
 
-    EXPECT_GT(ticks_in_boxes, 0);
-    EXPECT_EQ(most_open, 1);
     for (const char* bad : {"B_NOISE.MP3", "C_EMPTY.WAV", "D_TEXT.WAV"})
-        EXPECT_EQ(dialogs.count_containing("ERRO AO CARREGAR CANAL:\n\nArquivo: " + music(bad)), 1) << bad;
+        EXPECT_EQ(dialogs.count_containing("notice: ERRO AO CARREGAR CANAL:\n\nArquivo: " + music(bad)), 1) << bad;
     EXPECT_EQ(error_log_texts().count("Cerregar Canal") - failures_before, 3);
     EXPECT_EQ(count_starting("PLAY MUSICA LOCAL: B_NOISE.MP3"), 1);
     for (const char* good : {"A_GOOD.WAV", "E_CUT.WAV"})

@@ -5,7 +5,9 @@
 
 #include "engine_state.h"
 
+#include <QFile>
 #include <QLabel>
+#include <QRandomGenerator>
 #include <QTabBar>
 
 using namespace miravox;
@@ -24,6 +26,15 @@ protected:
         window->Timer_sempreTimer(nullptr);
     }
     void load() { window->ATUALIZA_AGENDA(); }
+    // A file of random bytes under an audio name: it exists, but no channel can play it.
+    QString corrupt_file() {
+        const QString path = program_folder() + "corrupt.mp3";
+        QByteArray noise(16 * 1024, Qt::Uninitialized);
+        QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(noise) == noise.size());
+        return path;
+    }
 };
 
 } // namespace
@@ -132,4 +143,76 @@ TEST_F(MainTickTest, ListRefreshesEveryTwoHundredAndOneTicks) {
     EXPECT_TRUE(window->wlista_horario.isEmpty());
     window->Timer_sempreTimer(nullptr);
     EXPECT_EQ(window->wlista_horario.size(), 1);
+}
+
+TEST_F(MainTickTest, OneDigitHoursWrittenByHandAreReadAsTheEditorsReadThem) {
+    write_weekday(kMonday, ".WEB", {line("9:30", "10:00"), line("8:00", "9:15")});
+    load();
+    tick_at(at(0, 5, 0));
+    EXPECT_FALSE(window->WENCONTRADO_ACIONAMENTO); // "9:30" is not "now"
+    tick_at(at(8, 0, 0));
+    EXPECT_EQ(log_count("*** ACIONAMENTO 8:00  AS 9:15 ***"), 1);
+    tick_at(at(9, 15, 0));
+    EXPECT_EQ(log_count("*** DESLIGAMENTO 8:00  AS 9:15 ***"), 1);
+    tick_at(at(9, 30, 0));
+    EXPECT_EQ(log_count("*** ACIONAMENTO 9:30  AS 10:00 ***"), 1);
+}
+
+// A jingle or a spot that has gone when it is due would otherwise leave no trace at all.
+TEST_F(MainTickTest, ScheduledFilesThatCannotBeFoundWhenDueAreLogged) {
+    const QString gone = program_folder() + "gone.mp3";
+    write_weekday(kMonday, ".WEB", {line("18:10", "18:20", gone, gone)});
+    write_weekday(kMonday, ".DSP", {"|18:15|07/12/2026|07/12/2026|" + gone + "|"});
+    load();
+    tick_at(at(18, 10, 0));
+    EXPECT_EQ(log_count("Vinheta de abertura: " + gone + " não localizado"), 1);
+    EXPECT_TRUE(window->Timer_Reconexao->Enabled()); // the stream starts at once
+    tick_at(at(18, 15, 0));
+    EXPECT_EQ(log_count("Comercial: " + gone + " não localizado"), 1);
+    EXPECT_FALSE(window->Timer_Play_Comercial->Enabled());
+    tick_at(at(18, 20, 0));
+    EXPECT_EQ(log_count("Vinheta de encerramento: " + gone + " não localizado"), 1);
+    EXPECT_FALSE(window->Timer_play_Vinhetas->Enabled());
+}
+
+// The refresh after a closing jingle stops and frees every channel: inside the next window it
+// would cut its freshly opened stream. A closing jingle that cannot play arms it at once.
+TEST_F(MainTickTest, TheDeviceRefreshAfterAClosingJingleNeverFiresInsideTheNextWindow) {
+    const QString corrupt = corrupt_file();
+    write_weekday(kMonday, ".WEB", {line("18:00", "18:01", {}, corrupt), line("18:01", "18:05", {}, corrupt)});
+    load();
+    tick_at(at(18, 0, 0));
+    tick_at(at(18, 1, 0));
+    ASSERT_EQ(log_count("*** DESLIGAMENTO 18:00  AS 18:01 ***"), 1);
+    EXPECT_FALSE(window->canal_vinhetas->isStarted());
+    window->Timer_play_VinhetasTimer(nullptr);
+    ASSERT_TRUE(window->Timer_UpdateDevice->Enabled());
+    tick_at(at(18, 1, 0).addMSecs(300)); // the next window opens before the refresh's first tick
+    ASSERT_EQ(log_count("*** ACIONAMENTO 18:01  AS 18:05 ***"), 1);
+    const int refreshes = wct_atualiza_device;
+    set_now(at(18, 1, 1));
+    window->Timer_UpdateDeviceTimer(nullptr);
+    EXPECT_FALSE(window->Timer_UpdateDevice->Enabled());
+    EXPECT_EQ(wct_atualiza_device, refreshes);
+    EXPECT_EQ(log_count("Atualização de Devices descartada"), 1);
+    EXPECT_TRUE(window->WACIONADO);
+    EXPECT_TRUE(window->Timer_Reconexao->Enabled()); // the new window's relay goes on
+
+    // Alone, it waits for a commercial that is due, but not for ever (this one never starts).
+    tick_at(at(18, 5, 0));
+    const int after_relay = wct_atualiza_device;
+    window->Timer_play_VinhetasTimer(nullptr);
+    ASSERT_TRUE(window->Timer_UpdateDevice->Enabled());
+    window->Timer_Play_Comercial->setEnabled(true);
+    set_now(at(18, 9, 0));
+    window->Timer_UpdateDeviceTimer(nullptr);
+    EXPECT_TRUE(window->Timer_UpdateDevice->Enabled());
+    EXPECT_EQ(window->Label10->text(), "Atualizando Devices");
+    set_now(at(18, 10, 1));
+    window->Timer_UpdateDeviceTimer(nullptr);
+    window->Timer_Play_Comercial->setEnabled(false);
+    EXPECT_FALSE(window->Timer_UpdateDevice->Enabled());
+    EXPECT_EQ(window->Label10->text(), "Status");
+    EXPECT_EQ(wct_atualiza_device, after_relay);
+    EXPECT_EQ(log_count("Atualização de Devices descartada"), 2);
 }

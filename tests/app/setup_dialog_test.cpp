@@ -211,6 +211,7 @@ TEST_F(SetupDialog, StartWithSessionFollowsTheBoxEvenWhenThePasswordCheckFails) 
     ASSERT_TRUE(CRIA_ATALHO("/opt/miravox/miravox", "", "/opt/miravox/", kAutostartName));
     open_setup();
     EXPECT_TRUE(setup->CheckBox1->isChecked());
+    EXPECT_EQ(setup->Label1->text(), "Inicializar junto com a sessão"); // not "o Windows"
 
     setup->Label1Click(); // the caption toggles the box
     EXPECT_FALSE(setup->CheckBox1->isChecked());

@@ -100,10 +100,16 @@ TEST_F(StreamEditor, SecondsAreDroppedSoAWindowInsideOneMinuteIsStoredEmpty) {
 TEST_F(StreamEditor, InputThatWouldBreakTheFileIsRefusedAndTheFileKept) {
     const QByteArray before = weekday_bytes(kMonday, ".WEB");
     const QString missing = home.path() + "/nada.mp3";
+    // A real file, whose name the Windows-1252 weekday file would store with a "?".
+    const QString greek = home.path() + "/vinheta_Ω.wav";
+    ASSERT_TRUE(QFile::copy(media("jingle.wav"), greek));
+    const QString unstorable = " contém caracteres que não podem ser gravados na grade - Verifique";
     struct Case {
         QString link, open, close, message;
     };
     for (const Case& c : {Case{kLink, missing, "", "Arquivo: " + missing + " não localizado - Verifique"},
+                          Case{kLink, "", greek, "Arquivo: " + greek + unstorable},
+                          Case{kLink + "/Ω", "", "", "Link de Streaming: " + kLink + "/Ω" + unstorable},
                           Case{kLink, "", " x|y ", "Arquivo:  x|y  contém"},
                           Case{"http://a|b", "", "", "Link de Streaming: http://a|b contém"},
                           Case{"   ", "", "", "Link de Streaming Inválido - Verifique"}}) {
@@ -257,11 +263,13 @@ TEST_F(StreamEditor, LinkTestThatFailsAsksWhetherToGoOnAndKeepsTheReasonInView) 
     window->Edit24->setText(" " + QString::fromStdString(server.url("/live.m3u8")) + " ");
     dialogs.answers = {true};
     window->BitBtn32->setEnabled(false);
+    BASS_ERRO_WEB = 0;
     window->BitBtn31Click();
     EXPECT_GE(server.request_count("/live.m3u8"), 2u); // an HLS playlist gets a second try
     EXPECT_EQ(dialogs.shown.last(),
               "confirm: Endereço de conexão inválido ou Inativo, Deseja Continuar com o Cadastro ??");
     EXPECT_TRUE(window->Panel9->Caption().startsWith("18:00:00 - Erro ao Carregar WEB (cue) -  Erro:"));
+    EXPECT_EQ(BASS_ERRO_WEB, 0); // what is on air does not hear of a test on the cue
     EXPECT_TRUE(window->BitBtn31->isEnabled());
     EXPECT_TRUE(window->BitBtn32->isEnabled());
     EXPECT_FALSE(window->Canal_cue->IsCarregado());
@@ -275,7 +283,10 @@ TEST_F(StreamEditor, LinkTestPlaysTheStreamOnTheCueChannelUntilClickedAgain) {
     server.add_audio("/live", radio);
     window->Edit24->setText(QString::fromStdString(server.url("/live")));
     WVOL_GERAL = 40;
+    BASS_ERRO_WEB = 1; // the relay's stream is down: local music on the air
     window->BitBtn31Click();
+    EXPECT_EQ(BASS_ERRO_WEB, 1); // and stays so while the cue plays the tested link
+    BASS_ERRO_WEB = 0;
     EXPECT_EQ(WVOL_GERAL, WVOL_MAX);
     EXPECT_TRUE(window->Canal_cue->isStarted());
     EXPECT_EQ(window->Panel9->Caption(), "Conectado à RADIO TESTE");

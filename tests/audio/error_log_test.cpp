@@ -154,7 +154,7 @@ TEST_F(ErrorLogTest, FailedWriteShowsItsMessageAndKeepsTheFileWhole) {
         miravox::testing::FileSizeLimit full_disk(size_before + 100);
         append_error_log("DISCO CHEIO", 2, "", dialogs);
     }
-    EXPECT_EQ(dialogs.shown, QStringList{"info: Erro ao Salvar LOGS de Erro (BS)"});
+    EXPECT_EQ(dialogs.shown, QStringList{"notice: Erro ao Salvar LOGS de Erro (BS)"});
     EXPECT_EQ(QFileInfo(path).size(), size_before);
     // The working list keeps the block until the next entry reloads the file.
     EXPECT_EQ(wlista_erros->size(), 34);

@@ -385,7 +385,7 @@ TEST_F(OpenFailureTest, MissingFileIsCountedLoggedAndShown) {
     EXPECT_EQ(c->FilePath(), missing);
     EXPECT_EQ(wct_erro_criar, 1);
     EXPECT_EQ(BASS_ERRO_HANDLE, 0);
-    EXPECT_EQ(dialogs.shown, QStringList{"info: ERRO AO CARREGAR CANAL:\n\nArquivo: " + missing +
+    EXPECT_EQ(dialogs.shown, QStringList{"notice: ERRO AO CARREGAR CANAL:\n\nArquivo: " + missing +
                                          "\n\nErro Cod:BS2 - Erro ao Abrir Arquivo"});
     const auto entries = log_entries();
     ASSERT_EQ(entries.size(), 2u);

@@ -289,3 +289,32 @@ TEST(ThreadedTimer, EnabledTimersSleepThroughLongIntervalsAndStillFireOnTime) {
     sleepers.clear();
     EXPECT_LT(destroying.elapsed(), 1000); // ten sleeps of up to 200 ms each were cut short
 }
+
+// A worker asleep on a long interval takes up a shortened one at once instead of sleeping out
+// the old one (up to a second) first.
+TEST(ThreadedTimer, AnIntervalShortenedWhileEnabledCountsAtTheNextCheck) {
+    TThreadedTimer timer;
+    qint64 fired_at = 0;
+    timer.OnTimer = [&](QObject*) {
+        if (fired_at == 0)
+            fired_at = miravox::clock().now_ms();
+    };
+    timer.setInterval(100000);
+    timer.setEnabled(true);
+    const qint64 enabled_at = timer.IntervalCheck();
+    pump_for(200); // the worker now sleeps for a second on the old interval
+    timer.setInterval(100);
+    ASSERT_TRUE(pump_until([&] { return fired_at != 0; }, 3000));
+    // The old interval's sleep would end a second after enabling at the earliest.
+    EXPECT_LT(fired_at - enabled_at, 900);
+
+    // A disabled timer is left asleep, and starts its new interval when enabled.
+    timer.setEnabled(false);
+    timer.setInterval(50);
+    int fired = 0;
+    timer.OnTimer = [&](QObject*) { ++fired; };
+    pump_for(150);
+    EXPECT_EQ(fired, 0);
+    timer.setEnabled(true);
+    EXPECT_TRUE(pump_until([&] { return fired > 0; }));
+}

@@ -46,11 +46,15 @@ TEST(FindTrigger, RangeIsInclusiveAndTheLastMatchingLineWins) {
     EXPECT_EQ(find_trigger(lines, "19:32", aug1), "");
 }
 
-TEST(FindTrigger, UnreadableDatesAndLooseTimesNeverFire) {
+TEST(FindTrigger, UnreadableDatesNeverFireAndOneDigitHoursAreReadAsTheEditorReadsThem) {
     const QDate today(2024, 3, 1);
     EXPECT_EQ(find_trigger({"|09:30|31/02/2024|31/12/2024|/a.mp3|"}, "09:30", today), "");
     EXPECT_EQ(find_trigger({"|09:30|01/01/2024|xx|/a.mp3|"}, "09:30", today), "");
-    EXPECT_EQ(find_trigger({"|9:30|01/01/2024|31/12/2024|/a.mp3|"}, "09:30", today), "");
+    // Written by hand: the commercial editor reads "9:30" as 09:30, so it fires then.
+    const QString by_hand = "| 9:30 |01/01/2024|31/12/2024|/a.mp3|";
+    EXPECT_EQ(find_trigger({by_hand}, "09:30", today), by_hand);
+    EXPECT_EQ(find_trigger({by_hand}, "19:30", today), "");
+    EXPECT_EQ(find_trigger({"|9h30|01/01/2024|31/12/2024|/a.mp3|"}, "09:30", today), "");
     EXPECT_EQ(find_trigger({"", "garbage", "|"}, "09:30", today), "");
     EXPECT_EQ(find_trigger({}, "09:30", today), "");
 }
