@@ -25,6 +25,8 @@ class NoDialogs final : public miravox::DialogService {
     void MOSTRA_AVISO(const QString&) override {}
     QString choose_file(const QString&, const QString&, const QString&) override { return {}; }
     QString choose_folder(const QString&, const QString&) override { return {}; }
+    void notice(const QString&) override {}
+    void notice_aviso(const QString&) override {}
 };
 
 // A program folder whose music folder holds `files` names of one short WAV file.

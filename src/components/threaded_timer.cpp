@@ -47,7 +47,8 @@ void miravox::detail::TimerShared::set_gate(std::int32_t v) {
 }
 
 void miravox::detail::TimerShared::set_interval(std::int32_t ms) {
-    interval.store(ms);
+    if (interval.exchange(ms) == ms)
+        return;
     // Only a running worker is woken: a disabled one restarts its interval when enabled.
     std::int32_t running = kRunning;
     if (gate.compare_exchange_strong(running, kRetuned))

@@ -57,7 +57,7 @@ QString find_trigger(const QStringList& lines, const QString& minute, const QDat
     for (qsizetype i = lines.size() - 1; i >= 0; --i) {
         const QString& line = lines[i];
         // "9:30" written by hand is the minute 09:30, as the editor reads it.
-        if (!due || parse_stored_time(PEGA_CAMPO(1, line) + ":00") != due)
+        if (!due || parse_stored_time(PEGA_CAMPO(1, line).trimmed() + ":00") != due)
             continue;
         QDate first = parse_date(PEGA_CAMPO(2, line));
         if (!first.isValid())

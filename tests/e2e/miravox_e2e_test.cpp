@@ -207,6 +207,12 @@ TEST(MiravoxProgram, ACorruptJingleNeitherStopsItsWindowNorTheNext) {
     const int second_air = index_of(messages, "Conectado à RADIO E2E", second);
     ASSERT_GE(first, 0);
     EXPECT_LT(first, corrupt);
+    // The jingle did fail to load, which is what raised the box.
+    QStringList errors;
+    for (const QString& name : QDir(h + "/LOGS").entryList({"*.ERR"}, QDir::Files))
+        if (auto file = read_text_file(h + "/LOGS/" + name))
+            errors << file->lines;
+    EXPECT_TRUE(errors.join('\n').contains("Cerregar Canal")) << errors.join('\n').toStdString();
     EXPECT_LT(corrupt, first_air);
     EXPECT_LT(first_air, first_off);
     ASSERT_LT(first_off, second);
