@@ -227,7 +227,7 @@ TEST(MiravoxProgram, ProofOfPlaySurvivesACrashAndFeedsTheReport) {
     EXPECT_EQ(report.exitCode(), 0);
     const QString text = QString::fromUtf8(report.readAllStandardOutput());
     EXPECT_EQ(text, commercials_report(h + "/LOGS/", QDate(2026, 12, 1), QDate(2026, 12, 31), false));
-    EXPECT_TRUE(text.contains("Completos: 1   Interrompidos: 0   Não exibidos: 0   Segundos no ar: 3")) << text;
+    EXPECT_TRUE(text.contains("Completos: 1   Interrompidos: 0   Não exibidos: 0   Segundos no ar: 3")) << text.toStdString();
     EXPECT_FALSE(QFileInfo::exists(h + "/LOGS/" + QDate::currentDate().toString("yyyyMMdd") + ".NET"));
     report.start(MIRAVOX_BINARY, {"--relatorio-comerciais", "31/12/2026", "01/12/2026", "--csv"});
     ASSERT_TRUE(report.waitForFinished(20000));
