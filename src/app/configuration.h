@@ -45,9 +45,10 @@ void reset_configuration();
 void apply_configuration(const QStringList& lines, const QString& program_folder);
 
 // The eleven lines the setup dialog writes, followed by the dead-air settings SILENCIO and
-// SILENCIO_DB (edited by hand) when they are not at their defaults, so a save keeps them. `tambr` and `tambr_net` are the values as typed;
-// the folders are trimmed and given a trailing separator here when not blank; `scrambled_password`
-// is the output of CODIFICA_SENHA (already 8-bit, one char per byte).
+// SILENCIO_DB (edited by hand) when they are not at their defaults, so a save keeps them.
+// `tambr` and `tambr_net` are the values as typed; the folders are trimmed and given a trailing
+// separator here when not blank; `scrambled_password` is the output of CODIFICA_SENHA (already
+// 8-bit, one char per byte).
 QStringList configuration_file_lines(const QString& tambr, const QString& tambr_net, int dvtra, int dvcue,
                                      int vol_max, int vol_min, const QString& path_dados,
                                      const QString& path_musicas, const QByteArray& scrambled_password);

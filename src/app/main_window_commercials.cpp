@@ -59,7 +59,8 @@ void Tfrm_miravox::Timer_Play_ComercialTimer(QObject*) {
             if (Canal_Comercial->isStarted()) {
                 proof_of_play.started(WPATH_AUDIODSP, Canal_Comercial->FileLength());
             } else {
-                proof_of_play.failed(WPATH_AUDIODSP, TEXTO_ERRO_BS(std::int16_t(open_error ? open_error : BASS_ErrorGetCode())));
+                const int code = open_error ? open_error : BASS_ErrorGetCode();
+                proof_of_play.failed(WPATH_AUDIODSP, TEXTO_ERRO_BS(std::int16_t(code)));
                 // A file that does not play never raises its stop: bring the level back here, or
                 // the stream would stay ducked until the next commercial.
                 Canal_ComercialStop(Canal_Comercial);

@@ -35,7 +35,9 @@ QString quoted(const QString& field) {
     return '"' + q + '"';
 }
 
-QString time_field(const QTime& t) { return t.isValid() ? t.toString("HH:mm:ss") : QString(); }
+QString time_field(const QTime& t) {
+    return t.isValid() ? t.toString("HH:mm:ss") : QString();
+}
 
 // Splits CSV text into records of fields (RFC 4180: quoted fields may hold commas, quotes and
 // line breaks). A last record without its line end is dropped: it was cut off.
@@ -88,8 +90,8 @@ std::optional<Airing> airing_from(const QStringList& f) {
     a.file = f[6];
     a.outcome = f[7];
     a.detail = f[8];
-    const bool known = a.outcome == kAiringComplete || a.outcome == kAiringCut || a.outcome == kAiringMissing ||
-                       a.outcome == kAiringError;
+    const bool known = a.outcome == kAiringComplete || a.outcome == kAiringCut ||
+                       a.outcome == kAiringMissing || a.outcome == kAiringError;
     if (!a.date.isValid() || !ok_aired || !ok_length || !known)
         return std::nullopt;
     return a;
@@ -140,7 +142,9 @@ QString proof_of_play_file(const QString& logs_folder, const QDate& day) {
     return logs_folder + day.toString("yyyyMMdd") + ".DSP.csv";
 }
 
-QByteArray proof_of_play_header() { return QByteArray(kHeader); }
+QByteArray proof_of_play_header() {
+    return QByteArray(kHeader);
+}
 
 QByteArray airing_row(const Airing& a) {
     const QStringList fields{a.date.toString("dd/MM/yyyy"),
@@ -224,7 +228,8 @@ QString commercials_report(const QString& logs_folder, const QDate& from, const 
             for (const Airing& a : t.airings)
                 list << csv_airing(a);
             lines << quoted(file) + ',' + QString::number(t.complete) + ',' + QString::number(t.cut) + ',' +
-                         QString::number(t.missed) + ',' + QString::number(t.seconds) + ',' + quoted(list.join("; "));
+                         QString::number(t.missed) + ',' + QString::number(t.seconds) + ',' +
+                         quoted(list.join("; "));
         }
         return lines.join("\r\n") + "\r\n";
     }
@@ -235,8 +240,10 @@ QString commercials_report(const QString& logs_folder, const QDate& from, const 
     FileTotals all;
     for (const auto& [file, t] : by_file) {
         lines << file;
-        lines << "  Completos: " + QString::number(t.complete) + "   Interrompidos: " + QString::number(t.cut) +
-                     "   Não exibidos: " + QString::number(t.missed) + "   Segundos no ar: " + QString::number(t.seconds);
+        lines << "  Completos: " + QString::number(t.complete) +
+                     "   Interrompidos: " + QString::number(t.cut) +
+                     "   Não exibidos: " + QString::number(t.missed) +
+                     "   Segundos no ar: " + QString::number(t.seconds);
         for (const Airing& a : t.airings)
             lines << airing_line(a);
         lines << "";
@@ -246,7 +253,8 @@ QString commercials_report(const QString& logs_folder, const QDate& from, const 
         all.seconds += t.seconds;
     }
     if (!by_file.empty())
-        lines << "TOTAL  Completos: " + QString::number(all.complete) + "   Interrompidos: " + QString::number(all.cut) +
+        lines << "TOTAL  Completos: " + QString::number(all.complete) +
+                     "   Interrompidos: " + QString::number(all.cut) +
                      "   Não exibidos: " + QString::number(all.missed) +
                      "   Segundos no ar: " + QString::number(all.seconds);
     return lines.join('\n') + '\n';
@@ -266,7 +274,8 @@ int commercials_report_command(const QStringList& args, const QString& logs_fold
         dates.push_back(d);
     }
     if (bad || dates.size() != 2) {
-        out = "Uso: miravox " + kReportOption + " DD/MM/AAAA DD/MM/AAAA [--csv]\n"
+        out = "Uso: miravox " + kReportOption +
+              " DD/MM/AAAA DD/MM/AAAA [--csv]\n"
               "Relatório dos comerciais registrados em LOGS/AAAAMMDD.DSP.csv entre as duas datas.\n";
         return 2;
     }
@@ -293,12 +302,15 @@ void ProofOfPlay::due(const QString& minute) {
 }
 
 void ProofOfPlay::missing(const QString& minute, const QString& path) {
-    if (!minute.isEmpty())
-        due(minute);
-    if (missing_written_)
-        return;
-    missing_written_ = true;
+    if (minute.isEmpty()) {
+        // The commercial waiting to start: its start looks for the file again and again.
+        if (missing_written_)
+            return;
+        missing_written_ = true;
+    }
     Airing a = now_due(path, kAiringMissing);
+    if (!minute.isEmpty())
+        a.scheduled = minute;
     a.end = QTime();
     write(a);
 }
@@ -313,7 +325,9 @@ void ProofOfPlay::started(const QString& path, std::uint32_t length_ms) {
     last_position_ms_ = 0;
 }
 
-void ProofOfPlay::progress(int position_ms) { last_position_ms_ = std::max(last_position_ms_, position_ms); }
+void ProofOfPlay::progress(int position_ms) {
+    last_position_ms_ = std::max(last_position_ms_, position_ms);
+}
 
 void ProofOfPlay::failed(const QString& path, const QString& error) {
     Airing a = now_due(path, kAiringError);
@@ -329,7 +343,8 @@ void ProofOfPlay::stopped() {
     // where the main tick did not see it near the end (a held main thread).
     const qint64 aired_ms = std::max<qint64>(last_position_ms_, clock().now_ms() - started_ms_);
     const bool complete = aired_ms + kCompleteSlackMs >= qint64(on_air_->file_seconds) * 1000;
-    finish(complete ? kAiringComplete : kAiringCut, complete ? on_air_->file_seconds * 1000 : int(aired_ms), {});
+    finish(complete ? kAiringComplete : kAiringCut, complete ? on_air_->file_seconds * 1000 : int(aired_ms),
+           {});
 }
 
 void ProofOfPlay::cut_short(int position_ms, const QString& reason) {

@@ -29,14 +29,14 @@ inline const QString kAiringError = QStringLiteral("erro");
 // One row: one commercial due at `scheduled` on `date`.
 struct Airing {
     QDate date;
-    QString scheduled;      // "HH:MM" of the trigger
-    QTime start;            // invalid when it never went on the air
-    QTime end;              // when it ended or was cut
+    QString scheduled; // "HH:MM" of the trigger
+    QTime start;       // invalid when it never went on the air
+    QTime end;         // when it ended or was cut
     int seconds_aired = 0;
-    int file_seconds = -1;  // the file's length; -1 unknown (never opened)
+    int file_seconds = -1; // the file's length; -1 unknown (never opened)
     QString file;
-    QString outcome;        // one of the four above
-    QString detail;         // the engine's error text, or what cut it short
+    QString outcome; // one of the four above
+    QString detail;  // the engine's error text, or what cut it short
 
     bool operator==(const Airing&) const = default;
 };
@@ -69,7 +69,7 @@ int commercials_report_command(const QStringList& args, const QString& logs_fold
 
 // The commercial in progress on the transmission channel, from its trigger to its row.
 class ProofOfPlay {
-public:
+  public:
     // `logs_folder` ends with a separator. `log` receives a line for the operation log when a
     // row cannot be written.
     ProofOfPlay(QString logs_folder, std::function<void(const QString&)> log)
@@ -95,7 +95,7 @@ public:
 
     bool on_air() const { return on_air_.has_value(); }
 
-private:
+  private:
     Airing now_due(const QString& path, const QString& outcome) const;
     void finish(const QString& outcome, int aired_ms, const QString& reason);
     void write(const Airing& airing);

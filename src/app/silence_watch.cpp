@@ -3,7 +3,8 @@
 namespace miravox {
 
 int SilenceWatch::observe(double peak_db, qint64 now_ms, int seconds, int threshold_db) {
-    const bool gap = last_reading_ms_ < 0 || now_ms < last_reading_ms_ || now_ms - last_reading_ms_ > kMaxGapMs;
+    const bool gap =
+        last_reading_ms_ < 0 || now_ms < last_reading_ms_ || now_ms - last_reading_ms_ > kMaxGapMs;
     last_reading_ms_ = now_ms;
     if (seconds <= 0 || peak_db >= threshold_db) {
         reset();

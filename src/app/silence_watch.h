@@ -10,7 +10,7 @@
 namespace miravox {
 
 class SilenceWatch {
-public:
+  public:
     // One reading of the stream's peak (dBFS; -inf for digital silence) at `now_ms` (program
     // clock), with `seconds` of silence before the stream counts as lost (0 or less: never)
     // and `threshold_db` the peak (dBFS) below which it is silent. Readings further apart than
@@ -22,7 +22,7 @@ public:
     // Something else is on the air (a commercial, a jingle): the silence so far does not count.
     void reset() { silent_since_ms_ = -1; }
 
-private:
+  private:
     // A gap between readings longer than this (the meter ticks every 100 ms) restarts the count.
     static constexpr qint64 kMaxGapMs = 2000;
 

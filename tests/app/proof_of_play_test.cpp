@@ -21,7 +21,7 @@ using namespace miravox;
 namespace {
 
 class ProofOfPlayTest : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     QString logs = dir.path() + "/LOGS/";
     std::shared_ptr<ManualClock> manual =
@@ -59,8 +59,10 @@ TEST_F(ProofOfPlayTest, RowsReadBackWithFieldsThatNeedQuoting) {
     ASSERT_TRUE(append_airing(today_file(), airing("/audio/a.mp3", kAiringComplete)));
     ASSERT_TRUE(append_airing(today_file(), odd));
     EXPECT_TRUE(bytes(today_file()).startsWith(proof_of_play_header()));
-    EXPECT_TRUE(bytes(today_file()).contains("10/12/2026,19:30,19:30:02,19:30:32,30,30,/audio/a.mp3,completo,\r\n"));
-    EXPECT_EQ(read_airings(today_file()), (std::vector<Airing>{airing("/audio/a.mp3", kAiringComplete), odd}));
+    EXPECT_TRUE(
+        bytes(today_file()).contains("10/12/2026,19:30,19:30:02,19:30:32,30,30,/audio/a.mp3,completo,\r\n"));
+    EXPECT_EQ(read_airings(today_file()),
+              (std::vector<Airing>{airing("/audio/a.mp3", kAiringComplete), odd}));
     EXPECT_TRUE(read_airings(logs + "missing.csv").empty());
 }
 
@@ -152,16 +154,20 @@ TEST_F(ProofOfPlayTest, ReportPerFileOverTheDaysOfARange) {
     ASSERT_TRUE(append_airing(today_file(), airing("/a.mp3", kAiringCut, 12)));
     ASSERT_TRUE(append_airing(today_file(), missed));
     ASSERT_TRUE(append_airing(proof_of_play_file(logs, QDate(2026, 12, 11)), other_day));
-    ASSERT_TRUE(append_airing(proof_of_play_file(logs, QDate(2026, 12, 12)), airing("/c.mp3", kAiringComplete)));
+    ASSERT_TRUE(
+        append_airing(proof_of_play_file(logs, QDate(2026, 12, 12)), airing("/c.mp3", kAiringComplete)));
 
     const QString text = commercials_report(logs, QDate(2026, 12, 9), QDate(2026, 12, 11), false);
     EXPECT_TRUE(text.startsWith("RELATÓRIO DE COMERCIAIS - 09/12/2026 a 11/12/2026\n")) << text.toStdString();
-    EXPECT_TRUE(text.contains("/a.mp3\n  Completos: 1   Interrompidos: 1   Não exibidos: 1   Segundos no ar: 42\n"));
+    EXPECT_TRUE(
+        text.contains("/a.mp3\n  Completos: 1   Interrompidos: 1   Não exibidos: 1   Segundos no ar: 42\n"));
     EXPECT_TRUE(text.contains("  10/12/2026  19:30  19:30:02 a 19:30:32    12 s  interrompido\n"));
     EXPECT_TRUE(text.contains("não localizado"));
-    EXPECT_TRUE(text.contains("/b.mp3\n  Completos: 1   Interrompidos: 0   Não exibidos: 0   Segundos no ar: 30\n"));
+    EXPECT_TRUE(
+        text.contains("/b.mp3\n  Completos: 1   Interrompidos: 0   Não exibidos: 0   Segundos no ar: 30\n"));
     EXPECT_FALSE(text.contains("/c.mp3"));
-    EXPECT_TRUE(text.contains("TOTAL  Completos: 2   Interrompidos: 1   Não exibidos: 1   Segundos no ar: 72"));
+    EXPECT_TRUE(
+        text.contains("TOTAL  Completos: 2   Interrompidos: 1   Não exibidos: 1   Segundos no ar: 72"));
 
     const QString csv = commercials_report(logs, QDate(2026, 12, 9), QDate(2026, 12, 11), true);
     const QStringList lines = csv.split("\r\n", Qt::SkipEmptyParts);
@@ -194,18 +200,18 @@ TEST(SilenceWatch, CountsOnlyUnbrokenSilenceOfTheSetLength) {
                 fired = s;
         return fired;
     };
-    EXPECT_EQ(feed(-20, 5), 0);             // sound
-    EXPECT_EQ(feed(-55, 2.9), 0);           // quiet, but not for 3 s
-    EXPECT_EQ(feed(-49.9, 0.1), 0);         // a peak above the threshold starts the count over
+    EXPECT_EQ(feed(-20, 5), 0);     // sound
+    EXPECT_EQ(feed(-55, 2.9), 0);   // quiet, but not for 3 s
+    EXPECT_EQ(feed(-49.9, 0.1), 0); // a peak above the threshold starts the count over
     EXPECT_EQ(feed(silent, 2.9), 0);
-    EXPECT_EQ(feed(silent, 0.2), 3);        // the third second of silence
-    EXPECT_EQ(feed(silent, 2.9), 0);        // and then it starts over
-    EXPECT_EQ(feed(silent, 10, 0), 0);      // off
-    watch.reset();                          // a commercial on the air
+    EXPECT_EQ(feed(silent, 0.2), 3);   // the third second of silence
+    EXPECT_EQ(feed(silent, 2.9), 0);   // and then it starts over
+    EXPECT_EQ(feed(silent, 10, 0), 0); // off
+    watch.reset();                     // a commercial on the air
     EXPECT_EQ(feed(silent, 2.5), 0);
     watch.reset();
     EXPECT_EQ(feed(silent, 2.5), 0);
-    t += 5000;                              // the meter stopped with the stream
+    t += 5000; // the meter stopped with the stream
     EXPECT_EQ(feed(silent, 2.9), 0);
     EXPECT_EQ(feed(silent, 0.2), 3);
 }

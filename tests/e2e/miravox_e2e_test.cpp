@@ -59,9 +59,9 @@ constexpr double kMusicHz = 660;
 // A stream MP3 whose sound is the ffmpeg aevalsrc expression `expr` of t (commas escaped).
 bool make_stream_from(const QString& path, const QString& expr, double seconds) {
     return test::run_ffmpeg({"-f", "lavfi", "-i",
-                             QString("aevalsrc=%1:s=44100:d=%2").arg(expr).arg(seconds).toStdString(), "-ac", "2",
-                             "-c:a", "libmp3lame", "-b:a", "128k", "-write_xing", "0", "-id3v2_version", "0", "-f",
-                             "mp3", path.toStdString()});
+                             QString("aevalsrc=%1:s=44100:d=%2").arg(expr).arg(seconds).toStdString(), "-ac",
+                             "2", "-c:a", "libmp3lame", "-b:a", "128k", "-write_xing", "0", "-id3v2_version",
+                             "0", "-f", "mp3", path.toStdString()});
 }
 
 // The stream tone while t is in one of `[from, to)`, silence elsewhere.
@@ -80,7 +80,8 @@ class SilenceStation {
         const QString h = home.path();
         QDir().mkpath(h + "/DADOS");
         QDir().mkpath(h + "/MUSICAS");
-        ok = make_tone(h + "/MUSICAS/A.WAV", 30.0, kMusicHz) && make_stream_from(h + "/radio.mp3", expr, stream_seconds);
+        ok = make_tone(h + "/MUSICAS/A.WAV", 30.0, kMusicHz) &&
+             make_stream_from(h + "/radio.mp3", expr, stream_seconds);
         test::AudioMount radio;
         radio.data = test::read_file((h + "/radio.mp3").toStdString());
         radio.headers = {"icy-name:Radio E2E"};
@@ -88,7 +89,8 @@ class SilenceStation {
         server.add_audio("/radio", radio);
         ok = ok &&
              write_text_file(h + "/DADOS/04.WEB",
-                             {"|12:00|12:05|" + QString::fromStdString(server.url("/radio")) + "|STREAMING|100|||0|0||"}) &&
+                             {"|12:00|12:05|" + QString::fromStdString(server.url("/radio")) +
+                              "|STREAMING|100|||0|0||"}) &&
              write_text_file(h + "/MIRAVOX.INI", {"SILENCIO=" + QString::number(silencio)});
     }
 
@@ -130,16 +132,19 @@ TEST(MiravoxProgram, DeadAirWatchPutsLocalMusicOnWhenTheStreamFallsSilent) {
         if (runs[i].tone == 0 && runs[i].to - runs[i].from > 3)
             stream = int(i);
     ASSERT_GE(stream, 0);
-    const auto after = std::find_if(runs.begin() + stream + 1, runs.end(), [](const e2e::ToneRun& r) { return r.tone >= 0; });
+    const auto after = std::find_if(runs.begin() + stream + 1, runs.end(),
+                                    [](const e2e::ToneRun& r) { return r.tone >= 0; });
     ASSERT_NE(after, runs.end());
     EXPECT_EQ(after->tone, 1);
+    RecordProperty("music_after_silence_ms", int(std::lround((after->from - runs[size_t(stream)].to) * 1000)));
     EXPECT_LE(after->from - runs[size_t(stream)].to, 4 + 1.0)
         << "silence from " << runs[size_t(stream)].to << " s, music from " << after->from << " s";
 }
 
 // A quiet passage shorter than the setting, and a long silence with the watch off, change nothing.
 TEST(MiravoxProgram, DeadAirWatchLeavesShortPausesAndAnUnsetWatchAlone) {
-    for (const auto& [silencio, expr] : {std::pair{4, tone_during({{0, 6}, {8.5, 40}})}, std::pair{0, tone_during({{0, 6}})}}) {
+    for (const auto& [silencio, expr] :
+         {std::pair{4, tone_during({{0, 6}, {8.5, 40}})}, std::pair{0, tone_during({{0, 6}})}}) {
         SCOPED_TRACE(silencio);
         SilenceStation station(silencio, expr, 60);
         ASSERT_TRUE(station.ok);
@@ -159,7 +164,9 @@ TEST(MiravoxProgram, DeadAirWatchLeavesShortPausesAndAnUnsetWatchAlone) {
             EXPECT_NE(run.tone, 1) << "music on the air at " << run.from;
         if (silencio > 0) { // the stream's tone came back after the pause
             const std::vector<e2e::ToneRun> runs = station.air();
-            EXPECT_GE(std::count_if(runs.begin(), runs.end(), [](const e2e::ToneRun& r) { return r.tone == 0; }), 2);
+            EXPECT_GE(
+                std::count_if(runs.begin(), runs.end(), [](const e2e::ToneRun& r) { return r.tone == 0; }),
+                2);
         }
     }
 }
@@ -227,7 +234,8 @@ TEST(MiravoxProgram, ProofOfPlaySurvivesACrashAndFeedsTheReport) {
     EXPECT_EQ(report.exitCode(), 0);
     const QString text = QString::fromUtf8(report.readAllStandardOutput());
     EXPECT_EQ(text, commercials_report(h + "/LOGS/", QDate(2026, 12, 1), QDate(2026, 12, 31), false));
-    EXPECT_TRUE(text.contains("Completos: 1   Interrompidos: 0   Não exibidos: 0   Segundos no ar: 3")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Completos: 1   Interrompidos: 0   Não exibidos: 0   Segundos no ar: 3"))
+        << text.toStdString();
     EXPECT_FALSE(QFileInfo::exists(h + "/LOGS/" + QDate::currentDate().toString("yyyyMMdd") + ".NET"));
     report.start(MIRAVOX_BINARY, {"--relatorio-comerciais", "31/12/2026", "01/12/2026", "--csv"});
     ASSERT_TRUE(report.waitForFinished(20000));
