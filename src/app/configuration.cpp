@@ -52,6 +52,8 @@ void reset_configuration() {
     WPATH_MUSICAS.clear();
     WSENHA.clear();
     WACESSO = true;
+    WSILENCIO = 0;
+    WSILENCIO_DB = -50;
 }
 
 QStringList read_configuration_file(const QString& path) {
@@ -90,12 +92,14 @@ void apply_configuration(const QStringList& lines, const QString& program_folder
     if (WPATH_MUSICAS.trimmed().isEmpty())
         WPATH_MUSICAS = program_folder + "MUSICAS/";
     WACESSO = WSENHA.trimmed().isEmpty();
+    WSILENCIO = std::max(0, read_int(lines, "SILENCIO", 0));
+    WSILENCIO_DB = read_int(lines, "SILENCIO_DB", -50);
 }
 
 QStringList configuration_file_lines(const QString& tambr, const QString& tambr_net, int dvtra, int dvcue,
                                      int vol_max, int vol_min, const QString& path_dados,
                                      const QString& path_musicas, const QByteArray& scrambled_password) {
-    return {
+    QStringList lines{
         QStringLiteral("-------------------------------------------------"),
         QStringLiteral("------------ ORAVEL MIRAVOX - CONFIGURACAO ------------"),
         "TAMBR=" + PREENCHE_ZEROS(tambr, 4),
@@ -108,6 +112,11 @@ QStringList configuration_file_lines(const QString& tambr, const QString& tambr_
         "PATH_MUSICAS=" + folder_setting(path_musicas),
         "SISTEMA=" + decode_cp1252(scrambled_password),
     };
+    if (WSILENCIO != 0 || WSILENCIO_DB != -50) {
+        lines << "SILENCIO=" + QString::number(WSILENCIO);
+        lines << "SILENCIO_DB=" + QString::number(WSILENCIO_DB);
+    }
+    return lines;
 }
 
 bool password_storable(const QByteArray& password) {

@@ -22,6 +22,8 @@ inline QString WPATH_DADOS;              // data folder (schedules, LOGO.JPG), w
 inline QString WPATH_MUSICAS;            // local music folder, with trailing separator
 inline QString WSENHA;                   // access password, unscrambled; blank = none
 inline bool WACESSO = true;              // true while the window is unlocked
+inline std::int32_t WSILENCIO = 0;       // dead-air watch: seconds of stream silence before it is cut; 0 = off
+inline std::int32_t WSILENCIO_DB = -50;  // dead-air watch: the stream is silent below this peak (dBFS)
 
 namespace miravox {
 
@@ -49,9 +51,11 @@ QStringList read_configuration_file(const QString& path);
 // caller runs DETECTA_DEVICES when WAUTO_DEVICE is set.
 void apply_configuration(const QStringList& lines, const QString& program_folder);
 
-// The eleven lines the setup dialog writes. `tambr` and `tambr_net` are the values as typed;
-// the folders are trimmed and given a trailing separator here when not blank; `scrambled_password`
-// is the output of CODIFICA_SENHA (already 8-bit, one char per byte).
+// The eleven lines the setup dialog writes, followed by the dead-air settings SILENCIO and
+// SILENCIO_DB (edited by hand) when they are not at their defaults, so a save keeps them.
+// `tambr` and `tambr_net` are the values as typed; the folders are trimmed and given a trailing
+// separator here when not blank; `scrambled_password` is the output of CODIFICA_SENHA (already
+// 8-bit, one char per byte).
 QStringList configuration_file_lines(const QString& tambr, const QString& tambr_net, int dvtra, int dvcue,
                                      int vol_max, int vol_min, const QString& path_dados,
                                      const QString& path_musicas, const QByteArray& scrambled_password);

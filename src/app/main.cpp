@@ -5,6 +5,7 @@
 #include "format_guard.h"
 #include "main_window.h"
 #include "program_folder.h"
+#include "proof_of_play.h"
 #include "setup_dialog.h"
 #include "single_instance.h"
 #include "splash_window.h"
@@ -13,7 +14,27 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include <cstdio>
+
+namespace {
+
+// "--relatorio-comerciais FROM TO [--csv]": prints the commercials report and ends, without a
+// window or a sound device.
+int print_commercials_report(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QString text;
+    const int code =
+        miravox::commercials_report_command(app.arguments().mid(2), PASTA_PROGRAMA() + "LOGS/", text);
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), code == 0 ? stdout : stderr);
+    return code;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc >= 2 && QString::fromLocal8Bit(argv[1]) == miravox::kReportOption)
+        return print_commercials_report(argc, argv);
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
 

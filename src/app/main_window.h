@@ -16,6 +16,8 @@
 // Thread rules: main thread only. Timer handlers run on the main thread (see TThreadedTimer).
 
 #include "operation_log.h"
+#include "proof_of_play.h"
+#include "silence_watch.h"
 #include "tessel_bass.h"
 #include "time_label.h"
 
@@ -114,6 +116,8 @@ public:
     void Timer_ReconexaoTimer(QObject* Sender);
     void Canal_webStop(QObject* Sender);
     void FINALIZA_WEB();
+    // The dead-air watch, every metering tick: true when it has just cut a silent stream.
+    bool watch_stream_silence();
 
     // ---- Commercials and ramps ---------------------------------------------------------------
     void timer_DiminuirVolume_geralTimer(QObject* Sender);
@@ -122,6 +126,8 @@ public:
     void timer_DiminuirVolume_webTimer(QObject* Sender);
     void Timer_Play_ComercialTimer(QObject* Sender);
     void Canal_ComercialStop(QObject* Sender);
+    // Writes the commercials report of the dates on the "Comercial" tab and shows its path.
+    void BitBtnRelatorioClick();
 
     // ---- Local music -------------------------------------------------------------------------
     void bitbtn10Click();
@@ -212,6 +218,9 @@ public:
 
     // ---- Playout state -----------------------------------------------------------------------
     miravox::OperationLog Log;
+    miravox::SilenceWatch silence_watch;
+    // Proof of play: each commercial's airing in the day's LOGS/YYYYMMDD.DSP.csv.
+    miravox::ProofOfPlay proof_of_play;
     QStringList wlista_horario;
     QDate WDATA_ATUAL;
     bool WENCONTRADO_ACIONAMENTO = false;
@@ -315,7 +324,8 @@ public:
     QTabBar* PageControl4 = nullptr;
     TtesselGrid* tesselGrid3 = nullptr;
     QPushButton* BitBtn14 = nullptr;
-    TPanel* Panel18 = nullptr;
+    TPanel* Panel18 = nullptr; // status strip of the commercial editor
+    QPushButton* BitBtnRelatorio = nullptr; // "Relatório": the commercials report
 
     // Local music ("Músicas")
     TtesselGrid* Stringgrid2 = nullptr;

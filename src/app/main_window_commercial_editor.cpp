@@ -1,10 +1,12 @@
 // The "Comercial" tab: the editor of the week's commercial triggers. It adds a trigger after
 // checking its audio file, its time, its date range and the triggers of the weekday at the same
 // minute, deletes the selected trigger, copies a trigger's audio path and pre-listens to it.
+// Its "Relatório" button writes the proof-of-play report of the dates in its date fields.
 
 #include "main_window.h"
 
 #include "dialog_service.h"
+#include "proof_of_play.h"
 #include "record_fields.h"
 #include "schedule_editing.h"
 #include "tessel_grid.h"
@@ -12,9 +14,12 @@
 
 #include <QDateEdit>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
+
+#include <utility>
 
 namespace {
 
@@ -151,4 +156,25 @@ void Tfrm_miravox::BitBtn3Click() {
 
 void Tfrm_miravox::PageControl4Change() {
     CARREGA_GRADE_DSP();
+}
+
+void Tfrm_miravox::BitBtnRelatorioClick() {
+    QDate from = DateEdit1->date();
+    QDate to = DateEdit2->date();
+    if (to < from)
+        std::swap(from, to);
+    const QString path = Log.logs_folder() + "RELATORIO_COMERCIAIS_" + from.toString("yyyyMMdd") + "_" +
+                         to.toString("yyyyMMdd") + ".txt";
+    QSaveFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly) &&
+                         file.write(miravox::commercials_report(Log.logs_folder(), from, to, false).toUtf8()) >= 0 &&
+                         file.commit();
+    if (!written) {
+        SALVA_LOGS("Erro ao gravar relatório de comerciais: " + path);
+        dialogs.MOSTRA_AVISO("Erro ao gravar relatório de comerciais: " + path + " - Verifique");
+        return;
+    }
+    SALVA_LOGS("Relatório de comerciais: " + path);
+    Panel18->setCaption("Relatório: " + path);
+    dialogs.information("Relatório de comerciais gravado em:\n" + path);
 }

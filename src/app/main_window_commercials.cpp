@@ -5,7 +5,9 @@
 
 #include "clock.h"
 #include "configuration.h"
+#include "error_log.h"
 #include "rled.h"
+#include "soundlib.h"
 #include "threaded_timer.h"
 
 #include <QFileInfo>
@@ -48,17 +50,25 @@ void Tfrm_miravox::Timer_Play_ComercialTimer(QObject*) {
             VU_GERAL->setPosition(WVOL_MIN);
             Timer_Play_Comercial->Tag = 0;
             Timer_Play_Comercial->setEnabled(false);
+            proof_of_play.cut_short(Canal_Comercial->Position(), "novo comercial");
             Canal_Comercial->FreeFile();
             Canal_Comercial->setFileName(WPATH_AUDIODSP);
+            const int open_error = BASS_ErrorGetCode();
             Canal_Comercial->setVolume(100);
             Canal_Comercial->Play();
-            // A file that does not play never raises its stop: bring the level back here, or
-            // the stream would stay ducked until the next commercial.
-            if (!Canal_Comercial->isStarted())
+            if (Canal_Comercial->isStarted()) {
+                proof_of_play.started(WPATH_AUDIODSP, Canal_Comercial->FileLength());
+            } else {
+                const int code = open_error ? open_error : BASS_ErrorGetCode();
+                proof_of_play.failed(WPATH_AUDIODSP, TEXTO_ERRO_BS(std::int16_t(code)));
+                // A file that does not play never raises its stop: bring the level back here, or
+                // the stream would stay ducked until the next commercial.
                 Canal_ComercialStop(Canal_Comercial);
+            }
         } else {
             Panel13->setCaption(miravox::clock().now().time().toString("HH:mm:ss") + " - Comercial :" +
                                 WPATH_AUDIODSP + " Não localizado");
+            proof_of_play.missing({}, WPATH_AUDIODSP);
         }
     }
     if (Timer_Play_Comercial->Tag > 200)
@@ -66,6 +76,7 @@ void Tfrm_miravox::Timer_Play_ComercialTimer(QObject*) {
 }
 
 void Tfrm_miravox::Canal_ComercialStop(QObject*) {
+    proof_of_play.stopped();
     // A stop while the next commercial waits to start lets go of the previous one (the end of a
     // window stops every channel in the very tick that found the commercial): it still airs.
     if (Timer_Play_Comercial->Enabled())

@@ -46,7 +46,8 @@ qint64 days_since_boot() {
 } // namespace
 
 Tfrm_miravox::Tfrm_miravox(miravox::DialogService& dialogs_, QWidget* parent)
-    : QWidget(parent, Qt::FramelessWindowHint), dialogs(dialogs_), Log(PASTA_PROGRAMA() + "LOGS/") {
+    : QWidget(parent, Qt::FramelessWindowHint), dialogs(dialogs_), Log(PASTA_PROGRAMA() + "LOGS/"),
+      proof_of_play(PASTA_PROGRAMA() + "LOGS/", [this](const QString& line) { SALVA_LOGS(line); }) {
     minimise_application = [this] { showMinimized(); };
     build_ui();
     create_timers();
@@ -55,6 +56,7 @@ Tfrm_miravox::Tfrm_miravox(miravox::DialogService& dialogs_, QWidget* parent)
 
 Tfrm_miravox::~Tfrm_miravox() {
     qApp->removeEventFilter(this);
+    proof_of_play.cut_short(Canal_Comercial->Position(), "programa encerrado");
     // Timers first: no handler may run on a half-destroyed window.
     for (TThreadedTimer* t : timers())
         delete t;

@@ -28,6 +28,8 @@ void Tfrm_miravox::COR_PAINEL(TPanel* Panel, bool State) {
 }
 
 void Tfrm_miravox::timer_meterTimer(QObject*) {
+    if (watch_stream_silence())
+        return;
     if (Canal_web->isStarted()) {
         int R = 0, L = 0;
         TFFTData buffer{};

@@ -35,6 +35,7 @@ QTime schedule_time(const QString& hhmm, const QTime& fallback) {
 }
 
 void Tfrm_miravox::stop_and_free_all_channels() {
+    proof_of_play.cut_short(Canal_Comercial->Position());
     for (TTesselBass* channel : {Canal_web, Canal_Comercial, canal_vinhetas, Canal_Musica, Canal_cue}) {
         channel->Stop();
         channel->FreeFile();
@@ -50,6 +51,8 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
     COR_PAINEL(Panel11, Canal_web->isStarted());
     COR_PAINEL(Panel14, Canal_Musica->isStarted());
     COR_PAINEL(Panel19, Canal_Comercial->isStarted());
+    if (Canal_Comercial->isStarted())
+        proof_of_play.progress(Canal_Comercial->Position());
     const QDateTime now_dt = miravox::clock().now();
     const QTime now = now_dt.time();
     Label9->setText(now.toString("HH:mm:ss"));
@@ -97,8 +100,11 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
         const QString path = PEGA_CAMPO(4, BUSCA_DISPARO(minute));
         if (scheduled_file_found("Comercial: ", path)) {
             WPATH_AUDIODSP = path;
+            proof_of_play.due(minute);
             timer_DiminuirVolume_geral->setEnabled(true);
             Timer_Play_Comercial->setEnabled(true);
+        } else if (!path.trimmed().isEmpty()) {
+            proof_of_play.missing(minute, path);
         }
     }
 

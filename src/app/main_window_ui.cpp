@@ -611,7 +611,9 @@ QWidget* build_commercial_tab(Tfrm_miravox& w) {
 
     w.BitBtn14 = button("BitBtn14", "Excluir", "Exclui a PROGRAMAÇÃO selecionada");
     w.Panel18 = status_strip("Panel18", "Status");
-    auto* bottom = row({w.BitBtn14, w.Panel18});
+    w.BitBtnRelatorio = button("BitBtnRelatorio", "Relatório",
+                               "Relatório dos comerciais exibidos entre a Data Inicial e a Data Final");
+    auto* bottom = row({w.BitBtn14, w.Panel18, w.BitBtnRelatorio});
     static_cast<QHBoxLayout*>(bottom->layout())->setStretch(1, 1);
     vlayout(page)->addWidget(bottom);
     return page;
@@ -722,6 +724,7 @@ void wire_commercial_editor(Tfrm_miravox& w) {
     on_click(w.BitBtn5, [&w] { w.BitBtn5Click(); });
     on_click(w.BitBtn12, [&w] { w.BitBtn3Click(); });
     on_click(w.BitBtn14, [&w] { w.BitBtn14Click(); });
+    on_click(w.BitBtnRelatorio, [&w] { w.BitBtnRelatorioClick(); });
     wire_spin(w.JvSpinButton1, w.MaskEdit3);
     QObject::connect(w.PageControl4, &QTabBar::currentChanged, &w, [&w] { w.PageControl4Change(); });
     w.tesselGrid3->OnDblClick = [&w](QObject*) { w.tesselGrid3DblClick(); };

@@ -15,9 +15,11 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -300,6 +302,16 @@ void TTesselBass::GetVULevel(TFFTData& xbuffer, int& R, int& L) {
         return;
     L = vu_level(xbuffer[5]);
     R = vu_level(xbuffer[6]);
+}
+
+double TTesselBass::PeakDb() {
+    if (!(wcarregado && wplaying))
+        return -std::numeric_limits<double>::infinity();
+    const DWORD level = BASS_ChannelGetLevel(wCanal);
+    if (level == DWORD(-1))
+        return -std::numeric_limits<double>::infinity();
+    const DWORD peak = std::max(level & 0xFFFF, level >> 16);
+    return peak == 0 ? -std::numeric_limits<double>::infinity() : 20.0 * std::log10(peak / 32768.0);
 }
 
 bool TTesselBass::IsWebConectado() {

@@ -70,6 +70,11 @@ class TTesselBass : public QObject {
     // are left as they were when the channel is not playing.
     void GetVULevel(TFFTData& xbuffer, int& R, int& L);
 
+    // The louder side's peak over the last 23 ms played, before the channel's volume (so a
+    // faded or ducked source still reads its own level), in dBFS; -inf for digital silence or
+    // when nothing plays.
+    double PeakDb();
+
     bool IsWebConectado();
     // Fill of the download buffer in percent.
     int GetWebProgresso();

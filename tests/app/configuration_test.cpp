@@ -180,3 +180,21 @@ TEST_F(ConfigurationTest, DeviceDetectionByName) {
     EXPECT_EQ(dialogs.shown, QStringList{"notice: Não foi Detectado placa de som - Verifique"});
     EXPECT_EQ(WDVTRA, 5);
 }
+
+TEST_F(ConfigurationTest, DeadAirSettingsAreReadAndKeptByASaveOnlyWhenSet) {
+    apply_configuration({}, home);
+    EXPECT_EQ(WSILENCIO, 0);
+    EXPECT_EQ(WSILENCIO_DB, -50);
+    EXPECT_EQ(configuration_file_lines("500", "5000", 0, 0, 100, 30, "", "", "").size(), 11); // as it always was
+    apply_configuration({"SILENCIO=30", "SILENCIO_DB=-45"}, home);
+    EXPECT_EQ(WSILENCIO, 30);
+    EXPECT_EQ(WSILENCIO_DB, -45);
+    const QStringList lines = configuration_file_lines("500", "5000", 0, 0, 100, 30, "", "", "");
+    ASSERT_EQ(lines.size(), 13);
+    EXPECT_EQ(lines.mid(11), (QStringList{"SILENCIO=30", "SILENCIO_DB=-45"}));
+    apply_configuration({"SILENCIO=meio minuto", "SILENCIO_DB=alto"}, home);
+    EXPECT_EQ(WSILENCIO, 0);
+    EXPECT_EQ(WSILENCIO_DB, -50);
+    apply_configuration({"SILENCIO=-5"}, home);
+    EXPECT_EQ(WSILENCIO, 0);
+}

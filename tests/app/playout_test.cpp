@@ -6,6 +6,7 @@
 #include "main_window_fixture.h"
 
 #include "cool_gauge.h"
+#include "proof_of_play.h"
 #include "tcp_proxy.h"
 #include "test_stream_server.h"
 #include "wav_analysis.h"
@@ -189,4 +190,52 @@ TEST_F(PlayoutTest, StartingInsideAWindowActivatesItOnTheFirstTick) {
     EXPECT_TRUE(logged("Vinheta de abertura: " + media("open.wav")));
     EXPECT_EQ(window->Label5->text(), "17:00");
     EXPECT_EQ(window->Label12->text(), "19:00");
+}
+
+// A day of commercials in the proof-of-play file: one airs whole, one is due with its file
+// missing, and one is cut short when the window ends during it; the report counts them.
+TEST_F(PlayoutTest, EveryCommercialOfTheDayIsRecordedWithItsOutcome) {
+    ASSERT_TRUE(make_wav(media("long_spot.wav"), 20, kSpotHz));
+    write_weekday(kMonday, ".WEB", {window_line("18:00", "18:02")});
+    write_weekday(kMonday, ".DSP",
+                  {"|17:59|07/12/2026|07/12/2026|" + media("spot.wav") + "|",
+                   "|18:00|07/12/2026|07/12/2026|" + media("gone.wav") + "|",
+                   "|18:01|07/12/2026|07/12/2026|" + media("long_spot.wav") + "|"});
+    const QString logs = program_folder() + "LOGS/";
+    const QString csv = proof_of_play_file(logs, QDate(2026, 12, 7));
+    const auto rows = [&] { return read_airings(csv).size(); };
+    set_now(QDateTime(QDate(2026, 12, 7), QTime(17, 58, 59, 500)));
+    window->FormActivate();
+    window->Timer_sempre->setEnabled(true);
+
+    ASSERT_TRUE(run_until([&] { return rows() == 1; }, 8000));
+    set_now(QDateTime(QDate(2026, 12, 7), QTime(17, 59, 59, 500)));
+    ASSERT_TRUE(run_until([&] { return rows() == 2; }, 3000));
+    set_now(QDateTime(QDate(2026, 12, 7), QTime(18, 0, 59, 500)));
+    ASSERT_TRUE(run_until([&] { return window->Canal_Comercial->isStarted(); }, 6000));
+    run(2500);
+    set_now(QDateTime(QDate(2026, 12, 7), QTime(18, 1, 59, 800)));
+    ASSERT_TRUE(run_until([&] { return rows() == 3; }, 3000));
+    EXPECT_TRUE(logged("*** DESLIGAMENTO 18:00  AS 18:02 ***"));
+
+    const std::vector<Airing> day = read_airings(csv);
+    EXPECT_EQ(day[0].scheduled, "17:59");
+    EXPECT_EQ(day[0].outcome, kAiringComplete);
+    EXPECT_EQ(day[0].file, media("spot.wav"));
+    EXPECT_EQ(day[0].start.toString("HH:mm"), "17:59");
+    EXPECT_EQ(day[1].scheduled, "18:00");
+    EXPECT_EQ(day[1].outcome, kAiringMissing);
+    EXPECT_EQ(day[1].file, media("gone.wav"));
+    EXPECT_EQ(day[1].seconds_aired, 0);
+    EXPECT_EQ(day[2].scheduled, "18:01");
+    EXPECT_EQ(day[2].outcome, kAiringCut);
+    EXPECT_EQ(day[2].file_seconds, 20);
+    EXPECT_EQ(day[2].end.toString("HH:mm"), "18:02"); // cut when the window ended
+    EXPECT_GE(day[2].seconds_aired, 2);
+    EXPECT_LE(day[2].seconds_aired, 6);
+
+    const QString report = commercials_report(logs, QDate(2026, 12, 7), QDate(2026, 12, 7), false);
+    EXPECT_TRUE(report.contains(media("long_spot.wav") + "\n  Completos: 0   Interrompidos: 1   Não exibidos: 0"));
+    EXPECT_TRUE(report.contains(media("gone.wav") + "\n  Completos: 0   Interrompidos: 0   Não exibidos: 1"));
+    EXPECT_TRUE(report.contains(media("spot.wav") + "\n  Completos: 1   Interrompidos: 0   Não exibidos: 0"));
 }

@@ -1,7 +1,11 @@
 // The real program on a station made by the test: it starts a few seconds before a stream
 // window, relays a local stream with its jingles and ends the window; the operation log and
 // the audio captured from the transmission device tell what happened. Nobody answers any box.
+// Also the dead-air watch on a stream that falls silent, and the commercials' proof of play
+// through a crash and the report command.
 
+#include "proof_of_play.h"
+#include "station_run.h"
 #include "test_media.h"
 #include "test_stream_server.h"
 #include "text_file.h"
@@ -86,7 +90,197 @@ std::vector<int> aired_order(const QString& path, const std::vector<double>& ton
     return order;
 }
 
+constexpr double kMusicHz = 660;
+
+// A stream MP3 whose sound is the ffmpeg aevalsrc expression `expr` of t (commas escaped).
+bool make_stream_from(const QString& path, const QString& expr, double seconds) {
+    return test::run_ffmpeg({"-f", "lavfi", "-i",
+                             QString("aevalsrc=%1:s=44100:d=%2").arg(expr).arg(seconds).toStdString(), "-ac",
+                             "2", "-c:a", "libmp3lame", "-b:a", "128k", "-write_xing", "0", "-id3v2_version",
+                             "0", "-f", "mp3", path.toStdString()});
+}
+
+// The stream tone while t is in one of `[from, to)`, silence elsewhere.
+QString tone_during(const std::vector<std::pair<double, double>>& spans) {
+    QStringList terms;
+    for (const auto& [from, to] : spans)
+        terms << QString("between(t\\,%1\\,%2)").arg(from).arg(to);
+    return QString("0.5*sin(2*PI*%1*t)*gt(%2\\,0)").arg(kStreamHz).arg(terms.join("+"));
+}
+
+// A station relaying a local stream of `stream_seconds` whose sound is `expr`, from a window at
+// 12:00 without jingles, with SILENCIO=`silencio` and a music track of 660 Hz.
+class SilenceStation {
+  public:
+    SilenceStation(int silencio, const QString& expr, double stream_seconds) {
+        const QString h = home.path();
+        QDir().mkpath(h + "/DADOS");
+        QDir().mkpath(h + "/MUSICAS");
+        ok = make_tone(h + "/MUSICAS/A.WAV", 30.0, kMusicHz) &&
+             make_stream_from(h + "/radio.mp3", expr, stream_seconds);
+        test::AudioMount radio;
+        radio.data = test::read_file((h + "/radio.mp3").toStdString());
+        radio.headers = {"icy-name:Radio E2E"};
+        radio.loop = false;
+        server.add_audio("/radio", radio);
+        ok = ok &&
+             write_text_file(h + "/DADOS/04.WEB",
+                             {"|12:00|12:05|" + QString::fromStdString(server.url("/radio")) +
+                              "|STREAMING|100|||0|0||"}) &&
+             write_text_file(h + "/MIRAVOX.INI", {"SILENCIO=" + QString::number(silencio)});
+    }
+
+    // The runs of the stream's tone and the music's on the air.
+    std::vector<e2e::ToneRun> air() const {
+        return e2e::tone_runs(read_capture(home.path() + "/air.wav"), {kStreamHz, kMusicHz});
+    }
+
+    QTemporaryDir home;
+    test::TestStreamServer server;
+    bool ok = false;
+};
+
 } // namespace
+
+// The stream stays connected but falls silent: within SILENCIO + 1 s of the silence's start the
+// stream is cut and local music is on the air.
+TEST(MiravoxProgram, DeadAirWatchPutsLocalMusicOnWhenTheStreamFallsSilent) {
+    SilenceStation station(4, tone_during({{0, 7}}), 60);
+    ASSERT_TRUE(station.ok);
+    e2e::ProgramRun program(station.home.path(), "2026-12-09T11:59:57");
+    ASSERT_TRUE(program.started());
+    ASSERT_GE(program.wait_for_line("PLAY MUSICA LOCAL: ", 60000), 0);
+    const double cut_at = program.aired_seconds();
+    e2e::wait_until([&] { return program.aired_seconds() > cut_at + 3; }, 10000);
+    program.stop();
+
+    const std::vector<e2e::LogLine> log = program.log();
+    const int connected = e2e::find_line(log, "Conectado à RADIO E2E");
+    const int silence = e2e::find_line(log, "SILÊNCIO NO STREAMING (4 s)");
+    ASSERT_GE(connected, 0);
+    ASSERT_GT(silence, connected);
+    EXPECT_GT(e2e::find_line(log, "Erro WEB: 2 - Acionando Musicas locais", silence), silence);
+
+    // On the air: the stream's tone, then silence, then the music no later than 5 s after.
+    const std::vector<e2e::ToneRun> runs = station.air();
+    int stream = -1;
+    for (size_t i = 0; i < runs.size(); ++i)
+        if (runs[i].tone == 0 && runs[i].to - runs[i].from > 3)
+            stream = int(i);
+    ASSERT_GE(stream, 0);
+    const auto after = std::find_if(runs.begin() + stream + 1, runs.end(),
+                                    [](const e2e::ToneRun& r) { return r.tone >= 0; });
+    ASSERT_NE(after, runs.end());
+    EXPECT_EQ(after->tone, 1);
+    RecordProperty("music_after_silence_ms", int(std::lround((after->from - runs[size_t(stream)].to) * 1000)));
+    EXPECT_LE(after->from - runs[size_t(stream)].to, 4 + 1.0)
+        << "silence from " << runs[size_t(stream)].to << " s, music from " << after->from << " s";
+}
+
+// A quiet passage shorter than the setting, and a long silence with the watch off, change nothing.
+TEST(MiravoxProgram, DeadAirWatchLeavesShortPausesAndAnUnsetWatchAlone) {
+    for (const auto& [silencio, expr] :
+         {std::pair{4, tone_during({{0, 6}, {8.5, 40}})}, std::pair{0, tone_during({{0, 6}})}}) {
+        SCOPED_TRACE(silencio);
+        SilenceStation station(silencio, expr, 60);
+        ASSERT_TRUE(station.ok);
+        e2e::ProgramRun program(station.home.path(), "2026-12-09T11:59:57");
+        ASSERT_TRUE(program.started());
+        ASSERT_GE(program.wait_for_line("Conectado à RADIO E2E", 30000), 0);
+        // Past the pause by a few seconds (or 6 s into the silence).
+        const double from = program.aired_seconds();
+        e2e::wait_until([&] { return program.aired_seconds() > from + 12; }, 40000);
+        program.stop();
+
+        const std::vector<e2e::LogLine> log = program.log();
+        EXPECT_EQ(e2e::count_lines(log, "SILÊNCIO NO STREAMING"), 0);
+        EXPECT_EQ(e2e::count_lines(log, "DESCONECTADO"), 0);
+        EXPECT_EQ(e2e::count_lines(log, "PLAY MUSICA LOCAL"), 0);
+        for (const e2e::ToneRun& run : station.air())
+            EXPECT_NE(run.tone, 1) << "music on the air at " << run.from;
+        if (silencio > 0) { // the stream's tone came back after the pause
+            const std::vector<e2e::ToneRun> runs = station.air();
+            EXPECT_GE(
+                std::count_if(runs.begin(), runs.end(), [](const e2e::ToneRun& r) { return r.tone == 0; }),
+                2);
+        }
+    }
+}
+
+// A day of commercials at ten times real speed: one airs whole, one is due with its file
+// missing, and the program is killed while a third is on the air. The rows written before the
+// crash are whole, and the report command reads them without a window or a sound device.
+TEST(MiravoxProgram, ProofOfPlaySurvivesACrashAndFeedsTheReport) {
+    QTemporaryDir home;
+    const QString h = home.path();
+    QDir().mkpath(h + "/DADOS");
+    ASSERT_TRUE(make_tone(h + "/spot.wav", 3.0, kOpenHz));
+    ASSERT_TRUE(make_tone(h + "/long.wav", 120.0, kCloseHz));
+    ASSERT_TRUE(write_text_file(h + "/DADOS/04.DSP", {"|11:59|01/12/2026|31/12/2026|" + h + "/spot.wav|",
+                                                      "|12:00|01/12/2026|31/12/2026|" + h + "/gone.wav|",
+                                                      "|12:01|01/12/2026|31/12/2026|" + h + "/long.wav|"}));
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("MIRAVOX_HOME", h);
+    env.insert("MIRAVOX_CLOCK_START", "2026-12-09T11:58:30");
+    env.insert("MIRAVOX_CLOCK_RATE", "10");
+    env.insert("MIRAVOX_AUDIO_DEVICES", "capture:PRINCIPAL:" + h + "/air.wav;silent:ESCUTA");
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(MIRAVOX_BINARY, {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    // The long spot is on the air from 12:01 (6 s of real time after 12:00) for 12 s.
+    const QString csv = proof_of_play_file(h + "/LOGS/", QDate(2026, 12, 9));
+    ASSERT_TRUE(e2e::wait_until([&] { return read_airings(csv).size() == 2; }, 60000));
+    QThread::msleep(8000);
+    ASSERT_EQ(program.state(), QProcess::Running);
+    program.kill();
+    program.waitForFinished(5000);
+
+    const std::vector<Airing> rows = read_airings(csv);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].scheduled, "11:59");
+    EXPECT_EQ(rows[0].outcome, kAiringComplete);
+    EXPECT_EQ(rows[0].file, h + "/spot.wav");
+    EXPECT_EQ(rows[0].seconds_aired, 3);
+    EXPECT_EQ(rows[0].file_seconds, 3);
+    EXPECT_TRUE(rows[0].start.isValid() && rows[0].end.isValid());
+    EXPECT_EQ(rows[1].scheduled, "12:00");
+    EXPECT_EQ(rows[1].outcome, kAiringMissing);
+    EXPECT_EQ(rows[1].file, h + "/gone.wav");
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(bytes.startsWith(proof_of_play_header()));
+    EXPECT_TRUE(bytes.endsWith("\r\n"));
+    EXPECT_EQ(bytes.count('\n'), 3);
+
+    // The report, from the command line, with no display and no sound device named.
+    QProcess report;
+    QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
+    plain.remove("QT_QPA_PLATFORM");
+    plain.remove("DISPLAY");
+    plain.insert("MIRAVOX_HOME", h);
+    plain.insert("MIRAVOX_AUDIO_DEVICES", "broken:PRINCIPAL");
+    report.setProcessEnvironment(plain);
+    report.start(MIRAVOX_BINARY, {"--relatorio-comerciais", "01/12/2026", "31/12/2026"});
+    ASSERT_TRUE(report.waitForFinished(20000));
+    EXPECT_EQ(report.exitCode(), 0);
+    const QString text = QString::fromUtf8(report.readAllStandardOutput());
+    EXPECT_EQ(text, commercials_report(h + "/LOGS/", QDate(2026, 12, 1), QDate(2026, 12, 31), false));
+    EXPECT_TRUE(text.contains("Completos: 1   Interrompidos: 0   Não exibidos: 0   Segundos no ar: 3"))
+        << text.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(h + "/LOGS/" + QDate::currentDate().toString("yyyyMMdd") + ".NET"));
+    report.start(MIRAVOX_BINARY, {"--relatorio-comerciais", "31/12/2026", "01/12/2026", "--csv"});
+    ASSERT_TRUE(report.waitForFinished(20000));
+    EXPECT_EQ(report.exitCode(), 0);
+    EXPECT_TRUE(QString::fromUtf8(report.readAllStandardOutput()).startsWith("arquivo,completos,"));
+    report.start(MIRAVOX_BINARY, {"--relatorio-comerciais", "31/12/2026"});
+    ASSERT_TRUE(report.waitForFinished(20000));
+    EXPECT_EQ(report.exitCode(), 2);
+}
 
 TEST(MiravoxProgram, RelaysAWindowWithItsJinglesOnTheAir) {
     QTemporaryDir home;

@@ -10,6 +10,7 @@
 #include "stream_factory.h"
 #include "text_encoding.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -266,6 +267,17 @@ QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode) {
     int error = BASS_OK;
     const auto v = s->file_position(mode, error);
     return v ? succeed(*v) : fail(error, kNoQword);
+}
+
+DWORD BASS_ChannelGetLevel(DWORD handle) {
+    auto s = stream_or_fail(handle);
+    if (!s)
+        return kNoDword;
+    const auto to_word = [](float peak) {
+        return static_cast<DWORD>(std::lround(std::clamp(peak, 0.0f, 1.0f) * 32768.0f));
+    };
+    const auto [left, right] = s->peak();
+    return succeed<DWORD>(to_word(left) | (to_word(right) << 16));
 }
 
 const char* BASS_ChannelGetTags(DWORD handle, DWORD tags) {

@@ -235,3 +235,6 @@ QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double secs);
 QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
 const char* BASS_ChannelGetTags(DWORD handle, DWORD tags);           // valid until the stream is freed
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length); // FFT512: returns 1024 (bytes written)
+// Peak of the last 1024 frames played, before the channel's volume: left in the low word,
+// right in the high word, 0 (silence) to 32768 (full scale); (DWORD)-1 for a bad handle.
+DWORD BASS_ChannelGetLevel(DWORD handle);

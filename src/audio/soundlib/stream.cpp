@@ -569,6 +569,16 @@ bool Stream::spectrum(float* out) {
     return spectrum_->compute(mono, out);
 }
 
+std::pair<float, float> Stream::peak() const {
+    const uint64_t count = std::min<uint64_t>(history_count_.load(std::memory_order_acquire), kHistory);
+    float left = 0.0f, right = 0.0f;
+    for (size_t i = 0; i < count; ++i) {
+        left = std::max(left, std::fabs(history_[i * 2].load(std::memory_order_relaxed)));
+        right = std::max(right, std::fabs(history_[i * 2 + 1].load(std::memory_order_relaxed)));
+    }
+    return {left, right};
+}
+
 void Stream::wait_prebuffer(int percent, SteadyClock::time_point deadline) const {
     const size_t want = ring_.capacity() * static_cast<size_t>(percent) / 100;
     while (ring_.available() < want && !source_ended_.load() && SteadyClock::now() < deadline)

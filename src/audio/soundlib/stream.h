@@ -22,6 +22,7 @@
 
 #include <array>
 #include <atomic>
+#include <utility>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -71,6 +72,9 @@ class Stream final : public MixSource {
     const char* http_tags() const { return tags_.empty() ? nullptr : tags_.data(); }
     // 256 magnitudes of the last 512 frames it played.
     bool spectrum(float* out);
+    // Peak magnitudes (0..1 and above) of the left and right samples of the last kHistory
+    // frames it played, before its volume.
+    std::pair<float, float> peak() const;
 
     // Waits until `percent` of the buffer is filled, the source ended or `deadline` passed.
     void wait_prebuffer(int percent, SteadyClock::time_point deadline) const;

@@ -145,6 +145,19 @@ TEST_F(MixTest, SpectrumOf430HzPeaksAtBin5) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLTYPE);
 }
 
+// The level is the source's own: a channel turned down to nothing still reads its peak.
+TEST_F(MixTest, LevelIsThePeakOfWhatPlayedBeforeTheVolume) {
+    StreamHandle h(open(wav("s430half.wav", 44100 * 2, sine(430, 0.5))));
+    ASSERT_TRUE(BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.0f));
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(wait_until([&] { return BASS_ChannelGetPosition(h, BASS_POS_BYTE) > 8 * 2048; },
+                           std::chrono::milliseconds(2000)));
+    const DWORD level = BASS_ChannelGetLevel(h);
+    EXPECT_NEAR(double(level & 0xFFFF), 16384, 300);
+    EXPECT_NEAR(double(level >> 16), 16384, 300);
+    EXPECT_EQ(BASS_ChannelGetLevel(0x7777), static_cast<DWORD>(-1));
+}
+
 TEST_F(MixTest, StopAndStartSilenceAndResumeTheDevice) {
     StreamHandle h(open(wav("dc015.wav", 44100 * 3, [](size_t) { return 0.15f; })));
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));

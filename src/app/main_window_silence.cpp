@@ -1,0 +1,33 @@
+// The dead-air watch of the relay: a stream that stays connected but carries only silence
+// (SILENCIO seconds below SILENCIO_DB) is cut and handled as a lost one.
+
+#include "main_window.h"
+
+#include "clock.h"
+#include "configuration.h"
+#include "engine_state.h"
+#include "threaded_timer.h"
+
+bool Tfrm_miravox::watch_stream_silence() {
+    if (WSILENCIO <= 0)
+        return false;
+    // Only the stream's own level is measured; while a commercial or a jingle is on the air
+    // the station is not silent, and a studio that pauses under it is no fault.
+    const bool relaying = Timer_Reconexao->Enabled() && WERRO_WEB == 0 && Canal_web->isStarted();
+    if (!relaying || Canal_Comercial->isStarted() || canal_vinhetas->isStarted()) {
+        silence_watch.reset();
+        return false;
+    }
+    const int seconds =
+        silence_watch.observe(Canal_web->PeakDb(), miravox::clock().now_ms(), WSILENCIO, WSILENCIO_DB);
+    if (seconds == 0)
+        return false;
+    SALVA_LOGS("SILÊNCIO NO STREAMING (" + QString::number(seconds) + " s)");
+    // From here on as a source lost while playing: the main tick puts local music on the air,
+    // the web channel's stop reports the disconnection and the supervisor counts down to the
+    // reopening. Freeing the stream closes the silent connection at once.
+    BASS_ERRO_WEB = 2;
+    Canal_web->Stop();
+    Canal_web->FreeFile();
+    return true;
+}
