@@ -32,8 +32,6 @@ constexpr int kRate = 44100;
 constexpr size_t kClockBlock = 2048;
 // A virtual device never wakes more often than this (real time), however fast it plays.
 constexpr double kFastestTickNs = 1e6;
-// A system output that has asked for no audio for this long has hung: it is opened again.
-constexpr auto kStalledOutput = std::chrono::seconds(2);
 
 // ---- virtual devices -------------------------------------------------------------------
 
@@ -130,8 +128,6 @@ class PortAudioOutput final : public OutputDevice {
         return error == BASS_OK ? start() : error;
     }
     int start() override {
-        if (!wanted_)
-            last_block_ = std::chrono::steady_clock::now(); // the stall watch starts now
         wanted_ = true;
         if (Pa_IsStreamActive(stream_) == 1)
             return BASS_OK;
@@ -149,23 +145,11 @@ class PortAudioOutput final : public OutputDevice {
     }
     bool running() const override { return Pa_IsStreamActive(stream_) == 1; }
     void keep_alive() override {
-        if (!wanted_)
-            return;
-        // An output may also hang instead of failing (a sound server that stopped answering):
-        // one that has asked for nothing for a while counts as lost as well.
-        const auto now = std::chrono::steady_clock::now();
-        if (const uint64_t blocks = blocks_.load(std::memory_order_relaxed); blocks != blocks_seen_) {
-            blocks_seen_ = blocks;
-            last_block_ = now;
-        }
-        const bool stalled = now - last_block_ > kStalledOutput;
-        if (running() && !stalled)
+        if (!wanted_ || running())
             return;
         if (!lost_)
-            log_line("output device \"%s\" %s; opening it again", name().c_str(),
-                     running() ? "stalled" : "stopped by the system");
+            log_line("output device \"%s\" stopped by the system; opening it again", name().c_str());
         // Quiet while it stays away: one line when it is lost, one when it is back.
-        last_block_ = now;
         if (reopen(!lost_) == BASS_OK) {
             log_line("output device \"%s\" is back", name().c_str());
             lost_ = false;
@@ -177,9 +161,7 @@ class PortAudioOutput final : public OutputDevice {
   private:
     static int callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                         PaStreamCallbackFlags, void* self) {
-        auto* me = static_cast<PortAudioOutput*>(self);
-        me->mixer_.process(static_cast<float*>(output), frames);
-        me->blocks_.fetch_add(1, std::memory_order_relaxed);
+        static_cast<PortAudioOutput*>(self)->mixer_.process(static_cast<float*>(output), frames);
         return paContinue;
     }
 
@@ -232,11 +214,8 @@ class PortAudioOutput final : public OutputDevice {
 
     PaStream* stream_ = nullptr;
     int index_ = -1;
-    bool wanted_ = false;             // started and not stopped since: it should be playing
-    bool lost_ = false;               // the system took it away and it has not come back yet
-    std::atomic<uint64_t> blocks_{0}; // blocks the output asked for (output thread)
-    uint64_t blocks_seen_ = 0;        // at the last keep_alive()
-    std::chrono::steady_clock::time_point last_block_ = std::chrono::steady_clock::now();
+    bool wanted_ = false; // started and not stopped since: it should be playing
+    bool lost_ = false;   // the system took it away and it has not come back yet
 };
 
 std::vector<DeviceDescription> portaudio_devices() {
