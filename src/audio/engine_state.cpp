@@ -14,13 +14,15 @@ const QStringList kPluginReloadOrder = {"basshls.dll", "bass_aac.dll", "bassopus
 
 constexpr int kMaxListedDevices = 10;
 
-void reinitialise(std::int16_t device, void* handle, miravox::DialogService& dialogs) {
-    // A device that vanished cannot be made current; it is not freed then, since freeing would
-    // hit whichever device is still current (one that has just come back). Its initialisation
-    // is tried anyway.
+// A device that vanished cannot be made current; it is not freed then, since freeing would hit
+// whichever device is still current.
+void release(std::int16_t device) {
     BASS_PluginFree(0);
     if (BASS_SetDevice(DWORD(device)))
         BASS_Free();
+}
+
+void bring_up(std::int16_t device, void* handle, miravox::DialogService& dialogs) {
     if (BASS_Init(device, 44100, 0, handle, nullptr))
         BASS_SetDevice(DWORD(device));
     else
@@ -32,10 +34,14 @@ void reinitialise(std::int16_t device, void* handle, miravox::DialogService& dia
 void ATUALIZA_DEVICE(void* handle, miravox::DialogService& dialogs) {
     BASS_UPDATING = true;
     if (!wlista_devices.empty()) {
-        // By index: a message box above runs a nested loop in which a channel may be brought up
+        // Every device is freed before any is brought up again: once none is open, the library
+        // reads the system's devices anew (a sound server that restarted, a card plugged in).
+        // By index: a message box below runs a nested loop in which a channel may be brought up
         // and append to the list.
         for (std::size_t i = 0; i < wlista_devices.size(); ++i)
-            reinitialise(wlista_devices[i], handle, dialogs);
+            release(wlista_devices[i]);
+        for (std::size_t i = 0; i < wlista_devices.size(); ++i)
+            bring_up(wlista_devices[i], handle, dialogs);
         miravox::load_plugins(kPluginReloadOrder);
         wct_play_sem_update = 0;
         wct_playing = 0;

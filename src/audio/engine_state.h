@@ -48,7 +48,8 @@ inline std::int16_t wct_canais_carregados = 0; // local files opened minus strea
 inline std::uint16_t wct_erro_criar = 0;       // local files that failed to open
 inline std::uint16_t wct_erro_play = 0;        // failed starts
 
-// Re-initialises every device of wlista_devices in list order, handing the library `handle`,
+// Re-initialises every device of wlista_devices: frees them all, then brings each up again in
+// list order (so the library finds the system's devices as they are now), handing it `handle`,
 // reloads the format plug-ins and clears the error state and the per-run counters. The caller
 // stops and frees its channels first. A device that does not come back is reported through
 // `dialogs`; the routine goes on with the next one.

@@ -1,9 +1,11 @@
 // The real program against real servers: a stream window relayed from Debian's icecast2 fed by
-// the ffmpeg CLI, whose source dies and comes back mid-window, and a window of a live HLS
-// playlist that ffmpeg writes and a local server serves. Each run starts the program's clock a
-// few seconds before the window; the operation log and the audio captured from the
-// transmission device tell what happened.
+// the ffmpeg CLI, whose source dies and comes back mid-window; a window of a live HLS playlist
+// that ffmpeg writes and a local server serves; and a relay played through a private PulseAudio
+// server that is killed and started again mid-window. Each run starts the program's clock a few
+// seconds before the window; the operation log and the audio captured from the transmission
+// device (or recorded from the sound server) tell what happened.
 
+#include "pulse_server.h"
 #include "station_run.h"
 #include "test_media.h"
 
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 using namespace miravox;
@@ -92,6 +95,44 @@ class IcecastRelay : public StationTest {
 };
 
 using HlsWindow = StationTest;
+
+class SoundServerRestart : public StationTest {
+  protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        std::string why;
+        if (!pulse_.start(why))
+            GTEST_SKIP() << why;
+    }
+
+    test::TempDir pulse_dir_{"pulse-e2e"};
+    test::PulseServer pulse_{pulse_dir_.path()};
+};
+
+// A raw recording of the sound server (16-bit stereo, 44100 Hz) as a capture.
+miravox::testing::Capture read_raw_recording(const QString& path) {
+    miravox::testing::Capture c;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return c;
+    const QByteArray bytes = f.readAll();
+    c.left.resize(size_t(bytes.size() / 4));
+    for (size_t i = 0; i < c.left.size(); ++i) {
+        int16_t s;
+        std::memcpy(&s, bytes.constData() + i * 4, 2);
+        c.left[i] = s / 32768.0f;
+    }
+    return c;
+}
+
+// Seconds into `air` at which one of `tones` first dominates for half a second, or -1.
+double first_heard(const miravox::testing::Capture& air, const std::vector<double>& tones) {
+    const std::vector<ToneRun> runs = tone_runs(air, tones);
+    for (const ToneRun& run : runs)
+        if (run.tone >= 0)
+            return run.from;
+    return -1;
+}
 
 } // namespace
 
@@ -217,4 +258,44 @@ TEST_F(HlsWindow, RelaysALocallyServedLivePlaylist) {
     ASSERT_NE(hls, nullptr) << "the playlist's audio never aired";
     EXPECT_LT(hls->from, connected_at + 4.0);
     EXPECT_GT(hls->to - hls->from, 4.0);
+}
+
+// The program plays through ALSA's pulse plug-in to a PulseAudio server, as on a Debian desktop.
+// The server is killed mid-relay and started again 3 s later: with nobody touching anything,
+// the stream (or local music) must be heard again within 10 s of the server's return.
+TEST_F(SoundServerRestart, TheAirComesBackByItself) {
+    const QString h = home_.path();
+    test::TestStreamServer server;
+    ASSERT_TRUE(test::make_stream_mp3((h + "/radio.mp3").toStdString(), kStreamHz, 5.0));
+    test::AudioMount radio;
+    radio.data = test::read_file((h + "/radio.mp3").toStdString());
+    radio.headers = {"icy-name:Radio Pulse"};
+    server.add_audio("/radio", radio);
+    make_station(h, QString::fromStdString(server.url("/radio")), "12:03");
+    const std::vector<double> tones{kStreamHz, kMusicAHz, kMusicBHz};
+
+    ProgramRun program(h, kClockStart, pulse_.client_environment());
+    ASSERT_TRUE(program.started());
+    ASSERT_GE(program.wait_for_line("Conectado à RADIO PULSE", 30000), 0) << "the stream was never relayed";
+    const QString before_path = h + "/before.raw", after_path = h + "/after.raw";
+    ASSERT_TRUE(pulse_.start_recording(before_path.toStdString()));
+    // The relay is heard on the server before it is killed.
+    ASSERT_TRUE(wait_until([&] { return first_heard(read_raw_recording(before_path), tones) >= 0; }, 20000))
+        << "nothing reached the sound server";
+    QThread::msleep(1000);
+    pulse_.kill();
+
+    QThread::msleep(3000);
+    std::string why;
+    ASSERT_TRUE(pulse_.start(why)) << why;
+    ASSERT_TRUE(pulse_.start_recording(after_path.toStdString()));
+    QThread::msleep(12000);
+    pulse_.stop_recording();
+    ASSERT_TRUE(program.running());
+    program.stop();
+
+    const double back = first_heard(read_raw_recording(after_path), tones);
+    std::printf("air heard again %.1f s after the sound server's return\n", back);
+    ASSERT_GE(back, 0) << "nothing heard in the 12 s after the sound server's return";
+    EXPECT_LT(back, 10.0);
 }

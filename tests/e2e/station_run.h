@@ -18,6 +18,8 @@
 #include <QTime>
 
 #include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace miravox::e2e {
@@ -171,15 +173,22 @@ inline int count_lines(const std::vector<LogLine>& lines, const QString& prefix)
 }
 
 // The miravox binary, offscreen, on station folder `home` with its program clock started at
-// `clock_start`, transmitting to a capture device (home/air.wav).
+// `clock_start`, transmitting to a capture device (home/air.wav), or, given `system_audio`, to
+// the system's devices with that environment (a private sound server's).
 class ProgramRun {
   public:
-    ProgramRun(QString home, const QString& clock_start) : home_(std::move(home)) {
+    ProgramRun(QString home, const QString& clock_start,
+               const std::vector<std::pair<std::string, std::string>>& system_audio = {})
+        : home_(std::move(home)) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("MIRAVOX_HOME", home_);
         env.insert("MIRAVOX_CLOCK_START", clock_start);
         env.insert("MIRAVOX_AUDIO_DEVICES", "capture:PRINCIPAL:" + air_path() + ";silent:ESCUTA");
+        if (!system_audio.empty())
+            env.remove("MIRAVOX_AUDIO_DEVICES");
+        for (const auto& [name, value] : system_audio)
+            env.insert(QString::fromStdString(name), QString::fromStdString(value));
         process_.setProcessEnvironment(env);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(MIRAVOX_BINARY, {});

@@ -165,8 +165,12 @@ BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
     if (!s)
         return FALSE;
     int error = s->play(restart != FALSE);
-    if (error == BASS_OK)
+    if (error == BASS_OK) {
         error = Engine::instance().resume_output(s->device());
+        // Nothing plays it: it must not read as playing, or the next Play would not try again.
+        if (error != BASS_OK)
+            s->stop();
+    }
     return status<BOOL>(error, TRUE, FALSE);
 }
 

@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+
 namespace miravox::soundlib {
 
 Engine& Engine::instance() {
@@ -39,12 +41,49 @@ Engine::~Engine() {
         portaudio_shutdown();
 }
 
+namespace {
+
+bool is_system_output(const DeviceDescription& d) {
+    return d.kind == DeviceDescription::Kind::PortAudio;
+}
+
+} // namespace
+
+bool Engine::system_output_open() const {
+    for (size_t i = 1; i < devices_.size(); ++i)
+        if (devices_[i].output)
+            return true;
+    return false;
+}
+
 void Engine::ensure_devices() {
     if (enumerated_)
         return;
-    for (auto& d : enumerate_devices())
-        devices_.push_back(DeviceSlot{std::move(d), nullptr, nullptr});
+    if (devices_.empty()) {
+        for (auto& d : enumerate_devices(from_system_))
+            devices_.push_back(DeviceSlot{std::move(d), nullptr, nullptr});
+        enumerated_ = true;
+        return;
+    }
+    // Read the system's list again. Entry 0 ("No sound") keeps its output and its streams.
+    portaudio_shutdown();
+    auto fresh = enumerate_devices(from_system_);
     enumerated_ = true;
+    const bool had_outputs = std::any_of(devices_.begin(), devices_.end(),
+                                         [](const DeviceSlot& s) { return is_system_output(s.description); });
+    if (had_outputs && std::none_of(fresh.begin(), fresh.end(), is_system_output)) {
+        // The sound server is away right now: keep its devices' names and numbers rather than
+        // put a silent device in the place of device 1. They cannot be opened (the list is
+        // read again at each device call until it is back).
+        log_line("no output device found; keeping the previous list until the system offers one");
+        enumerated_ = false;
+        return;
+    }
+    devices_.resize(1);
+    if (current_ > 0)
+        current_ = -1; // it named a closed device that may now be another one
+    for (size_t i = 1; i < fresh.size(); ++i)
+        devices_.push_back(DeviceSlot{std::move(fresh[i]), nullptr, nullptr});
 }
 
 int Engine::device_info(DWORD device, BASS_DEVICEINFO& info) {
@@ -70,6 +109,8 @@ int Engine::init(int device) {
     DeviceSlot& slot = devices_[static_cast<size_t>(device)];
     if (slot.output)
         return BASS_ERROR_ALREADY;
+    if (!enumerated_ && is_system_output(slot.description))
+        return BASS_ERROR_DRIVER; // kept from before the system's devices went away
     if (slot.description.kind == DeviceDescription::Kind::Capture && !slot.capture) {
         auto writer = std::make_unique<WavWriter>();
         if (!writer->create(slot.description.capture_path)) {
@@ -110,6 +151,9 @@ int Engine::free_current() {
             it = next;
         }
         devices_[static_cast<size_t>(current_)].output.reset();
+        // Nothing of the system's is open any more: the next device call reads its list again.
+        if (from_system_ && !system_output_open())
+            enumerated_ = false;
     }
     for (auto& s : doomed)
         s->close();
@@ -213,6 +257,9 @@ void Engine::janitor() {
         lock.lock();
         if (quit_)
             break;
+        for (auto& slot : devices_)
+            if (slot.output)
+                slot.output->keep_alive();
         std::vector<std::shared_ptr<Stream>> doomed;
         for (auto it = streams_.begin(); it != streams_.end();) {
             auto next = std::next(it);

@@ -1,7 +1,10 @@
 #pragma once
 // The process-wide engine: the device list and the initialised devices, the current device, the
 // table of stream handles, and a janitor thread that frees BASS_STREAM_AUTOFREE streams that
-// ended by themselves.
+// ended by themselves and opens again the outputs the system took away.
+// The system's device list is read again (PortAudio started anew) at the first device call after
+// the last system output was freed, so that a re-initialisation finds a sound server that
+// restarted or a card plugged in since; device 1 stays the system default.
 // Thread rules: every member may be called from any thread; one mutex guards devices and the
 // handle table, and is never taken by output threads nor held across a network open or a
 // decoder-thread join.
@@ -55,11 +58,13 @@ class Engine {
 
     Engine();
     void ensure_devices();                                                                 // mutex held
+    bool system_output_open() const;                                                       // mutex held
     std::shared_ptr<Stream> detach(std::map<DWORD, std::shared_ptr<Stream>>::iterator it); // mutex held
     void janitor();
 
     std::mutex mutex_;
     bool enumerated_ = false;
+    bool from_system_ = false; // the list is the system's (not MIRAVOX_AUDIO_DEVICES)
     std::vector<DeviceSlot> devices_;
     int current_ = -1;
     std::map<DWORD, std::shared_ptr<Stream>> streams_;

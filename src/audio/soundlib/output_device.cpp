@@ -121,47 +121,42 @@ void silent_jack_handler(const char*) {}
 
 class PortAudioOutput final : public OutputDevice {
   public:
-    ~PortAudioOutput() override {
-        if (stream_) {
-            Pa_AbortStream(stream_);
-            Pa_CloseStream(stream_);
-        }
-    }
+    ~PortAudioOutput() override { close(); }
     int open(int index) {
-        const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
-        if (!info)
-            return BASS_ERROR_DEVICE;
-        PaStreamParameters out{};
-        out.device = index;
-        out.channelCount = 2;
-        out.sampleFormat = paFloat32;
-        // A playout runs for days: prefer safety margin over latency.
-        out.suggestedLatency = info->defaultHighOutputLatency;
-        const PaError err = Pa_OpenStream(&stream_, nullptr, &out, kRate, paFramesPerBufferUnspecified,
-                                          paNoFlag, &callback, this);
-        if (err != paNoError) {
-            stream_ = nullptr;
-            log_line("cannot open output device \"%s\": %s", info->name, Pa_GetErrorText(err));
-            return err == paInvalidSampleRate ? BASS_ERROR_FREQ : BASS_ERROR_DRIVER;
-        }
-        return start();
+        index_ = index;
+        const int error = open_stream(true);
+        return error == BASS_OK ? start() : error;
     }
     int start() override {
+        wanted_ = true;
         if (Pa_IsStreamActive(stream_) == 1)
             return BASS_OK;
-        const PaError err = Pa_StartStream(stream_);
-        if (err != paNoError) {
-            log_line("cannot start output: %s", Pa_GetErrorText(err));
-            return BASS_ERROR_START;
-        }
-        return BASS_OK;
+        // A stream the system ended (its sound server went away) cannot be started again:
+        // it is opened anew.
+        if (Pa_IsStreamStopped(stream_) == 1 && Pa_StartStream(stream_) == paNoError)
+            return BASS_OK;
+        return reopen(true);
     }
     int stop() override {
+        wanted_ = false;
         if (Pa_IsStreamActive(stream_) == 1)
             Pa_StopStream(stream_);
         return BASS_OK;
     }
     bool running() const override { return Pa_IsStreamActive(stream_) == 1; }
+    void keep_alive() override {
+        if (!wanted_ || running())
+            return;
+        if (!lost_)
+            log_line("output device \"%s\" stopped by the system; opening it again", name().c_str());
+        // Quiet while it stays away: one line when it is lost, one when it is back.
+        if (reopen(!lost_) == BASS_OK) {
+            log_line("output device \"%s\" is back", name().c_str());
+            lost_ = false;
+        } else {
+            lost_ = true;
+        }
+    }
 
   private:
     static int callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
@@ -170,7 +165,57 @@ class PortAudioOutput final : public OutputDevice {
         return paContinue;
     }
 
+    std::string name() const {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(index_);
+        return info ? info->name : "?";
+    }
+
+    int open_stream(bool report) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(index_);
+        if (!info)
+            return BASS_ERROR_DEVICE;
+        PaStreamParameters out{};
+        out.device = index_;
+        out.channelCount = 2;
+        out.sampleFormat = paFloat32;
+        // A playout runs for days: prefer safety margin over latency.
+        out.suggestedLatency = info->defaultHighOutputLatency;
+        const PaError err = Pa_OpenStream(&stream_, nullptr, &out, kRate, paFramesPerBufferUnspecified,
+                                          paNoFlag, &callback, this);
+        if (err != paNoError) {
+            stream_ = nullptr;
+            if (report)
+                log_line("cannot open output device \"%s\": %s", info->name, Pa_GetErrorText(err));
+            return err == paInvalidSampleRate ? BASS_ERROR_FREQ : BASS_ERROR_DRIVER;
+        }
+        return BASS_OK;
+    }
+
+    void close() {
+        if (stream_) {
+            Pa_AbortStream(stream_);
+            Pa_CloseStream(stream_);
+            stream_ = nullptr;
+        }
+    }
+
+    int reopen(bool report) {
+        close();
+        if (open_stream(report) != BASS_OK)
+            return BASS_ERROR_START;
+        if (const PaError err = Pa_StartStream(stream_); err != paNoError) {
+            if (report)
+                log_line("cannot start output: %s", Pa_GetErrorText(err));
+            close();
+            return BASS_ERROR_START;
+        }
+        return BASS_OK;
+    }
+
     PaStream* stream_ = nullptr;
+    int index_ = -1;
+    bool wanted_ = false; // started and not stopped since: it should be playing
+    bool lost_ = false;   // the system took it away and it has not come back yet
 };
 
 std::vector<DeviceDescription> portaudio_devices() {
@@ -343,7 +388,7 @@ double playback_rate() {
     return rate;
 }
 
-std::vector<DeviceDescription> enumerate_devices() {
+std::vector<DeviceDescription> enumerate_devices(bool& from_system) {
     std::vector<DeviceDescription> list;
     DeviceDescription none;
     none.name = "No sound";
@@ -357,7 +402,8 @@ std::vector<DeviceDescription> enumerate_devices() {
         if (rest.empty())
             log_line("MIRAVOX_AUDIO_DEVICES names no usable device; using the system's devices");
     }
-    if (rest.empty())
+    from_system = rest.empty();
+    if (from_system)
         rest = portaudio_devices();
     if (rest.empty()) {
         DeviceDescription silent;

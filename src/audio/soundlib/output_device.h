@@ -34,6 +34,9 @@ class OutputDevice {
     virtual int start() = 0;
     virtual int stop() = 0;
     virtual bool running() const = 0;
+    // Called about once a second: an output that the system took away while it should play (a
+    // sound server that restarted, a card unplugged) is opened again, so its streams go on.
+    virtual void keep_alive() {}
 
   protected:
     Mixer mixer_;
@@ -46,8 +49,8 @@ std::unique_ptr<OutputDevice> open_output_device(DeviceDescription& desc, WavWri
 
 // The device list: entry 0 "No sound", then the virtual devices of MIRAVOX_AUDIO_DEVICES when it
 // names any, else the system default and every PortAudio output (a silent device when there is
-// none).
-std::vector<DeviceDescription> enumerate_devices();
+// none). `from_system` tells which: only the system's list can change while the program runs.
+std::vector<DeviceDescription> enumerate_devices(bool& from_system);
 
 // Parses a MIRAVOX_AUDIO_DEVICES value. Bad entries are reported on stderr and skipped.
 std::vector<DeviceDescription> parse_virtual_devices(const std::string& spec);
@@ -58,7 +61,8 @@ std::vector<DeviceDescription> parse_virtual_devices(const std::string& spec);
 double playback_rate();
 
 // PortAudio is initialised on first use (with the ALSA/JACK start-up noise silenced) and
-// terminated by portaudio_shutdown() once no PortAudio stream is open.
+// terminated by portaudio_shutdown() once no PortAudio stream is open; the next use then finds
+// the system's devices as they are now.
 bool portaudio_acquire();
 void portaudio_shutdown();
 
