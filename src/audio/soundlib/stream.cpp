@@ -457,7 +457,10 @@ int Stream::pause() {
 DWORD Stream::active() const {
     switch (state_.load()) {
     case State::Playing:
-        return starved_.load() ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
+        // Only a network stream stalls. A file's decoder that has not yet caught up with the output
+        // (a thread waiting for a processor, a slow disk) is a moment's silence: the channels stop a
+        // file they find stalled, and a file that truly stops coming shows in its position.
+        return starved_.load() && setup_.network ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
     case State::Paused:
         return BASS_ACTIVE_PAUSED;
     case State::Stopped:
