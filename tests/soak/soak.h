@@ -96,14 +96,18 @@ struct Sample {
 double slope_per_day(const std::vector<Sample>& samples, double from_days, long (*value)(const Sample&));
 
 // Finds where a tone sounds in 44100 Hz stereo 16-bit audio fed in pieces of any size: runs of
-// blocks of kBlockFrames in which it is strong, counted in frames from the first frame fed.
+// blocks of kBlockFrames in which it is strong, counted in frames from the first frame fed. A
+// silence of up to kLongestGapBlocks inside a run (an output that ran ahead of its decoder) is
+// part of it.
 class ToneRuns {
   public:
     struct Run {
         qint64 first_frame = 0;
-        qint64 frames = 0;
+        qint64 frames = 0;     // with the tone
+        qint64 gap_frames = 0; // without it, between the first and the last
     };
     static constexpr qint64 kBlockFrames = 1024;
+    static constexpr qint64 kLongestGapBlocks = 43; // a second
 
     explicit ToneRuns(double hz);
     // The runs that ended within `count` frames (interleaved left, right).
@@ -115,19 +119,23 @@ class ToneRuns {
 
   private:
     void block_end(bool present, std::vector<Run>& ended);
+    Run run(); // the run under way, which ends here
 
     double coefficient_;
     double s1_ = 0, s2_ = 0; // the block's Goertzel filter
     qint64 in_block_ = 0;
     qint64 blocks_ = 0;
-    qint64 run_start_ = -1;
+    qint64 run_start_ = -1; // blocks
+    qint64 last_heard_ = -1;
+    qint64 heard_ = 0;
 };
 
-// A commercial heard on the air: when it began (program time, to a few seconds) and how long it
-// sounded.
+// A commercial heard on the air: when it began (program time, to a few seconds), how long it
+// sounded and how long it fell silent in between.
 struct Airing {
     QDateTime at;
     double seconds = 0;
+    double gap_seconds = 0;
 };
 
 // A channel the engine found stalled (its position did not move between two checks): when, and
@@ -146,7 +154,8 @@ struct Outcome {
     int spots_due = 0;
     int spots_not_due_aired = 0;
     int spots_cut_short = 0; // due commercials of which the air heard less than the whole
-    QStringList cut_short;   // "dd/MM HH:mm after 1.02 s" 
+    QStringList cut_short;   // "dd/MM HH:mm after 1.02 s of 1.50"
+    QStringList dropouts;    // commercials that fell silent for a moment: "dd/MM HH:mm: 0.05 s" 
     int drops_fell_back = 0;
     int drops = 0;
     int date_changes = 0;

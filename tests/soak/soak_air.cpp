@@ -43,22 +43,29 @@ std::vector<ToneRuns::Run> ToneRuns::feed(const std::int16_t* frames, size_t cou
 }
 
 void ToneRuns::block_end(bool present, std::vector<Run>& ended) {
-    const qint64 block_start = blocks_ * kBlockFrames;
-    ++blocks_;
-    if (present && run_start_ < 0)
-        run_start_ = block_start;
-    else if (!present && run_start_ >= 0) {
-        ended.push_back(Run{run_start_, block_start - run_start_});
-        run_start_ = -1;
+    const qint64 block = blocks_++;
+    if (present) {
+        if (run_start_ < 0) {
+            run_start_ = block;
+            heard_ = 0;
+        }
+        ++heard_;
+        last_heard_ = block;
+    } else if (run_start_ >= 0 && block - last_heard_ > kLongestGapBlocks) {
+        ended.push_back(run());
     }
+}
+
+ToneRuns::Run ToneRuns::run() {
+    const Run r{run_start_ * kBlockFrames, heard_ * kBlockFrames, (last_heard_ + 1 - run_start_ - heard_) * kBlockFrames};
+    run_start_ = -1;
+    return r;
 }
 
 std::optional<ToneRuns::Run> ToneRuns::finish() {
     if (run_start_ < 0)
         return std::nullopt;
-    const Run r{run_start_, blocks_ * kBlockFrames - run_start_};
-    run_start_ = -1;
-    return r;
+    return run();
 }
 
 double ToneRuns::seconds(qint64 frames) {

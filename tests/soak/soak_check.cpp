@@ -119,6 +119,9 @@ std::vector<std::vector<double>> airings_per_spot(const Plan& plan, const std::v
                                                   Outcome& out) {
     std::vector<std::vector<double>> heard(plan.spots.size());
     for (const Airing& a : airings) {
+        if (a.gap_seconds > 0)
+            out.dropouts << a.at.toString("dd/MM HH:mm:ss") + ": " + QString::number(a.gap_seconds, 'f', 2) +
+                                " s of silence inside";
         bool placed = false;
         for (size_t i = 0; i < plan.spots.size() && !placed; ++i) {
             const QDateTime minute(plan.spots[i].day, plan.spots[i].minute);

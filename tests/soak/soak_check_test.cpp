@@ -107,12 +107,14 @@ TEST_F(SoakCheck, CommercialsMissedRepeatedCutOrNotDueAreNamed) {
     airings.push_back(Airing{QDateTime(QDate(2026, 12, 6), QTime(0, 1, 10)), 1.5});   // 00:00 again
     airings.push_back(Airing{QDateTime(QDate(2026, 12, 6), QTime(0, 45, 2)), 1.5});   // not due
     airings[1].seconds = 0.9;                                                         // 01:00 cut
+    airings[0].gap_seconds = 0.05; // 00:00 fell silent for a moment: reported, still whole
     airings.push_back(Airing{QDateTime(QDate(2026, 12, 6), QTime(1, 20)), 1.5});      // unexplained
     const Outcome out = check();
     EXPECT_EQ(out.spots_aired_once, 0);
     EXPECT_EQ(out.spots_cut_short, 1);
     EXPECT_EQ(out.cut_short, QStringList{"06/12 01:00 after 0.90 s of 1.50"});
     EXPECT_EQ(out.spots_not_due_aired, 1);
+    EXPECT_EQ(out.dropouts, QStringList{"06/12 00:00:02: 0.05 s of silence inside"});
     EXPECT_TRUE(names(out, "05/12 23:30 aired 0 times"));
     EXPECT_TRUE(names(out, "06/12 00:00 aired 2 times"));
     EXPECT_TRUE(names(out, "06/12 01:00 was cut short"));
@@ -201,7 +203,11 @@ TEST(SoakAir, TheCommercialsToneIsFoundWithItsStartAndLengthAmongTheOtherSounds)
     add_tone(audio, kSpotSeconds, kSpotToneHz, 0.4);  // a commercial
     add_tone(audio, 3, 990, 0.4);                      // a closing jingle
     add_tone(audio, 0.6, kSpotToneHz, 0.4);           // a commercial cut short
-    add_tone(audio, 1, 660, 0.4);                      // local music
+    add_tone(audio, 1.5, 660, 0.4);                    // local music
+    add_tone(audio, 0.1, kSpotToneHz, 0.4);           // a commercial whose output ran ahead
+    add_tone(audio, 0.2, 0, 0);                        // of its decoder for a moment
+    add_tone(audio, 1.4, kSpotToneHz, 0.4);
+    add_tone(audio, 1.2, 660, 0.4);
     ToneRuns tone(kSpotToneHz);
     std::vector<ToneRuns::Run> runs;
     // In pieces of odd sizes, as a growing file is read.
@@ -211,12 +217,16 @@ TEST(SoakAir, TheCommercialsToneIsFoundWithItsStartAndLengthAmongTheOtherSounds)
             runs.push_back(r);
     }
     EXPECT_FALSE(tone.finish());
-    ASSERT_EQ(runs.size(), 2u);
+    ASSERT_EQ(runs.size(), 3u);
     const double block = ToneRuns::seconds(ToneRuns::kBlockFrames);
     EXPECT_NEAR(ToneRuns::seconds(runs[0].first_frame), 2, block);
     EXPECT_NEAR(ToneRuns::seconds(runs[0].frames), kSpotSeconds, block);
+    EXPECT_EQ(runs[0].gap_frames, 0);
     EXPECT_NEAR(ToneRuns::seconds(runs[1].first_frame), 2 + kSpotSeconds + 3, block);
     EXPECT_NEAR(ToneRuns::seconds(runs[1].frames), 0.6, block);
+    EXPECT_NEAR(ToneRuns::seconds(runs[2].first_frame), 2 + kSpotSeconds + 3 + 0.6 + 1.5, block);
+    EXPECT_NEAR(ToneRuns::seconds(runs[2].frames), kSpotSeconds, 2 * block);
+    EXPECT_NEAR(ToneRuns::seconds(runs[2].gap_frames), 0.2, 2 * block);
     EXPECT_EQ(tone.frames_fed(), qint64(audio.size() / 2));
 }
 

@@ -162,7 +162,8 @@ class AirWatch {
         thread_ = std::thread([this] { run(); });
     }
     ~AirWatch() { stop(); }
-    // Stops listening; what was heard, and why listening failed if it did.
+    // Stops listening (after the program has ended: the last pass reads what it wrote last) and
+    // returns what was heard.
     std::vector<Airing> stop() {
         if (thread_.joinable()) {
             stop_ = true;
@@ -170,6 +171,7 @@ class AirWatch {
         }
         return airings_;
     }
+    // Why listening went wrong, if it did.
     const QString& trouble() const { return trouble_; }
 
   private:
@@ -185,7 +187,6 @@ class AirWatch {
         std::vector<char> bytes(kChunk);
         size_t held = 0; // bytes of an incomplete frame carried to the next read
         off_t offset = kHeader, freed = 0;
-        // After the last read, whatever the program wrote before it ended.
         for (bool last = false; fd_ >= 0;) {
             const ssize_t n = ::pread(fd_, bytes.data() + held, kChunk - held, offset);
             if (n > 0) {
@@ -216,7 +217,8 @@ class AirWatch {
 
     void keep(const ToneRuns::Run& run) {
         const double ago = ToneRuns::seconds(tone_.frames_fed() - run.first_frame);
-        airings_.push_back(Airing{clock_.now().addMSecs(-qint64(ago * 1000)), ToneRuns::seconds(run.frames)});
+        airings_.push_back(Airing{clock_.now().addMSecs(-qint64(ago * 1000)), ToneRuns::seconds(run.frames),
+                                  ToneRuns::seconds(run.gap_frames)});
     }
 
     // Gives the pages already read back to the file system (the header's page stays).
@@ -380,6 +382,8 @@ void report(const Options& o, const Observed& seen, const Outcome& out, const Re
                 out.spots_aired_once, out.spots_due, out.spots_cut_short, out.spots_not_due_aired);
     for (const QString& c : out.cut_short)
         std::printf("    cut short: %s\n", qPrintable(c));
+    for (const QString& d : out.dropouts)
+        std::printf("    fell silent for a moment (not failed): %s\n", qPrintable(d));
     std::printf("  stream drops that fell back to music and came back: %d/%d\n", out.drops_fell_back,
                 out.drops);
     std::printf("  date changes: %d; recoveries from a stalled channel (\"Erro de Buffer\"): %d\n",

@@ -303,6 +303,7 @@ bool Stream::enter_generation(uint32_t generation) {
         marks_.pop();
         if (m->kind == MarkKind::Start && !newer(generation, m->generation)) {
             in_segment_ = true;
+            segment_sounding_ = false;
             segment_generation_ = m->generation;
             segment_ring_base_ = m->ring_pos;
             segment_frame_base_ = m->source_frame;
@@ -388,6 +389,14 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
             marks_.pop();
             ended = true;
             break;
+        }
+        if (!segment_sounding_ && !setup_.network) {
+            // A file begins once its decoder is well ahead (or has decoded it whole), as the library
+            // fills a stream's buffer before playing it: a decoder that waits for a processor just
+            // after the start would otherwise leave a hole in the audio. Silence, not a stall.
+            if (ring_.available() < ring_.capacity() / 2 && !(mark && mark->kind == MarkKind::End))
+                break;
+            segment_sounding_ = true;
         }
         size_t want = frames - produced;
         if (mark)

@@ -386,17 +386,16 @@ DWORD state_while_decoder_waits(bool network) {
     stream.start_decoding();
     stream.play(false);
     std::vector<float> out(2 * 4410);
-    // Until the output has played what the decoder delivered before its first read.
+    // Until the output has played what it will of what the decoder delivered before its first read.
     uint64_t position = 0;
     for (int quiet = 0, i = 0; quiet < 50 && i < 5000; ++i) {
         stream.mix_into(out.data(), 4410);
         const uint64_t now = stream.position_frames();
-        quiet = now > 0 && now == position ? quiet + 1 : 0;
+        quiet = now == position ? quiet + 1 : 0;
         position = now;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     const DWORD waiting = stream.active();
-    EXPECT_GT(position, 0u);
     EXPECT_LT(position, frames / 5) << "the decoder was not held back";
     held = false;
     for (int i = 0; i < 2000 && stream.active() != BASS_ACTIVE_STOPPED; ++i) {
