@@ -155,7 +155,8 @@ struct Outcome {
     int spots_not_due_aired = 0;
     int spots_cut_short = 0; // due commercials of which the air heard less than the whole
     QStringList cut_short;   // "dd/MM HH:mm after 1.02 s of 1.50"
-    QStringList dropouts;    // commercials that fell silent for a moment: "dd/MM HH:mm: 0.05 s" 
+    QStringList dropouts;    // commercials that fell silent for a moment: "dd/MM HH:mm: 0.05 s"
+    QStringList late;        // commercials heard more than four minutes after their minute
     int drops_fell_back = 0;
     int drops = 0;
     int date_changes = 0;

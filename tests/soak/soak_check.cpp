@@ -21,9 +21,13 @@ const QString kNewDate = QStringLiteral("NOVA DATA: Atualização de Grade");
 // from this much before its planned moment.
 constexpr int kDropSlackSeconds = 60;
 // A commercial starts once the stream is ducked, a couple of seconds into its minute, and at
-// the latest 30 s in; what sounds from a minute before to four minutes after is that commercial.
+// the latest 30 s in. The harness dates what it hears to a few seconds, and under a fast clock
+// a call that blocks the program for a second of real time (a network open) holds a commercial
+// back by minutes: what sounds from a minute before a trigger's minute on, until the next
+// trigger's, is that trigger's airing, late when it began more than four minutes after.
 constexpr int kSpotEarliestSeconds = -60;
-constexpr int kSpotLatestSeconds = 240;
+constexpr int kSpotLateSeconds = 240;
+constexpr int kSpotLatestSeconds = 30 * 60;
 // The tone is found block by block: a whole commercial measures within a block of its length.
 constexpr double kWholeSpotSeconds = kSpotSeconds - 0.2;
 // A stalled stream is declared some seconds after its cut and can be until its reconnection
@@ -122,16 +126,22 @@ std::vector<std::vector<double>> airings_per_spot(const Plan& plan, const std::v
         if (a.gap_seconds > 0)
             out.dropouts << a.at.toString("dd/MM HH:mm:ss") + ": " + QString::number(a.gap_seconds, 'f', 2) +
                                 " s of silence inside";
-        bool placed = false;
-        for (size_t i = 0; i < plan.spots.size() && !placed; ++i) {
+        int latest = -1; // the last trigger whose minute came before
+        for (size_t i = 0; i < plan.spots.size(); ++i) {
             const QDateTime minute(plan.spots[i].day, plan.spots[i].minute);
-            if (a.at >= minute.addSecs(kSpotEarliestSeconds) && a.at <= minute.addSecs(kSpotLatestSeconds)) {
-                heard[i].push_back(a.seconds);
-                placed = true;
-            }
+            if (a.at >= minute.addSecs(kSpotEarliestSeconds) && a.at <= minute.addSecs(kSpotLatestSeconds) &&
+                (latest < 0 || minute > QDateTime(plan.spots[size_t(latest)].day, plan.spots[size_t(latest)].minute)))
+                latest = int(i);
         }
-        if (!placed)
+        if (latest < 0) {
             out.failures << "a commercial sounded at " + a.at.toString("dd/MM HH:mm:ss") + " where none was due";
+            continue;
+        }
+        const Spot& s = plan.spots[size_t(latest)];
+        heard[size_t(latest)].push_back(a.seconds);
+        if (a.at > QDateTime(s.day, s.minute).addSecs(kSpotLateSeconds))
+            out.late << s.day.toString("dd/MM ") + s.minute.toString("HH:mm") + " heard at " +
+                            a.at.toString("HH:mm:ss");
     }
     return heard;
 }

@@ -108,7 +108,7 @@ TEST_F(SoakCheck, CommercialsMissedRepeatedCutOrNotDueAreNamed) {
     airings.push_back(Airing{QDateTime(QDate(2026, 12, 6), QTime(0, 45, 2)), 1.5});   // not due
     airings[1].seconds = 0.9;                                                         // 01:00 cut
     airings[0].gap_seconds = 0.05; // 00:00 fell silent for a moment: reported, still whole
-    airings.push_back(Airing{QDateTime(QDate(2026, 12, 6), QTime(1, 20)), 1.5});      // unexplained
+    airings.push_back(Airing{QDateTime(QDate(2026, 12, 5), QTime(22, 55)), 1.5});     // unexplained
     const Outcome out = check();
     EXPECT_EQ(out.spots_aired_once, 0);
     EXPECT_EQ(out.spots_cut_short, 1);
@@ -119,7 +119,12 @@ TEST_F(SoakCheck, CommercialsMissedRepeatedCutOrNotDueAreNamed) {
     EXPECT_TRUE(names(out, "06/12 00:00 aired 2 times"));
     EXPECT_TRUE(names(out, "06/12 01:00 was cut short"));
     EXPECT_TRUE(names(out, "06/12 00:45 (not due) aired 1 times"));
-    EXPECT_TRUE(names(out, "sounded at 06/12 01:20:00 where none was due"));
+    EXPECT_TRUE(names(out, "sounded at 05/12 22:55:00 where none was due"));
+    EXPECT_TRUE(out.late.isEmpty()); // 00:00 heard again 70 s after its minute
+
+    airings.push_back(Airing{QDateTime(QDate(2026, 12, 6), QTime(1, 20)), 1.5}); // held back
+    EXPECT_EQ(check().late, QStringList{"06/12 01:00 heard at 01:20:00"});
+    EXPECT_TRUE(names(check(), "06/12 01:00 aired 2 times"));
 }
 
 TEST_F(SoakCheck, EveryRecoveryIsReportedAndOnlyTheCutStreamExplainsOne) {

@@ -382,6 +382,8 @@ void report(const Options& o, const Observed& seen, const Outcome& out, const Re
                 out.spots_aired_once, out.spots_due, out.spots_cut_short, out.spots_not_due_aired);
     for (const QString& c : out.cut_short)
         std::printf("    cut short: %s\n", qPrintable(c));
+    for (const QString& l : out.late)
+        std::printf("    late (not failed): %s\n", qPrintable(l));
     for (const QString& d : out.dropouts)
         std::printf("    fell silent for a moment (not failed): %s\n", qPrintable(d));
     std::printf("  stream drops that fell back to music and came back: %d/%d\n", out.drops_fell_back,
