@@ -16,6 +16,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -25,6 +26,12 @@ namespace {
 
 // Ticks between two progress checks of the playing position.
 constexpr int kProgressCheckTicks = 100;
+// Under a clock faster than real time (a simulated run) those ticks pass in six seconds divided by
+// the rate (25 ms at 240 times): less than a busy machine may keep the threads that decode and
+// play a source, or the simulated stream's server, waiting for a processor, and a source that
+// only waited its turn would read as stalled. The checks are then also kept this far apart in
+// real time, as they always are at real speed, where the ticks alone take six seconds.
+constexpr auto kShortestRealProgressWindow = std::chrono::seconds(1);
 // A fade whose volume has not moved for more than this many ticks is ended.
 constexpr int kStuckFadeTicks = 50;
 // Unhealthy ticks a network source is allowed before it is declared lost.
@@ -413,6 +420,10 @@ void TTesselBass::Timer_playingTimer(QObject*) {
 void TTesselBass::watch_progress() {
     if (!Timer_playing || ++Timer_playing->Tag <= kProgressCheckTicks)
         return;
+    const auto now = std::chrono::steady_clock::now();
+    if (miravox::clock().rate() > 1 && now - last_progress_check_ < kShortestRealProgressWindow)
+        return; // at a later tick
+    last_progress_check_ = now;
     Timer_playing->Tag = 0;
     const int position = Position();
     if (position > wultima_posicao || wloop) {

@@ -20,6 +20,7 @@
 #include <QTime>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -198,4 +199,6 @@ class TTesselBass : public QObject {
     bool wplaying = false;
     bool wpaused = false;
     TThreadedTimer* Timer_playing = nullptr;
+    // Real time of the last progress check: a faster clock keeps them apart in real time too.
+    std::chrono::steady_clock::time_point last_progress_check_{};
 };

@@ -304,6 +304,36 @@ TEST_F(TickTest, PositionThatDoesNotAdvanceStopsTheChannelUnlessItLoops) {
     BASS_Start();
 }
 
+TEST_F(TickTest, UnderAFasterClockAPositionIsJudgedStalledOnlyAfterASecondOfRealTime) {
+    TTesselBass* c = channel();
+    c->setFileName(media("long.mp3"));
+    c->Play();
+    ASSERT_TRUE(wait_for([&] { return c->Position() > 100; }, 3000));
+    // A simulated run: 101 ticks are 25 ms of real time, and the threads that play the file may
+    // wait longer than that for a processor on a busy machine.
+    ScopedClock fast(std::make_shared<SystemClock>(0, 240));
+    BASS_Stop(); // the output waits, and the position with it
+    ticks(c, 101); // the first check after Play always passes
+    QThread::msleep(100);
+    ticks(c, 101);
+    EXPECT_FALSE(BASS_ERRO_BUFFER);
+    BASS_Start(); // its turn came
+    QThread::msleep(1000);
+    ticks(c, 1);
+    EXPECT_FALSE(BASS_ERRO_BUFFER);
+    EXPECT_TRUE(c->isStarted());
+
+    // A position that stays put for a second of real time is a stall, however fast the clock.
+    BASS_Stop();
+    QThread::msleep(1100);
+    ticks(c, 101); // passes if the position moved before the output halted
+    QThread::msleep(1100);
+    ticks(c, 101);
+    EXPECT_TRUE(BASS_ERRO_BUFFER);
+    EXPECT_FALSE(c->isStarted());
+    BASS_Start();
+}
+
 TEST_F(TickTest, LostDeviceFailsTheUpdateAndStopsTheChannel) {
     TTesselBass* c = channel();
     c->setFileName(media("long.mp3"));

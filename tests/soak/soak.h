@@ -1,7 +1,8 @@
 #pragma once
 // A week in minutes: the schedule of a soak run of the real program, the station folder that
-// holds it, and the checks made afterwards on what the program left behind (its operation logs,
-// how often it opened each commercial, its memory and descriptor samples).
+// holds it, and the checks made afterwards on what the program did: its operation logs, the
+// commercials heard in the audio of its transmission device, the stalled channels of its engine
+// error logs, its memory and descriptor samples.
 //
 // The program runs on a clock MIRAVOX_CLOCK_RATE times as fast as real time and on silent
 // virtual devices that keep the same pace, so a week of windows, commercials and stream drops
@@ -15,6 +16,8 @@
 #include <QStringList>
 #include <QTime>
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace miravox::soak {
@@ -28,9 +31,8 @@ struct Window {
     QTime drop_at, restore_at;
 };
 
-// A commercial trigger; each has a file of its own, so how often the program takes that file up
-// counts its airings.
-// A trigger whose date range does not hold its day is not due and must never air.
+// A commercial trigger, with a file of its own. A trigger whose date range does not hold its day
+// is not due and must never air.
 struct Spot {
     QDate day;
     QTime minute;
@@ -55,6 +57,11 @@ struct Plan {
     // resources are compared with each other.
     bool quiet_at(const QDateTime& at) const;
 };
+
+// Every commercial of the plan is a tone of this pitch (nothing else the station plays has it),
+// this long.
+inline constexpr double kSpotToneHz = 1320;
+inline constexpr double kSpotSeconds = 1.5;
 
 // The station's link to its stream and the station name the stream server announces.
 inline const QString kStationName = QStringLiteral("RADIO SOAK");
@@ -88,23 +95,79 @@ struct Sample {
 // Least-squares slope of `value` per program day over the quiet samples from `from_days` on.
 double slope_per_day(const std::vector<Sample>& samples, double from_days, long (*value)(const Sample&));
 
+// Finds where a tone sounds in 44100 Hz stereo 16-bit audio fed in pieces of any size: runs of
+// blocks of kBlockFrames in which it is strong, counted in frames from the first frame fed. A
+// silence of up to kLongestGapBlocks inside a run (an output that ran ahead of its decoder) is
+// part of it.
+class ToneRuns {
+  public:
+    struct Run {
+        qint64 first_frame = 0;
+        qint64 frames = 0;     // with the tone
+        qint64 gap_frames = 0; // without it, between the first and the last
+    };
+    static constexpr qint64 kBlockFrames = 1024;
+    static constexpr qint64 kLongestGapBlocks = 43; // a second
+
+    explicit ToneRuns(double hz);
+    // The runs that ended within `count` frames (interleaved left, right).
+    std::vector<Run> feed(const std::int16_t* frames, size_t count);
+    // A run still sounding at the end of the audio.
+    std::optional<Run> finish();
+    qint64 frames_fed() const { return blocks_ * kBlockFrames + in_block_; }
+    static double seconds(qint64 frames);
+
+  private:
+    void block_end(bool present, std::vector<Run>& ended);
+    Run run(); // the run under way, which ends here
+
+    double coefficient_;
+    double s1_ = 0, s2_ = 0; // the block's Goertzel filter
+    qint64 in_block_ = 0;
+    qint64 blocks_ = 0;
+    qint64 run_start_ = -1; // blocks
+    qint64 last_heard_ = -1;
+    qint64 heard_ = 0;
+};
+
+// A commercial heard on the air: when it began (program time, to a few seconds), how long it
+// sounded and how long it fell silent in between.
+struct Airing {
+    QDateTime at;
+    double seconds = 0;
+    double gap_seconds = 0;
+};
+
+// A channel the engine found stalled (its position did not move between two checks): when, and
+// the source it was playing, from the engine error logs in `logs_folder`.
+struct Stall {
+    QDateTime at;
+    QString source;
+};
+std::vector<Stall> read_stalls(const QString& logs_folder);
+
 struct Outcome {
     QStringList failures; // empty when the run did everything it should
     int windows_opened_and_closed = 0;
     int windows = 0;
-    int spots_aired_once = 0;
+    int spots_aired_once = 0; // whole, once, and nothing else of theirs
     int spots_due = 0;
     int spots_not_due_aired = 0;
+    int spots_cut_short = 0; // due commercials of which the air heard less than the whole
+    QStringList cut_short;   // "dd/MM HH:mm after 1.02 s of 1.50"
+    QStringList dropouts;    // commercials that fell silent for a moment: "dd/MM HH:mm: 0.05 s"
+    QStringList late;        // commercials heard more than four minutes after their minute
     int drops_fell_back = 0;
     int drops = 0;
     int date_changes = 0;
     int buffer_recoveries = 0; // "Erro de Buffer": a stalled channel made the program start afresh
+    QStringList recoveries;    // each with its time, the stalled channel and what explains it
     int entries = 0;
 };
 
-// Checks the logs against the plan; `spot_airings` counts how often each commercial file was
-// taken up for playing.
-Outcome check_run(const Plan& plan, const std::vector<Entry>& entries,
-                  const QMap<QString, int>& spot_airings);
+// Checks the logs, the airings heard and the stalls against the plan. A stall is explained only
+// by a cut of the stream that the harness made: the stream's channel, during its drop.
+Outcome check_run(const Plan& plan, const std::vector<Entry>& entries, const std::vector<Airing>& airings,
+                  const std::vector<Stall>& stalls);
 
 } // namespace miravox::soak

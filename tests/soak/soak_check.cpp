@@ -1,5 +1,5 @@
-// What a soak run must have left behind, checked from the operation logs and the commercials'
-// open counts.
+// What a soak run must have done, checked from its operation logs, the commercials heard on the
+// air and the stalls of its engine error logs.
 
 #include "soak.h"
 
@@ -20,6 +20,22 @@ const QString kNewDate = QStringLiteral("NOVA DATA: Atualização de Grade");
 // The harness knows the program's time only to a few seconds; a drop's traces are looked for
 // from this much before its planned moment.
 constexpr int kDropSlackSeconds = 60;
+// A commercial starts once the stream is ducked, a couple of seconds into its minute, and at
+// the latest 30 s in. The harness dates what it hears to a few seconds, and under a fast clock
+// a call that blocks the program for a second of real time (a network open) holds a commercial
+// back by minutes: what sounds from a minute before a trigger's minute on, until the next
+// trigger's, is that trigger's airing, late when it began more than four minutes after.
+constexpr int kSpotEarliestSeconds = -60;
+constexpr int kSpotLateSeconds = 240;
+constexpr int kSpotLatestSeconds = 30 * 60;
+// The tone is found block by block: a whole commercial measures within a block of its length.
+constexpr double kWholeSpotSeconds = kSpotSeconds - 0.2;
+// A stalled stream is declared some seconds after its cut and can be until its reconnection
+// after the source came back.
+constexpr int kStallAfterRestoreSeconds = 180;
+// The main tick takes up a stall at its next tick, 300 ms of program time later on a machine that
+// keeps pace; a loaded one may take a few dozen seconds.
+constexpr int kRecoveryAfterStallSeconds = 60;
 
 QString connected() {
     return "Conectado à " + kStationName;
@@ -98,22 +114,122 @@ bool inside_a_window(const Plan& plan, const QDateTime& at) {
     });
 }
 
-void check_spots(const Plan& plan, const QMap<QString, int>& airings, Outcome& out) {
-    for (const Spot& s : plan.spots) {
-        const int n = airings.value(s.file);
-        const QString name = "commercial " + s.day.toString("dd/MM ") + s.minute.toString("HH:mm");
+QString spot_name(const Spot& s) {
+    return "commercial " + s.day.toString("dd/MM ") + s.minute.toString("HH:mm");
+}
+
+// Each airing belongs to the trigger whose minute it follows; one that follows none is a failure.
+std::vector<std::vector<double>> airings_per_spot(const Plan& plan, const std::vector<Airing>& airings,
+                                                  Outcome& out) {
+    std::vector<std::vector<double>> heard(plan.spots.size());
+    for (const Airing& a : airings) {
+        if (a.gap_seconds > 0)
+            out.dropouts << a.at.toString("dd/MM HH:mm:ss") + ": " + QString::number(a.gap_seconds, 'f', 2) +
+                                " s of silence inside";
+        int latest = -1; // the last trigger whose minute came before
+        for (size_t i = 0; i < plan.spots.size(); ++i) {
+            const QDateTime minute(plan.spots[i].day, plan.spots[i].minute);
+            if (a.at >= minute.addSecs(kSpotEarliestSeconds) && a.at <= minute.addSecs(kSpotLatestSeconds) &&
+                (latest < 0 || minute > QDateTime(plan.spots[size_t(latest)].day, plan.spots[size_t(latest)].minute)))
+                latest = int(i);
+        }
+        if (latest < 0) {
+            out.failures << "a commercial sounded at " + a.at.toString("dd/MM HH:mm:ss") + " where none was due";
+            continue;
+        }
+        const Spot& s = plan.spots[size_t(latest)];
+        heard[size_t(latest)].push_back(a.seconds);
+        if (a.at > QDateTime(s.day, s.minute).addSecs(kSpotLateSeconds))
+            out.late << s.day.toString("dd/MM ") + s.minute.toString("HH:mm") + " heard at " +
+                            a.at.toString("HH:mm:ss");
+    }
+    return heard;
+}
+
+void check_spots(const Plan& plan, const std::vector<Airing>& airings, Outcome& out) {
+    const std::vector<std::vector<double>> heard = airings_per_spot(plan, airings, out);
+    for (size_t i = 0; i < plan.spots.size(); ++i) {
+        const Spot& s = plan.spots[i];
+        const int n = int(heard[i].size());
         if (!s.due) {
             out.spots_not_due_aired += n > 0 ? 1 : 0;
             if (n > 0)
-                out.failures << name + " (not due) aired " + QString::number(n) + " times";
+                out.failures << spot_name(s) + " (not due) aired " + QString::number(n) + " times";
             continue;
         }
         ++out.spots_due;
-        if (n == 1)
+        const int whole = int(std::count_if(heard[i].begin(), heard[i].end(),
+                                            [](double seconds) { return seconds >= kWholeSpotSeconds; }));
+        for (double seconds : heard[i])
+            if (seconds < kWholeSpotSeconds)
+                out.cut_short << s.day.toString("dd/MM ") + s.minute.toString("HH:mm") + " after " +
+                                     QString::number(seconds, 'f', 2) + " s of " +
+                                     QString::number(kSpotSeconds, 'f', 2);
+        if (whole < n)
+            ++out.spots_cut_short;
+        if (n == 1 && whole == 1)
             ++out.spots_aired_once;
+        else if (n != 1)
+            out.failures << spot_name(s) + " aired " + QString::number(n) + " times";
         else
-            out.failures << name + " aired " + QString::number(n) + " times";
+            out.failures << spot_name(s) + " was cut short";
     }
+}
+
+// Which of the station's channels played `source`.
+QString channel_of(const QString& source) {
+    if (source.contains("://"))
+        return "the stream";
+    if (source.contains("/SPOTS/"))
+        return "a commercial";
+    if (source.contains("/MUSICAS/"))
+        return "local music";
+    if (source.contains("/MEDIA/"))
+        return "a jingle";
+    return source.isEmpty() ? "no source" : source;
+}
+
+// The injected fault that explains a stall: a cut of the stream, for the stream's channel.
+QString explanation(const Plan& plan, const Stall& stall) {
+    if (!stall.source.contains("://"))
+        return {};
+    for (const Window& w : plan.windows)
+        if (w.drop && stall.at >= QDateTime(w.day, w.drop_at).addSecs(-kDropSlackSeconds) &&
+            stall.at <= QDateTime(w.day, w.restore_at).addSecs(kStallAfterRestoreSeconds))
+            return "the stream cut at " + w.drop_at.toString("HH:mm");
+    return {};
+}
+
+// Every recovery from a stalled channel, with the stall that caused it; the ones that no cut of
+// the stream explains fail the run.
+void check_recoveries(const Plan& plan, const std::vector<Entry>& entries, const std::vector<Stall>& stalls,
+                      Outcome& out) {
+    std::vector<bool> taken(stalls.size(), false);
+    for (const Entry& e : entries) {
+        if (e.message != "Erro de Buffer - update Device")
+            continue;
+        ++out.buffer_recoveries;
+        QStringList causes;
+        bool explained = false;
+        for (size_t i = 0; i < stalls.size(); ++i) {
+            if (taken[i] || stalls[i].at > e.at || stalls[i].at < e.at.addSecs(-kRecoveryAfterStallSeconds))
+                continue;
+            taken[i] = true;
+            const QString why = explanation(plan, stalls[i]);
+            explained = explained || !why.isEmpty();
+            causes << channel_of(stalls[i].source) + " stalled (" + stalls[i].source + ")" +
+                          (why.isEmpty() ? QString() : ", explained by " + why);
+        }
+        const QString line = e.at.toString("dd/MM HH:mm:ss") + ": " +
+                             (causes.isEmpty() ? QString("no stall in the engine error log") : causes.join("; "));
+        out.recoveries << line;
+        if (!explained)
+            out.failures << "recovery from a stalled channel that no injected fault explains, " + line;
+    }
+    for (size_t i = 0; i < stalls.size(); ++i)
+        if (!taken[i] && explanation(plan, stalls[i]).isEmpty())
+            out.failures << channel_of(stalls[i].source) + " stalled at " + stalls[i].at.toString("dd/MM HH:mm:ss") +
+                                " (" + stalls[i].source + ") without a recovery";
 }
 
 void check_numbering(const std::vector<Entry>& entries, Outcome& out) {
@@ -176,8 +292,8 @@ double slope_per_day(const std::vector<Sample>& samples, double from_days, long 
     return n < 2 || d == 0 ? 0 : (n * sxy - sx * sy) / d;
 }
 
-Outcome check_run(const Plan& plan, const std::vector<Entry>& entries,
-                  const QMap<QString, int>& spot_airings) {
+Outcome check_run(const Plan& plan, const std::vector<Entry>& entries, const std::vector<Airing>& airings,
+                  const std::vector<Stall>& stalls) {
     Outcome out;
     out.entries = int(entries.size());
     out.windows = int(plan.windows.size());
@@ -191,8 +307,6 @@ Outcome check_run(const Plan& plan, const std::vector<Entry>& entries,
                                 e.at.toString("dd/MM HH:mm:ss");
         if (e.message == kNewDate)
             ++out.date_changes;
-        if (e.message == "Erro de Buffer - update Device")
-            ++out.buffer_recoveries;
         if (e.message == "LIMITE DE RE-CONEXÃO ATINGIDO")
             out.failures << "\"" + e.message + "\" at " + e.at.toString("dd/MM HH:mm:ss");
     }
@@ -200,7 +314,8 @@ Outcome check_run(const Plan& plan, const std::vector<Entry>& entries,
     if (out.date_changes != midnights)
         out.failures << "the date changed " + QString::number(out.date_changes) + " times, not " +
                             QString::number(midnights);
-    check_spots(plan, spot_airings, out);
+    check_spots(plan, airings, out);
+    check_recoveries(plan, entries, stalls, out);
     check_numbering(entries, out);
     return out;
 }

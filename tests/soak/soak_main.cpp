@@ -1,7 +1,8 @@
 // miravox_soak: runs the real program on a station whose schedule covers a week (or, with
 // --short, three hours across a midnight), its clock and virtual devices MIRAVOX_CLOCK_RATE
-// times as fast as real time, cuts its stream now and then, samples its memory and open
-// descriptors, and checks afterwards what it did. Exit status 0 when everything was done.
+// times as fast as real time, cuts its stream now and then, listens to its transmission device
+// for the commercials, samples its memory and open descriptors, and checks afterwards what it
+// did. Exit status 0 when everything was done.
 //
 //   miravox_soak --binary PATH [--short] [--days N] [--rate N] [--keep DIR]
 // (rate: 120 for --short, 240 for the week unless given)
@@ -21,16 +22,13 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <dirent.h>
+#include <cstring>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <fstream>
 #include <iterator>
-#include <map>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <spawn.h>
-#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -76,61 +74,7 @@ std::optional<Options> parse(const QStringList& args) {
     return o;
 }
 
-// Counts how often each file of one folder (the commercials) is taken up for playing: how often
-// the program comes to hold it open when it did not. A channel holds its file from the moment it
-// opens it until it loads the next one or is freed (at least the length of the commercial), and
-// whatever it opens again meanwhile (the decoder, set back to the start after the end) overlaps
-// what it already holds. Looked at in /proc every 2 ms of real time.
-class AiringCounter {
-  public:
-    AiringCounter(pid_t pid, const QString& folder)
-        : fds_("/proc/" + std::to_string(pid) + "/fd"),
-          prefix_(QFile::encodeName(folder + "/").toStdString()) {
-        thread_ = std::thread([this] { run(); });
-    }
-    ~AiringCounter() {
-        stop_ = true;
-        thread_.join();
-    }
-    QMap<QString, int> airings() const {
-        std::lock_guard lock(mutex_);
-        return airings_;
-    }
-
-  private:
-    void run() {
-        std::set<std::string> held;
-        while (!stop_) {
-            std::set<std::string> now;
-            if (DIR* dir = ::opendir(fds_.c_str())) {
-                while (const dirent* e = ::readdir(dir)) {
-                    char target[4096];
-                    const std::string link = fds_ + "/" + e->d_name;
-                    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-                    if (n > 0 && std::string_view(target, size_t(n)).substr(0, prefix_.size()) == prefix_)
-                        now.insert(std::string(target + prefix_.size(), size_t(n) - prefix_.size()));
-                }
-                ::closedir(dir);
-            }
-            {
-                std::lock_guard lock(mutex_);
-                for (const std::string& name : now)
-                    if (!held.count(name))
-                        ++airings_[QString::fromStdString(name)];
-            }
-            held = std::move(now);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-
-    std::string fds_, prefix_;
-    std::atomic<bool> stop_{false};
-    mutable std::mutex mutex_;
-    QMap<QString, int> airings_;
-    std::thread thread_;
-};
-
-pid_t launch(const Options& o, const Plan& plan, const QString& home) {
+pid_t launch(const Options& o, const Plan& plan, const QString& home, const QString& air) {
     QStringList env;
     for (char** e = environ; *e; ++e)
         if (!QByteArray(*e).startsWith("MIRAVOX_"))
@@ -138,7 +82,7 @@ pid_t launch(const Options& o, const Plan& plan, const QString& home) {
     env << "QT_QPA_PLATFORM=offscreen"
         << "MIRAVOX_HOME=" + home << "MIRAVOX_CLOCK_START=" + plan.start.toString("yyyy-MM-ddTHH:mm:ss")
         << "MIRAVOX_CLOCK_RATE=" + QString::number(o.rate)
-        << "MIRAVOX_AUDIO_DEVICES=silent:PRINCIPAL;silent:ESCUTA";
+        << "MIRAVOX_AUDIO_DEVICES=capture:PRINCIPAL:" + air + ";silent:ESCUTA";
     std::vector<QByteArray> storage;
     for (const QString& s : env)
         storage.push_back(s.toLocal8Bit());
@@ -207,6 +151,99 @@ std::optional<ProgramTime> wait_for_start(const QString& home, double rate, pid_
     return std::nullopt;
 }
 
+// Listens to the transmission device. The program mixes it into a capture file (44100 Hz stereo
+// 16-bit, after a 44-byte header) that this reads as it grows and frees behind itself, so that a
+// week of audio never takes more than a few megabytes. Each run of the commercials' tone is an
+// airing, dated by the program's time less the audio read since it began.
+class AirWatch {
+  public:
+    AirWatch(const QString& path, const ProgramTime& clock)
+        : path_(QFile::encodeName(path).toStdString()), clock_(clock), tone_(kSpotToneHz) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~AirWatch() { stop(); }
+    // Stops listening (after the program has ended: the last pass reads what it wrote last) and
+    // returns what was heard.
+    std::vector<Airing> stop() {
+        if (thread_.joinable()) {
+            stop_ = true;
+            thread_.join();
+        }
+        return airings_;
+    }
+    // Why listening went wrong, if it did.
+    const QString& trouble() const { return trouble_; }
+
+  private:
+    static constexpr off_t kHeader = 44;
+    static constexpr size_t kChunk = 1 << 20;
+
+    void run() {
+        while (!stop_ && fd_ < 0) {
+            fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC); // writing: to free what was read
+            if (fd_ < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        std::vector<char> bytes(kChunk);
+        size_t held = 0; // bytes of an incomplete frame carried to the next read
+        off_t offset = kHeader, freed = 0;
+        for (bool last = false; fd_ >= 0;) {
+            const ssize_t n = ::pread(fd_, bytes.data() + held, kChunk - held, offset);
+            if (n > 0) {
+                offset += n;
+                held += size_t(n);
+                hear(reinterpret_cast<const std::int16_t*>(bytes.data()), held / 4);
+                std::memmove(bytes.data(), bytes.data() + held / 4 * 4, held % 4);
+                held %= 4;
+                freed = free_behind(offset, freed);
+            }
+            if (last)
+                break;
+            if (n < ssize_t(kChunk / 2)) {
+                last = stop_;
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        if (const auto run = tone_.finish())
+            keep(*run);
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    void hear(const std::int16_t* frames, size_t count) {
+        for (const ToneRuns::Run& run : tone_.feed(frames, count))
+            keep(run);
+    }
+
+    void keep(const ToneRuns::Run& run) {
+        const double ago = ToneRuns::seconds(tone_.frames_fed() - run.first_frame);
+        airings_.push_back(Airing{clock_.now().addMSecs(-qint64(ago * 1000)), ToneRuns::seconds(run.frames),
+                                  ToneRuns::seconds(run.gap_frames)});
+    }
+
+    // Gives the pages already read back to the file system (the header's page stays).
+    off_t free_behind(off_t offset, off_t freed) {
+        const off_t upto = offset / 4096 * 4096;
+        const off_t from = std::max<off_t>(freed, 4096);
+        if (upto - from < off_t(kChunk))
+            return freed;
+        if (::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, from, upto - from) != 0 &&
+            trouble_.isEmpty())
+            trouble_ = "cannot free the audio already heard in " + QString::fromStdString(path_) + ": " +
+                       QString::fromLocal8Bit(std::strerror(errno));
+        return upto;
+    }
+
+    std::string path_;
+    ProgramTime clock_;
+    ToneRuns tone_;
+    int fd_ = -1;
+    std::vector<Airing> airings_;
+    QString trouble_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 bool stop(pid_t pid) {
     ::kill(pid, SIGTERM);
     for (int i = 0; i < 200; ++i) {
@@ -240,7 +277,8 @@ bool flat(const std::vector<Sample>& samples, double from_days, int (*value)(con
 // What the harness saw of the run.
 struct Observed {
     std::vector<Sample> samples;
-    QMap<QString, int> airings;
+    std::vector<Airing> airings;
+    QString air_trouble; // listening to the air failed
     bool started = false;
     bool ended_by_itself = false;
     bool ended_on_request = true;
@@ -249,10 +287,11 @@ struct Observed {
 
 // Runs the program through the plan: cuts and restores its stream when a drop is due, samples
 // its resources every 10 minutes of program time, and ends it once the plan is over.
-Observed drive(const Options& o, const Plan& plan, const QString& home, testing::TcpProxy& proxy) {
+Observed drive(const Options& o, const Plan& plan, const QString& home, const QString& air,
+               testing::TcpProxy& proxy) {
     Observed seen;
     const auto wall_start = Steady::now();
-    const pid_t pid = launch(o, plan, home);
+    const pid_t pid = launch(o, plan, home, air);
     seen.started = pid > 0;
     if (!seen.started)
         return seen;
@@ -260,10 +299,12 @@ Observed drive(const Options& o, const Plan& plan, const QString& home, testing:
     for (const Window& w : plan.windows)
         if (w.drop)
             cuts.push_back(Cut{QDateTime(w.day, w.drop_at), QDateTime(w.day, w.restore_at)});
-    AiringCounter airings(pid, spots_folder(home));
     bool exited = false;
     const auto clock = wait_for_start(home, o.rate, pid, exited);
     seen.ended_by_itself = !clock;
+    std::optional<AirWatch> listener;
+    if (clock)
+        listener.emplace(air, *clock);
     QDateTime next_sample = clock ? clock->now() : QDateTime();
     for (QDateTime now = next_sample; clock && now < plan.end; now = clock->now()) {
         for (Cut& c : cuts) {
@@ -289,7 +330,10 @@ Observed drive(const Options& o, const Plan& plan, const QString& home, testing:
     }
     if (!exited)
         seen.ended_on_request = stop(pid);
-    seen.airings = airings.airings();
+    if (listener) {
+        seen.airings = listener->stop();
+        seen.air_trouble = listener->trouble();
+    }
     seen.wall_minutes = std::chrono::duration<double>(Steady::now() - wall_start).count() / 60;
     return seen;
 }
@@ -334,12 +378,20 @@ void report(const Options& o, const Observed& seen, const Outcome& out, const Re
                 o.short_run ? "3 hours across a midnight" : qPrintable(QString::number(o.days) + " days"),
                 o.rate, seen.wall_minutes, out.entries);
     std::printf("  windows opened and closed on time: %d/%d\n", out.windows_opened_and_closed, out.windows);
-    std::printf("  due commercials aired once: %d/%d; not due aired: %d\n", out.spots_aired_once,
-                out.spots_due, out.spots_not_due_aired);
+    std::printf("  due commercials heard on the air once and whole: %d/%d; cut short: %d; not due aired: %d\n",
+                out.spots_aired_once, out.spots_due, out.spots_cut_short, out.spots_not_due_aired);
+    for (const QString& c : out.cut_short)
+        std::printf("    cut short: %s\n", qPrintable(c));
+    for (const QString& l : out.late)
+        std::printf("    late (not failed): %s\n", qPrintable(l));
+    for (const QString& d : out.dropouts)
+        std::printf("    fell silent for a moment (not failed): %s\n", qPrintable(d));
     std::printf("  stream drops that fell back to music and came back: %d/%d\n", out.drops_fell_back,
                 out.drops);
     std::printf("  date changes: %d; recoveries from a stalled channel (\"Erro de Buffer\"): %d\n",
                 out.date_changes, out.buffer_recoveries);
+    for (const QString& r : out.recoveries)
+        std::printf("    recovery at %s\n", qPrintable(r));
     if (!r.quiet.empty()) {
         const auto rss = range_of(r.quiet, [](const Sample& s) { return s.rss_kb; });
         const auto fds = range_of(r.quiet, [](const Sample& s) { return s.fds; });
@@ -399,7 +451,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const Observed seen = drive(o, plan, home, proxy);
+    // The air's audio goes through memory, read and freed as it comes.
+    const QString air = (QDir("/dev/shm").exists() ? QString("/dev/shm") : QDir::tempPath()) +
+                        "/miravox-soak-air-" + QString::number(::getpid()) + ".wav";
+    const Observed seen = drive(o, plan, home, air, proxy);
+    QFile::remove(air);
     QStringList failures;
     if (!seen.started)
         failures << "cannot start " + o.binary;
@@ -408,7 +464,10 @@ int main(int argc, char** argv) {
     else if (!seen.ended_on_request)
         failures << "the program did not end on SIGTERM";
     QStringList malformed;
-    const Outcome out = check_run(plan, read_operation_logs(home + "/LOGS", &malformed), seen.airings);
+    if (!seen.air_trouble.isEmpty())
+        failures << seen.air_trouble;
+    const Outcome out = check_run(plan, read_operation_logs(home + "/LOGS", &malformed), seen.airings,
+                                  read_stalls(home + "/LOGS"));
     failures += out.failures;
     for (const QString& m : malformed)
         failures << "malformed log line: " + m;

@@ -133,7 +133,7 @@ bool write_media(const Plan& plan, const QString& home) {
     for (const char* name : {"A.WAV", "B.WAV", "C.WAV"})
         ok = ok && tone(home + "/MUSICAS/" + name, 40, 660);
     for (const Spot& s : plan.spots)
-        ok = ok && tone(spots_folder(home) + "/" + s.file, 1.5, 1320);
+        ok = ok && tone(spots_folder(home) + "/" + s.file, kSpotSeconds, kSpotToneHz);
     return ok;
 }
 

@@ -156,7 +156,7 @@ constexpr DWORD BASS_UNICODE = 0x80000000;      // paths and addresses are UTF-1
 // Channel states (BASS_ChannelIsActive).
 constexpr DWORD BASS_ACTIVE_STOPPED = 0;
 constexpr DWORD BASS_ACTIVE_PLAYING = 1;
-constexpr DWORD BASS_ACTIVE_STALLED = 2; // playing, buffer empty, source not ended
+constexpr DWORD BASS_ACTIVE_STALLED = 2; // playing, buffer empty, network source not ended
 constexpr DWORD BASS_ACTIVE_PAUSED = 3;
 
 // Attributes, position modes, tags, data flags.

@@ -303,6 +303,7 @@ bool Stream::enter_generation(uint32_t generation) {
         marks_.pop();
         if (m->kind == MarkKind::Start && !newer(generation, m->generation)) {
             in_segment_ = true;
+            segment_sounding_ = false;
             segment_generation_ = m->generation;
             segment_ring_base_ = m->ring_pos;
             segment_frame_base_ = m->source_frame;
@@ -389,6 +390,14 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
             ended = true;
             break;
         }
+        if (!segment_sounding_ && !setup_.network) {
+            // A file begins once its decoder is well ahead (or has decoded it whole), as the library
+            // fills a stream's buffer before playing it: a decoder that waits for a processor just
+            // after the start would otherwise leave a hole in the audio. Silence, not a stall.
+            if (ring_.available() < ring_.capacity() / 2 && !(mark && mark->kind == MarkKind::End))
+                break;
+            segment_sounding_ = true;
+        }
         size_t want = frames - produced;
         if (mark)
             want = std::min<size_t>(want, static_cast<size_t>(mark->ring_pos - read));
@@ -457,7 +466,10 @@ int Stream::pause() {
 DWORD Stream::active() const {
     switch (state_.load()) {
     case State::Playing:
-        return starved_.load() ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
+        // Only a network stream stalls. A file's decoder that has not yet caught up with the output
+        // (a thread waiting for a processor, a slow disk) is a moment's silence: the channels stop a
+        // file they find stalled, and a file that truly stops coming shows in its position.
+        return starved_.load() && setup_.network ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
     case State::Paused:
         return BASS_ACTIVE_PAUSED;
     case State::Stopped:

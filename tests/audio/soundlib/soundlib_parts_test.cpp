@@ -1,12 +1,15 @@
 // The engine's building blocks on their own: ring buffers, device list parsing, address
 // parsing, the HTTP connection's download pump, error mapping, the spectrum, the capture writer,
-// text conversion.
+// text conversion, a stream's output when its decoder falls behind.
 
+#include "byte_source.h"
+#include "decoder.h"
 #include "error_state.h"
 #include "http_client.h"
 #include "output_device.h"
 #include "spectrum.h"
 #include "spsc_ring.h"
+#include "stream.h"
 #include "test_media.h"
 #include "text_encoding.h"
 #include "wav_writer.h"
@@ -21,6 +24,7 @@
 #include <atomic>
 #include <cmath>
 #include <numeric>
+#include <optional>
 #include <thread>
 
 extern "C" {
@@ -328,4 +332,83 @@ TEST(TextEncoding, Utf16PathsBecomeUtf8) {
     const char16_t lone[] = {0xD800, u'a', 0};
     EXPECT_EQ(utf16_to_utf8(lone), "\xEF\xBF\xBD"
                                    "a");
+}
+
+namespace {
+
+// Bytes that come only when let through: a disk that has spun down, a share that hesitates.
+class HeldBackSource final : public ByteSource {
+  public:
+    HeldBackSource(std::string bytes, std::atomic<bool>& held) : bytes_(std::move(bytes)), held_(held) {
+        inner_ = memory_source(bytes_.data(), bytes_.size());
+    }
+    int read(uint8_t* buf, int size) override {
+        while (held_.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return inner_->read(buf, size);
+    }
+    int64_t seek(int64_t offset, int whence) override { return inner_->seek(offset, whence); }
+    bool seekable() const override { return true; }
+    int64_t size() const override { return inner_->size(); }
+    std::unique_ptr<ByteSource> clone() const override { return nullptr; }
+
+  private:
+    std::string bytes_;
+    std::atomic<bool>& held_;
+    std::unique_ptr<ByteSource> inner_;
+};
+
+// What a stream's state reads once its output has taken everything its decoder delivered, while
+// the decoder waits for bytes. Then the bytes come, and the whole of the audio plays.
+DWORD state_while_decoder_waits(bool network) {
+    const std::string path = ::testing::TempDir() + "/held_back.wav";
+    const uint64_t frames = 44100 * 10; // far more than what opening the file reads
+    std::vector<float> tone(frames * 2);
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = float(0.3 * std::sin(double(i / 2) * 0.06));
+    EXPECT_TRUE(miravox::test::write_wav(path, tone, 2, 44100));
+    std::atomic<bool> held{false};
+    DecoderSpec spec;
+    spec.bytes = std::make_unique<HeldBackSource>(miravox::test::read_file(path), held);
+    spec.name_hint = path;
+    auto intr = std::make_unique<Interrupt>();
+    int error = 0;
+    std::string reason;
+    auto decoder = Decoder::open(std::move(spec), *intr, error, reason);
+    EXPECT_TRUE(decoder) << reason;
+    if (!decoder)
+        return BASS_ACTIVE_STOPPED;
+    held = true; // from its first read on its own thread
+    StreamSetup setup;
+    setup.network = network;
+    setup.buffer_ms = 1000;
+    Stream stream(std::move(intr), std::move(decoder), setup);
+    stream.start_decoding();
+    stream.play(false);
+    std::vector<float> out(2 * 4410);
+    // Until the output has played what it will of what the decoder delivered before its first read.
+    uint64_t position = 0;
+    for (int quiet = 0, i = 0; quiet < 50 && i < 5000; ++i) {
+        stream.mix_into(out.data(), 4410);
+        const uint64_t now = stream.position_frames();
+        quiet = now == position ? quiet + 1 : 0;
+        position = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const DWORD waiting = stream.active();
+    EXPECT_LT(position, frames / 5) << "the decoder was not held back";
+    held = false;
+    for (int i = 0; i < 2000 && stream.active() != BASS_ACTIVE_STOPPED; ++i) {
+        stream.mix_into(out.data(), 4410);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(stream.position_frames(), frames) << "the audio did not play to its end";
+    return waiting;
+}
+
+} // namespace
+
+TEST(StreamOutput, AFileWhoseDecoderWaitsForItsBytesIsPlayingAndANetworkStreamIsStalled) {
+    EXPECT_EQ(state_while_decoder_waits(false), BASS_ACTIVE_PLAYING);
+    EXPECT_EQ(state_while_decoder_waits(true), BASS_ACTIVE_STALLED);
 }
