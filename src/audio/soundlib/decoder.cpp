@@ -6,7 +6,6 @@
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
-#include <libavutil/opt.h>
 }
 
 namespace miravox::soundlib {
@@ -253,23 +252,8 @@ std::optional<int64_t> Decoder::scan_length_frames() {
 
 // FFmpeg's http keeps the ICY header lines (normalised to "name: value").
 void Decoder::collect_icy_headers() {
-    uint8_t* text = nullptr;
-    if (!fmt_->pb || av_opt_get(fmt_->pb, "icy_metadata_headers", AV_OPT_SEARCH_CHILDREN, &text) < 0 || !text)
-        return;
-    std::string all(reinterpret_cast<char*>(text));
-    av_free(text);
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find('\n', start);
-        if (end == std::string::npos)
-            end = all.size();
-        std::string line = all.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty())
-            http_headers_.push_back(line);
-        start = end + 1;
-    }
+    if (fmt_->pb)
+        http_headers_ = icy_header_lines(fmt_->pb);
 }
 
 int64_t Decoder::source_size() const {
