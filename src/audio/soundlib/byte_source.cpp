@@ -150,11 +150,12 @@ class HttpBodySource final : public ByteSource {
 // Bytes that FFmpeg's protocols download (https): FFmpeg watches the connection itself.
 class ProtocolSource final : public ByteSource {
   public:
-    explicit ProtocolSource(AVIOContext* ctx) : ctx_(ctx) {}
+    ProtocolSource(AVIOContext* ctx, Interrupt& intr) : ctx_(ctx), intr_(intr) {}
     ~ProtocolSource() override { avio_closep(&ctx_); }
     int read(uint8_t* buf, int size) override {
         const int n = avio_read_partial(ctx_, buf, size);
         if (n > 0) {
+            intr_.note_data();
             bytes_read_.fetch_add(static_cast<uint64_t>(n));
             return n;
         }
@@ -167,6 +168,7 @@ class ProtocolSource final : public ByteSource {
 
   private:
     AVIOContext* ctx_;
+    Interrupt& intr_;
 };
 
 int avio_read_cb(void* opaque, uint8_t* buf, int size) {
@@ -227,7 +229,7 @@ std::unique_ptr<ByteSource> ffmpeg_protocol_source(const std::string& url, const
     if (averror < 0)
         return nullptr;
     icy_lines = icy_header_lines(ctx);
-    return std::make_unique<ProtocolSource>(ctx);
+    return std::make_unique<ProtocolSource>(ctx, intr);
 }
 
 std::vector<std::string> icy_header_lines(AVIOContext* pb) {

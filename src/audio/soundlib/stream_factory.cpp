@@ -118,10 +118,14 @@ std::string first_playlist_entry(const std::string& body, const HttpUrl& base) {
     return {};
 }
 
-// The server of the audio answered: the time-out, which bounded connecting and its answer, now
-// bounds the wait for its first audio.
+// The server of the audio answered. The time-out bounded connecting and that answer; now it
+// bounds each silence while we wait for the first audio: a server that sends nothing fails after
+// it, one that trickles is waited for, up to three times the time-out (FFmpeg's MP3 demuxer
+// reads about ten frames before its first packet: ten seconds of one frame a second).
 void answered(Interrupt& intr) {
-    intr.set_deadline_in(std::chrono::milliseconds(config().net_timeout_ms()));
+    const std::chrono::milliseconds timeout(config().net_timeout_ms());
+    intr.set_deadline_in(timeout);
+    intr.set_idle_window(timeout, SteadyClock::now() + 3 * timeout);
 }
 
 // An address FFmpeg's protocols open (https). The body is read through them, so that its format

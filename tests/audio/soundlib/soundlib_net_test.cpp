@@ -251,8 +251,9 @@ TEST_F(NetTest, RedirectsAndPlaylistsLeadToTheStream) {
 }
 
 TEST_F(NetTest, ServerThatTricklesOneFramePerSecondOpensAndPlays) {
-    // No burst, one 128 kbps frame's worth of bytes a second: what the format and the first
-    // audio need comes within the time-out, however little that is.
+    // No burst, one 128 kbps frame's worth of bytes a second: the server is not silent, so the
+    // open waits for what the format and the first audio need (about ten frames), within three
+    // time-outs.
     AudioMount m = radio();
     m.burst_bytes = 0;
     m.bytes_per_second = 418;
@@ -261,10 +262,9 @@ TEST_F(NetTest, ServerThatTricklesOneFramePerSecondOpensAndPlays) {
     const auto start = std::chrono::steady_clock::now();
     StreamHandle h(open_url(server_.url("/trickle")));
     ASSERT_NE(h.get(), 0u) << "error " << BASS_ErrorGetCode() << " after " << elapsed_ms(start) << " ms";
-    EXPECT_LT(elapsed_ms(start), 5000 + 1000);
+    EXPECT_LT(elapsed_ms(start), 3 * 5000 + 1000);
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     EXPECT_TRUE(wait_until([&] { return position_s(h) > 0.05; }, milliseconds(6000))) << "a second frame played";
-    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_CONNECTED), 1u);
 }
 
 TEST_F(NetTest, StalledStreamShowsAFallingBufferThenStalledThenEnds) {
