@@ -251,9 +251,9 @@ TEST_F(NetTest, RedirectsAndPlaylistsLeadToTheStream) {
 }
 
 TEST_F(NetTest, ServerThatTricklesOneFramePerSecondOpensAndPlays) {
-    // No burst, one 128 kbps frame's worth of bytes a second: the server is not silent, so the
-    // open waits for what the format and the first audio need (about ten frames), within three
-    // time-outs.
+    // No burst, one 128 kbps frame's worth of bytes a second: the server is never silent for the
+    // time-out, so the open waits for what the format and the first audio need, within three
+    // time-outs (FFmpeg's MP3 demuxer reads on for many frames while it opens).
     AudioMount m = radio();
     m.burst_bytes = 0;
     m.bytes_per_second = 418;
@@ -262,7 +262,7 @@ TEST_F(NetTest, ServerThatTricklesOneFramePerSecondOpensAndPlays) {
     const auto start = std::chrono::steady_clock::now();
     StreamHandle h(open_url(server_.url("/trickle")));
     ASSERT_NE(h.get(), 0u) << "error " << BASS_ErrorGetCode() << " after " << elapsed_ms(start) << " ms";
-    EXPECT_LT(elapsed_ms(start), 3 * 5000 + 1000);
+    EXPECT_LT(elapsed_ms(start), 3 * 5000 + 3000) << "three time-outs, and a loaded machine's slack";
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     EXPECT_TRUE(wait_until([&] { return position_s(h) > 0.05; }, milliseconds(6000))) << "a second frame played";
 }
