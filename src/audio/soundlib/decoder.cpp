@@ -123,6 +123,15 @@ bool Decoder::open_format(DecoderSpec& spec, int& averror) {
 
 int Decoder::select_stream() {
     int idx = av_find_best_stream(fmt_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (idx < 0 && network_) {
+        // A live track whose header names its codec but not its rate or channels (raw MP3 or
+        // ADTS): the decoder learns them from the first frame. Asking FFmpeg to look into the
+        // data would read two seconds of audio, at the pace the server sends it.
+        for (unsigned i = 0; idx < 0 && i < fmt_->nb_streams; ++i)
+            if (fmt_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+                fmt_->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE)
+                idx = static_cast<int>(i);
+    }
     if (idx >= 0 && fmt_->streams[idx]->codecpar->codec_id == AV_CODEC_ID_NONE && network_) {
         // A network container that did not name its codec in the header: look at the data.
         fmt_->probesize = 256 * 1024;
