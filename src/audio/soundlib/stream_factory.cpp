@@ -120,8 +120,7 @@ std::string first_playlist_entry(const std::string& body, const HttpUrl& base) {
 
 // The server of the audio answered. The time-out bounded connecting and that answer; now it
 // bounds each silence while we wait for the first audio: a server that sends nothing fails after
-// it, one that trickles is waited for, up to three times the time-out (FFmpeg's MP3 demuxer
-// reads on for many frames while it opens: over ten seconds of one frame a second).
+// it, one that trickles is waited for, up to three times the time-out.
 void answered(Interrupt& intr) {
     const std::chrono::milliseconds timeout(config().net_timeout_ms());
     intr.set_deadline_in(timeout);

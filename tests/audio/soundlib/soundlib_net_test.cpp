@@ -252,8 +252,8 @@ TEST_F(NetTest, RedirectsAndPlaylistsLeadToTheStream) {
 
 TEST_F(NetTest, ServerThatTricklesOneFramePerSecondOpensAndPlays) {
     // No burst, one 128 kbps frame's worth of bytes a second: the server is never silent for the
-    // time-out, so the open waits for what the format and the first audio need, within three
-    // time-outs (FFmpeg's MP3 demuxer reads on for many frames while it opens).
+    // time-out, so the open waits for the few frames that tell the format and give the first
+    // audio (about three seconds here), within three time-outs at most.
     AudioMount m = radio();
     m.burst_bytes = 0;
     m.bytes_per_second = 418;
