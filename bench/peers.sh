@@ -15,18 +15,13 @@
 #    longest silence before it, seconds from the source's return until the stream was back,
 #    and for miravox the reopen delay after the drop from its operation log.
 #
-# Installs liquidsoap when it is missing. Builds miravox in MIRAVOX_BUILD_DIR (default build).
+# scripts/install-deps installs what is missing (liquidsoap too). Builds miravox in MIRAVOX_BUILD_DIR (default build).
 # Everything started here is stopped when the script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 minutes=${1:-5}
 
-if ! command -v liquidsoap >/dev/null; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends liquidsoap
-fi
 scripts/install-deps
 build=${MIRAVOX_BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

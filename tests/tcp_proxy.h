@@ -1,7 +1,9 @@
 #pragma once
 // A TCP relay on 127.0.0.1 in front of a test server, that a test can cut (every open
 // connection is closed, new ones are accepted and closed at once, as a server whose source
-// died) and restore, while the address the program was given stays the same.
+// died) and restore, while the address the program was given stays the same. Given a round
+// trip, it delays every byte by half of it each way, and a new connection's first bytes by one
+// more round trip (the handshake), as a distant server would.
 // Thread rules: cut() and restore() from any thread; the destructor joins every thread.
 
 #include <arpa/inet.h>
@@ -10,8 +12,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <set>
 #include <string>
@@ -22,7 +27,8 @@ namespace miravox::testing {
 
 class TcpProxy {
 public:
-    explicit TcpProxy(uint16_t upstream_port) : upstream_(upstream_port) {
+    explicit TcpProxy(uint16_t upstream_port, std::chrono::milliseconds round_trip = {})
+        : upstream_(upstream_port), round_trip_(round_trip) {
         listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         int one = 1;
         ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -77,6 +83,8 @@ private:
     }
 
     void relay(int client) {
+        using Clock = std::chrono::steady_clock;
+        const auto accepted = Clock::now();
         const int upstream = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
@@ -88,20 +96,43 @@ private:
             return;
         }
         track(client, upstream, true);
+        struct Chunk {
+            Clock::time_point due;
+            std::string bytes;
+        };
+        std::deque<Chunk> queued[2]; // [0] client to server, [1] server to client
         char buffer[16384];
         pollfd fds[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
-        while (!stop_ && !cut_) {
-            if (::poll(fds, 2, 50) <= 0)
-                continue;
-            bool closed = false;
-            for (int i = 0; i < 2 && !closed; ++i) {
-                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                    continue;
-                const ssize_t n = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
-                closed = n <= 0 || ::send(fds[1 - i].fd, buffer, size_t(n), MSG_NOSIGNAL) != n;
-            }
+        bool closed = false;
+        while (!stop_ && !cut_ && !(closed && queued[0].empty() && queued[1].empty())) {
+            auto wait = std::chrono::milliseconds(50);
+            for (const auto& q : queued)
+                if (!q.empty())
+                    wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::max(q.front().due - Clock::now(), Clock::duration::zero())));
             if (closed)
-                break;
+                std::this_thread::sleep_for(wait);
+            else if (::poll(fds, 2, int(wait.count())) > 0)
+                for (int i = 0; i < 2 && !closed; ++i) {
+                    if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                        continue;
+                    const ssize_t n = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
+                    closed = n <= 0;
+                    const auto sent_at = i == 0 ? std::max(Clock::now(), accepted + round_trip_) : Clock::now();
+                    if (n > 0)
+                        queued[i].push_back({sent_at + round_trip_ / 2, std::string(buffer, size_t(n))});
+                }
+            for (int i = 0; i < 2; ++i)
+                while (!queued[i].empty() && queued[i].front().due <= Clock::now()) {
+                    const std::string& b = queued[i].front().bytes;
+                    if (::send(fds[1 - i].fd, b.data(), b.size(), MSG_NOSIGNAL) != ssize_t(b.size())) {
+                        closed = true; // the peer is gone: nothing more gets through
+                        queued[0].clear();
+                        queued[1].clear();
+                        break;
+                    }
+                    queued[i].pop_front();
+                }
         }
         track(client, upstream, false);
         ::close(client);
@@ -120,6 +151,7 @@ private:
     }
 
     uint16_t upstream_;
+    std::chrono::milliseconds round_trip_;
     uint16_t port_ = 0;
     int listen_fd_ = -1;
     std::atomic<bool> stop_{false};

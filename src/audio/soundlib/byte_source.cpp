@@ -2,6 +2,10 @@
 
 #include "ffmpeg_util.h"
 
+extern "C" {
+#include <libavutil/opt.h>
+}
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -143,6 +147,30 @@ class HttpBodySource final : public ByteSource {
     Interrupt& intr_;
 };
 
+// Bytes that FFmpeg's protocols download (https): FFmpeg watches the connection itself.
+class ProtocolSource final : public ByteSource {
+  public:
+    ProtocolSource(AVIOContext* ctx, Interrupt& intr) : ctx_(ctx), intr_(intr) {}
+    ~ProtocolSource() override { avio_closep(&ctx_); }
+    int read(uint8_t* buf, int size) override {
+        const int n = avio_read_partial(ctx_, buf, size);
+        if (n > 0) {
+            intr_.note_data();
+            bytes_read_.fetch_add(static_cast<uint64_t>(n));
+            return n;
+        }
+        return n == 0 ? AVERROR_EOF : n;
+    }
+    int64_t seek(int64_t, int) override { return AVERROR(ESPIPE); }
+    bool seekable() const override { return false; }
+    int64_t size() const override { return -1; }
+    std::unique_ptr<ByteSource> clone() const override { return nullptr; }
+
+  private:
+    AVIOContext* ctx_;
+    Interrupt& intr_;
+};
+
 int avio_read_cb(void* opaque, uint8_t* buf, int size) {
     return static_cast<ByteSource*>(opaque)->read(buf, size);
 }
@@ -184,6 +212,77 @@ std::unique_ptr<ByteSource> memory_source(const void* data, uint64_t length) {
 
 std::unique_ptr<ByteSource> http_body_source(std::unique_ptr<HttpConnection> conn, Interrupt& intr) {
     return std::make_unique<HttpBodySource>(std::move(conn), intr);
+}
+
+std::unique_ptr<ByteSource> ffmpeg_protocol_source(const std::string& url, const std::string& agent,
+                                                   int timeout_ms, Interrupt& intr, int& averror,
+                                                   std::vector<std::string>& icy_lines) {
+    AVDictionary* opts = nullptr;
+    if (!agent.empty())
+        av_dict_set(&opts, "user_agent", agent.c_str(), 0);
+    if (timeout_ms > 0)
+        av_dict_set_int(&opts, "timeout", int64_t(timeout_ms) * 1000, 0);
+    AVIOContext* ctx = nullptr;
+    const AVIOInterruptCB cb = intr.callback();
+    averror = avio_open2(&ctx, url.c_str(), AVIO_FLAG_READ, &cb, &opts);
+    av_dict_free(&opts);
+    if (averror < 0)
+        return nullptr;
+    icy_lines = icy_header_lines(ctx);
+    return std::make_unique<ProtocolSource>(ctx, intr);
+}
+
+std::vector<std::string> icy_header_lines(AVIOContext* pb) {
+    std::vector<std::string> lines;
+    uint8_t* text = nullptr;
+    if (!pb || av_opt_get(pb, "icy_metadata_headers", AV_OPT_SEARCH_CHILDREN, &text) < 0 || !text)
+        return lines;
+    const std::string all(reinterpret_cast<char*>(text));
+    av_free(text);
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find('\n', start);
+        if (end == std::string::npos)
+            end = all.size();
+        std::string line = all.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool LookAheadSource::read_more() {
+    uint8_t buf[16 * 1024];
+    const int n = inner_->read(buf, sizeof buf);
+    if (n <= 0)
+        return false;
+    head_.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
+    bytes_read_.fetch_add(static_cast<uint64_t>(n));
+    return true;
+}
+
+int LookAheadSource::read(uint8_t* buf, int size) {
+    if (served_ < head_.size()) {
+        const size_t n = std::min(static_cast<size_t>(size), head_.size() - served_);
+        std::memcpy(buf, head_.data() + served_, n);
+        served_ += n;
+        if (served_ == head_.size()) { // served whole: the memory goes
+            std::string().swap(head_);
+            served_ = 0;
+        }
+        return static_cast<int>(n);
+    }
+    const int n = inner_->read(buf, size);
+    if (n > 0)
+        bytes_read_.fetch_add(static_cast<uint64_t>(n));
+    return n;
+}
+
+int64_t LookAheadSource::seek(int64_t, int) {
+    return AVERROR(ESPIPE);
 }
 
 AVIOContext* make_avio(ByteSource& source) {

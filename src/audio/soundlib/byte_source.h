@@ -6,10 +6,12 @@
 #include "http_client.h"
 #include "interrupt.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace miravox::soundlib {
 
@@ -40,6 +42,40 @@ std::unique_ptr<ByteSource> open_file_source(const std::string& path, uint64_t o
                                              int& averror);
 std::unique_ptr<ByteSource> memory_source(const void* data, uint64_t length);
 std::unique_ptr<ByteSource> http_body_source(std::unique_ptr<HttpConnection> conn, Interrupt& intr);
+
+// The body of an address that FFmpeg's own protocols open (https): connects and reads the
+// response header within `intr`. Returns nullptr and sets `averror` on failure. `icy_lines`
+// receives the server's "icy-" header lines.
+std::unique_ptr<ByteSource> ffmpeg_protocol_source(const std::string& url, const std::string& agent,
+                                                   int timeout_ms, Interrupt& intr, int& averror,
+                                                   std::vector<std::string>& icy_lines);
+
+// The "icy-" response header lines that FFmpeg's http protocol kept for `pb`.
+std::vector<std::string> icy_header_lines(AVIOContext* pb);
+
+// A live source whose first bytes are read ahead, to be looked at, and then served again.
+class LookAheadSource final : public ByteSource {
+  public:
+    explicit LookAheadSource(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)) {}
+    // Reads what the source has next (at least a byte). False at its end or on a failure.
+    bool read_more();
+    const std::string& head() const { return head_; }
+    // The first `n` bytes of the head are not served.
+    void drop_head(size_t n) { served_ = std::max(served_, std::min(n, head_.size())); }
+
+    int read(uint8_t* buf, int size) override;
+    int64_t seek(int64_t offset, int whence) override;
+    bool seekable() const override { return false; }
+    int64_t size() const override { return -1; }
+    std::unique_ptr<ByteSource> clone() const override { return nullptr; }
+    LinkState pump(std::chrono::milliseconds read_timeout) override { return inner_->pump(read_timeout); }
+    LinkState link() const override { return inner_->link(); }
+
+  private:
+    std::unique_ptr<ByteSource> inner_;
+    std::string head_;
+    size_t served_ = 0;
+};
 
 // An AVIOContext reading `source` (which must outlive it).
 AVIOContext* make_avio(ByteSource& source);

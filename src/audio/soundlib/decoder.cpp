@@ -6,7 +6,6 @@
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
-#include <libavutil/opt.h>
 }
 
 namespace miravox::soundlib {
@@ -124,6 +123,15 @@ bool Decoder::open_format(DecoderSpec& spec, int& averror) {
 
 int Decoder::select_stream() {
     int idx = av_find_best_stream(fmt_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (idx < 0 && network_) {
+        // A live track whose header names its codec but not its rate or channels (raw MP3 or
+        // ADTS): the decoder learns them from the first frame. Asking FFmpeg to look into the
+        // data would read two seconds of audio, at the pace the server sends it.
+        for (unsigned i = 0; idx < 0 && i < fmt_->nb_streams; ++i)
+            if (fmt_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+                fmt_->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE)
+                idx = static_cast<int>(i);
+    }
     if (idx >= 0 && fmt_->streams[idx]->codecpar->codec_id == AV_CODEC_ID_NONE && network_) {
         // A network container that did not name its codec in the header: look at the data.
         fmt_->probesize = 256 * 1024;
@@ -253,23 +261,8 @@ std::optional<int64_t> Decoder::scan_length_frames() {
 
 // FFmpeg's http keeps the ICY header lines (normalised to "name: value").
 void Decoder::collect_icy_headers() {
-    uint8_t* text = nullptr;
-    if (!fmt_->pb || av_opt_get(fmt_->pb, "icy_metadata_headers", AV_OPT_SEARCH_CHILDREN, &text) < 0 || !text)
-        return;
-    std::string all(reinterpret_cast<char*>(text));
-    av_free(text);
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find('\n', start);
-        if (end == std::string::npos)
-            end = all.size();
-        std::string line = all.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty())
-            http_headers_.push_back(line);
-        start = end + 1;
-    }
+    if (fmt_->pb)
+        http_headers_ = icy_header_lines(fmt_->pb);
 }
 
 int64_t Decoder::source_size() const {

@@ -426,6 +426,7 @@ int HttpConnection::raw_read(uint8_t* buf, int size, Interrupt& intr) {
         if (n > 0) {
             bytes_received_.fetch_add(static_cast<uint64_t>(n));
             silent_since_ns_ = steady_now_ns();
+            intr.note_data();
             return static_cast<int>(n);
         }
         if (n == 0) {

@@ -5,6 +5,7 @@
 // Thread rules: request_stop() from any thread; the deadline is set and cleared by the thread
 // that performs the blocking calls; should_abort() from any thread.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -29,7 +30,22 @@ class Interrupt {
 
     void set_deadline(SteadyClock::time_point t) { deadline_ns_.store(t.time_since_epoch().count()); }
     void set_deadline_in(std::chrono::milliseconds ms) { set_deadline(SteadyClock::now() + ms); }
-    void clear_deadline() { deadline_ns_.store(0); }
+    void clear_deadline() {
+        deadline_ns_.store(0);
+        idle_window_ns_.store(0);
+    }
+    // Makes the deadline move with the data: from now on, each note_data() puts it `window`
+    // after that moment, but not past `limit` (a time-out then counts from the last byte, even
+    // within one long read). Set by the thread that blocks, like the deadline.
+    void set_idle_window(std::chrono::milliseconds window,
+                         SteadyClock::time_point limit = SteadyClock::time_point::max()) {
+        idle_limit_ns_.store(limit.time_since_epoch().count());
+        idle_window_ns_.store(std::chrono::nanoseconds(window).count());
+    }
+    void note_data() {
+        if (const int64_t w = idle_window_ns_.load(); w != 0)
+            deadline_ns_.store(std::min(SteadyClock::now().time_since_epoch().count() + w, idle_limit_ns_.load()));
+    }
     bool has_deadline() const { return deadline_ns_.load() != 0; }
     SteadyClock::time_point deadline() const {
         return SteadyClock::time_point(SteadyClock::duration(deadline_ns_.load()));
@@ -58,6 +74,8 @@ class Interrupt {
     std::atomic<bool> stop_{false};
     std::atomic<bool> timed_out_{false};
     std::atomic<int64_t> deadline_ns_{0};
+    std::atomic<int64_t> idle_window_ns_{0};
+    std::atomic<int64_t> idle_limit_ns_{0};
 };
 
 } // namespace miravox::soundlib

@@ -240,6 +240,7 @@ void Stream::set_read_deadline() {
     LinkState link = decoder_->link_state();
     if (!link.pumped) {
         intr_->set_deadline_in(timeout);
+        intr_->set_idle_window(timeout);
         return;
     }
     if (steady_now_ns() - link.silent_since_ns > kLookAgainNs)
@@ -247,6 +248,7 @@ void Stream::set_read_deadline() {
     const auto last_byte = SteadyClock::time_point(
         std::chrono::duration_cast<SteadyClock::duration>(std::chrono::nanoseconds(link.silent_since_ns)));
     intr_->set_deadline(last_byte + timeout);
+    intr_->set_idle_window(timeout);
 }
 
 // How long to rest before decoding more. A file is read in bursts: once the buffer is full, the

@@ -7,6 +7,7 @@
 #include "engine_log.h"
 #include "error_state.h"
 #include "http_client.h"
+#include "live_format.h"
 #include "text_encoding.h"
 
 #include <chrono>
@@ -117,10 +118,38 @@ std::string first_playlist_entry(const std::string& body, const HttpUrl& base) {
     return {};
 }
 
+// The server of the audio answered. The time-out bounded connecting and that answer; now it
+// bounds each silence while we wait for the first audio: a server that sends nothing fails after
+// it, one that trickles is waited for, up to three times the time-out.
+void answered(Interrupt& intr) {
+    const std::chrono::milliseconds timeout(config().net_timeout_ms());
+    intr.set_deadline_in(timeout);
+    intr.set_idle_window(timeout, SteadyClock::now() + 3 * timeout);
+}
+
+// An address FFmpeg's protocols open (https). The body is read through them, so that its format
+// is told from its first bytes as that of our own downloads is.
+NetworkTarget protocol_target(const std::string& address, Interrupt& intr) {
+    NetworkTarget t;
+    int averror = 0;
+    t.spec.bytes = ffmpeg_protocol_source(address, config().agent(), config().net_timeout_ms(), intr, averror,
+                                          t.headers);
+    if (!t.spec.bytes) {
+        t.error = error_from_open_failure({averror, intr.timed_out(), true});
+        t.reason = av_error_text(averror);
+        return t;
+    }
+    answered(intr);
+    t.spec.name_hint = address;
+    return t;
+}
+
 NetworkTarget http_target(const std::string& address, Interrupt& intr, int depth) {
     NetworkTarget t;
     HttpOpenResult r = HttpConnection::open(address, config().agent(), intr);
     if (!r.connection) {
+        if (scheme_of(r.redirect_elsewhere) == "https")
+            return protocol_target(r.redirect_elsewhere, intr);
         if (!r.redirect_elsewhere.empty()) {
             t.spec.url = r.redirect_elsewhere;
             return t;
@@ -155,9 +184,35 @@ NetworkTarget http_target(const std::string& address, Interrupt& intr, int depth
         }
         return http_target(next, intr, depth + 1);
     }
+    answered(intr);
     t.spec.name_hint = r.connection->url();
     t.spec.bytes = http_body_source(std::move(r.connection), intr);
     return t;
+}
+
+// Reads the first bytes of a download until they tell its format, so that FFmpeg need not probe
+// for seconds of a stream that comes at its real pace; the demuxer is served them again.
+void choose_live_demuxer(DecoderSpec& spec) {
+    auto ahead = std::make_unique<LookAheadSource>(std::move(spec.bytes));
+    LiveFormat format;
+    for (bool more = true;;) {
+        const std::string& head = ahead->head();
+        format = detect_live_format(reinterpret_cast<const uint8_t*>(head.data()), head.size(), !more);
+        if (format.verdict != LiveFormat::Verdict::NeedMore)
+            break;
+        more = ahead->read_more();
+    }
+    if (format.verdict == LiveFormat::Verdict::Found && format.demuxer == "hls") {
+        // An HLS playlist whose answer did not name it: FFmpeg reads it and its segments.
+        spec.url = spec.name_hint;
+        spec.forced_format = "hls";
+        return;
+    }
+    if (format.verdict == LiveFormat::Verdict::Found) {
+        spec.forced_format = format.demuxer;
+        ahead->drop_head(format.start);
+    }
+    spec.bytes = std::move(ahead);
 }
 
 NetworkTarget network_target(const std::string& address, UrlKind kind, Interrupt& intr) {
@@ -171,7 +226,9 @@ NetworkTarget network_target(const std::string& address, UrlKind kind, Interrupt
         t.spec.forced_format = "hls";
     } else if (scheme == "http") {
         t = http_target(address, intr, 0);
-    } else if (scheme == "https" || scheme == "mmsh" || scheme == "mmst") {
+    } else if (scheme == "https") {
+        t = protocol_target(address, intr);
+    } else if (scheme == "mmsh" || scheme == "mmst") {
         t.spec.url = address;
     } else {
         t.error = BASS_ERROR_FILEOPEN;
@@ -191,6 +248,8 @@ std::unique_ptr<Decoder> open_network(const std::string& address, UrlKind kind, 
         reason = t.reason;
         return nullptr;
     }
+    if (t.spec.bytes && t.spec.forced_format.empty())
+        choose_live_demuxer(t.spec);
     auto decoder = Decoder::open(std::move(t.spec), intr, error, reason);
     if (decoder && !t.headers.empty())
         decoder->set_http_headers(std::move(t.headers));

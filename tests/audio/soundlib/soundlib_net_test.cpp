@@ -1,10 +1,13 @@
 // Network streams against a local server: ICY streams and their headers, every fault a server
 // can show (each with its error code, within the time-outs), stalls and drops (seen at once,
-// however much audio is buffered), HLS.
+// however much audio is buffered), HLS; and against real servers of other makers (icecast2,
+// Liquidsoap's harbor, the ffmpeg CLI over HTTP and HTTPS), each of which must play its tone.
 
 #include "engine_test_support.h"
+#include "live_servers.h"
 #include "tcp_proxy.h"
 #include "test_stream_server.h"
+#include "wav_analysis.h"
 
 #include <gtest/gtest.h>
 
@@ -175,6 +178,14 @@ const Fault kFaults[] = {
          return s.url("/s");
      },
      BASS_ERROR_TIMEOUT},
+    {"AnswersButSendsNothing",
+     [](TestStreamServer& s) {
+         AudioMount m = with_fault(StreamFault::StallAfter);
+         m.fault_after_bytes = 0;
+         s.add_audio("/n", m);
+         return s.url("/n");
+     },
+     BASS_ERROR_TIMEOUT},
     {"EndlessHeader",
      [](TestStreamServer& s) {
          s.add_audio("/h", with_fault(StreamFault::EndlessHeader));
@@ -237,6 +248,23 @@ TEST_F(NetTest, RedirectsAndPlaylistsLeadToTheStream) {
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 0);
     EXPECT_EQ(open_url(server_.url("/list.pls")), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
+}
+
+TEST_F(NetTest, ServerThatTricklesOneFramePerSecondOpensAndPlays) {
+    // No burst, one 128 kbps frame's worth of bytes a second: the server is never silent for the
+    // time-out, so the open waits for the few frames that tell the format and give the first
+    // audio (about three seconds here), within three time-outs at most.
+    AudioMount m = radio();
+    m.burst_bytes = 0;
+    m.bytes_per_second = 418;
+    server_.add_audio("/trickle", m);
+    BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 5000);
+    const auto start = std::chrono::steady_clock::now();
+    StreamHandle h(open_url(server_.url("/trickle")));
+    ASSERT_NE(h.get(), 0u) << "error " << BASS_ErrorGetCode() << " after " << elapsed_ms(start) << " ms";
+    EXPECT_LT(elapsed_ms(start), 3 * 5000 + 3000) << "three time-outs, and a loaded machine's slack";
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    EXPECT_TRUE(wait_until([&] { return position_s(h) > 0.05; }, milliseconds(6000))) << "a second frame played";
 }
 
 TEST_F(NetTest, StalledStreamShowsAFallingBufferThenStalledThenEnds) {
@@ -417,6 +445,104 @@ TEST_F(NetTest, MmsAddressesAreTriedThroughFfmpeg) {
     EXPECT_EQ(BASS_WMA_StreamCreateFile(FALSE, url.c_str(), 0, 0, BASS_STREAM_AUTOFREE), 0u);
     EXPECT_NE(BASS_ErrorGetCode(), BASS_OK);
     EXPECT_LT(elapsed_ms(start), kBound.count());
+}
+
+// Servers of other makers, started here and opened with the program's settings (5 s time-out):
+// each must open and put its own tone on the air (a capture device).
+class RealServerTest : public NetTest {
+  protected:
+    static void SetUpTestSuite() {
+        NetTest::SetUpTestSuite();
+        ASSERT_TRUE(BASS_Init(kCaptureDevice, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
+    }
+    static void TearDownTestSuite() {
+        BASS_SetDevice(kCaptureDevice);
+        BASS_Free();
+        BASS_SetDevice(kSilentDevice);
+        NetTest::TearDownTestSuite();
+    }
+    void SetUp() override {
+        NetTest::SetUp();
+        BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 5000);
+        BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 5000);
+    }
+
+    // Opens `url` on the capture device, plays it for a second and checks that `hz` is what
+    // went on the air, of the tones these tests use.
+    static void expect_plays(const std::string& url, double hz) {
+        SCOPED_TRACE(url);
+        BASS_SetDevice(kCaptureDevice);
+        const auto start = std::chrono::steady_clock::now();
+        StreamHandle h(open_url(url));
+        const double open_ms = elapsed_ms(start);
+        ASSERT_NE(h.get(), 0u) << "error " << BASS_ErrorGetCode() << " after " << open_ms << " ms";
+        EXPECT_LT(open_ms, 5000) << "within the time-out";
+        std::printf("%s opened in %.0f ms\n", url.c_str(), open_ms);
+        ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+        ASSERT_TRUE(wait_until([&] { return position_s(h) > 1.0; }, milliseconds(8000)));
+        const miravox::testing::Capture air =
+            miravox::testing::read_capture(QString::fromStdString(devices.capture_path()));
+        const size_t window = 44100 / 2; // the last half second aired
+        ASSERT_GT(air.left.size(), window);
+        const size_t from = air.left.size() - window;
+        const double level = miravox::testing::tone_level(air, hz, from, window);
+        EXPECT_GT(level, 0.05) << "the stream's tone is on the air";
+        for (double other : kTones) {
+            if (other != hz) {
+                EXPECT_LT(miravox::testing::tone_level(air, other, from, window), level / 4) << other << " Hz";
+            }
+        }
+    }
+
+    static constexpr double kTones[] = {440, 550, 660, 770};
+    TempDir dir_{"soundlib-servers"};
+};
+
+TEST_F(RealServerTest, IcecastMountsOfEveryCodecAndTheWaysToThemPlay) {
+    Icecast icecast(dir_.path());
+    std::string why;
+    if (!icecast.start(why))
+        GTEST_SKIP() << why;
+    ASSERT_TRUE(icecast.add_source("/radio.mp3", 440, LiveCodec::Mp3, why)) << why;
+    ASSERT_TRUE(icecast.add_source("/radio.aac", 550, LiveCodec::Aac, why)) << why;
+    ASSERT_TRUE(icecast.add_source("/radio.ogg", 660, LiveCodec::Vorbis, why)) << why;
+    ASSERT_TRUE(icecast.add_source("/radio.opus", 770, LiveCodec::Opus, why)) << why;
+    expect_plays(icecast.url("/radio.mp3"), 440);
+    expect_plays(icecast.url("/radio.aac"), 550);
+    expect_plays(icecast.url("/radio.ogg"), 660);
+    expect_plays(icecast.url("/radio.opus"), 770);
+
+    // A playlist and a redirect of another server lead to the mounts.
+    server_.add_file("/radio.pls", "[playlist]\nFile1=" + icecast.url("/radio.mp3") + "\nLength1=-1\n",
+                     "audio/x-scpls");
+    server_.add_file("/radio.m3u", "#EXTM3U\n" + icecast.url("/radio.aac") + "\n", "audio/x-mpegurl");
+    server_.add_redirect("/moved", icecast.url("/radio.ogg"));
+    expect_plays(server_.url("/radio.pls"), 440);
+    expect_plays(server_.url("/radio.m3u"), 550);
+    expect_plays(server_.url("/moved"), 660);
+
+    const auto lines = tags(StreamHandle(open_url(icecast.url("/radio.mp3"))));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "icy-name:Live radio.mp3"), lines.end())
+        << "the station name among icecast's header lines";
+}
+
+TEST_F(RealServerTest, LiquidsoapHarborWithoutABurstPlays) {
+    LiquidsoapHarbor harbor(dir_.path());
+    std::string why;
+    if (!harbor.start("/radio.mp3", 550, why))
+        GTEST_SKIP() << why;
+    expect_plays(harbor.url(), 550);
+}
+
+TEST_F(RealServerTest, FfmpegsOwnHttpAndHttpsServersPlay) {
+    std::string cert, key, why;
+    ASSERT_TRUE(make_self_signed_cert(dir_.path(), cert, key));
+    FfmpegListener http(660);
+    ASSERT_TRUE(http.start(why)) << why;
+    expect_plays(http.url(), 660);
+    FfmpegListener https(770, cert, key);
+    ASSERT_TRUE(https.start(why)) << why;
+    expect_plays(https.url(), 770);
 }
 
 class HlsTest : public NetTest {

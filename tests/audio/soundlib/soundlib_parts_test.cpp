@@ -6,6 +6,7 @@
 #include "decoder.h"
 #include "error_state.h"
 #include "http_client.h"
+#include "live_format.h"
 #include "output_device.h"
 #include "spectrum.h"
 #include "spsc_ring.h"
@@ -25,6 +26,7 @@
 #include <cmath>
 #include <numeric>
 #include <optional>
+#include <random>
 #include <thread>
 
 extern "C" {
@@ -411,4 +413,42 @@ DWORD state_while_decoder_waits(bool network) {
 TEST(StreamOutput, AFileWhoseDecoderWaitsForItsBytesIsPlayingAndANetworkStreamIsStalled) {
     EXPECT_EQ(state_while_decoder_waits(false), BASS_ACTIVE_PLAYING);
     EXPECT_EQ(state_while_decoder_waits(true), BASS_ACTIVE_STALLED);
+}
+
+// A live stream's format from its first bytes: MP3 and ADTS cut at any byte are found at their
+// next frame after a few frames, an ID3 tag is skipped, Ogg is certain from its first page, and
+// noise is left to FFmpeg once enough of it was seen.
+TEST(LiveFormat, FindsFramesFromAnyByteAndLeavesNoiseToFfmpeg) {
+    using V = LiveFormat::Verdict;
+    miravox::test::TempDir dir("live-format");
+    ASSERT_TRUE(miravox::test::make_stream_mp3(dir.file("a.mp3"), 440, 1.0));
+    ASSERT_TRUE(miravox::test::make_sine(dir.file("a.aac"), 440, 1.0, {"-c:a", "aac", "-f", "adts"}));
+    ASSERT_TRUE(miravox::test::make_sine(dir.file("a.ogg"), 440, 1.0, {"-c:a", "libvorbis", "-f", "ogg"}));
+    const auto look = [](const std::string& bytes, size_t from, size_t n) {
+        const std::string part = bytes.substr(from, n);
+        return detect_live_format(reinterpret_cast<const uint8_t*>(part.data()), part.size(), false);
+    };
+    const std::string mp3 = miravox::test::read_file(dir.file("a.mp3"));
+    const LiveFormat cut = look(mp3, 1000, 4096);
+    ASSERT_EQ(cut.verdict, V::Found);
+    EXPECT_EQ(cut.demuxer, "mp3");
+    EXPECT_EQ(uint8_t(mp3[1000 + cut.start]), 0xFF) << "starts on a frame";
+    EXPECT_LT(cut.start, 418u);
+    EXPECT_EQ(look(mp3, 1000, 300).verdict, V::NeedMore) << "less than a frame tells nothing";
+    const std::string id3("ID3\x04\0\0\0\0\0\x05xxxxx", 15); // a tag of 5 bytes
+    EXPECT_EQ(look(id3 + mp3, 0, 2048).start, 15u);
+
+    const LiveFormat aac = look(miravox::test::read_file(dir.file("a.aac")), 777, 8192);
+    EXPECT_EQ(aac.verdict, V::Found);
+    EXPECT_EQ(aac.demuxer, "aac");
+    const LiveFormat ogg = look(miravox::test::read_file(dir.file("a.ogg")), 0, 200);
+    EXPECT_EQ(ogg.verdict, V::Found);
+    EXPECT_EQ(ogg.demuxer, "ogg");
+
+    std::string noise(70 * 1024, '\0');
+    std::mt19937 rng(15);
+    for (char& c : noise)
+        c = static_cast<char>(rng());
+    EXPECT_EQ(look(noise, 0, noise.size()).verdict, V::Unknown);
+    EXPECT_EQ(look(noise, 0, 1000).verdict, V::NeedMore);
 }
