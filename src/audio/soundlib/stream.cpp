@@ -18,6 +18,8 @@ constexpr int kMinBufferMs = 250;
 constexpr auto kConnectedGrace = std::chrono::milliseconds(1000);
 constexpr uint64_t kPositionMask = (uint64_t(1) << 48) - 1;
 constexpr int64_t kNetworkCushionMs = 500;
+// What a network stream that ran dry gathers before it sounds again.
+constexpr size_t kResumeCushionFrames = kOutputRate / 2;
 constexpr int64_t kWaitedForDataNs = 2'000'000;
 constexpr int64_t kLookAgainNs = 500'000'000;
 
@@ -400,6 +402,17 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
                 break;
             segment_sounding_ = true;
         }
+        if (rebuffering_) {
+            // A network stream that ran dry resumes only with a cushion in hand: a server that sends
+            // at its real pace (no burst) would otherwise keep it on the edge, and every late wake of
+            // its decoder would cut a hole in the audio. One longer gap, then steady sound.
+            if (ring_.available() < std::min(kResumeCushionFrames, ring_.capacity() / 2) &&
+                !(mark && mark->kind == MarkKind::End)) {
+                starved = true;
+                break;
+            }
+            rebuffering_ = false;
+        }
         size_t want = frames - produced;
         if (mark)
             want = std::min<size_t>(want, static_cast<size_t>(mark->ring_pos - read));
@@ -415,6 +428,7 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
         });
         if (got == 0) {
             starved = true;
+            rebuffering_ = setup_.network;
             break;
         }
     }

@@ -144,6 +144,7 @@ class Stream final : public MixSource {
     // output thread only
     bool in_segment_ = false;
     bool segment_sounding_ = false; // a file's segment has begun to play (see mix_into)
+    bool rebuffering_ = false;      // a network stream ran dry and waits for a cushion (see mix_into)
     uint32_t segment_generation_ = 0;
     uint64_t segment_ring_base_ = 0;
     int64_t segment_frame_base_ = 0;

@@ -467,7 +467,7 @@ class RealServerTest : public NetTest {
         BASS_SetConfig(BASS_CONFIG_NET_READTIMEOUT, 5000);
     }
 
-    // Opens `url` on the capture device, plays it for a second and checks that `hz` is what
+    // Opens `url` on the capture device, plays it for two seconds and checks that `hz` is what
     // went on the air, of the tones these tests use.
     static void expect_plays(const std::string& url, double hz) {
         SCOPED_TRACE(url);
@@ -479,13 +479,23 @@ class RealServerTest : public NetTest {
         EXPECT_LT(open_ms, 5000) << "within the time-out";
         std::printf("%s opened in %.0f ms\n", url.c_str(), open_ms);
         ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
-        ASSERT_TRUE(wait_until([&] { return position_s(h) > 1.0; }, milliseconds(8000)));
+        ASSERT_TRUE(wait_until([&] { return position_s(h) > 2.0; }, milliseconds(10000)));
         const miravox::testing::Capture air =
             miravox::testing::read_capture(QString::fromStdString(devices.capture_path()));
-        const size_t window = 44100 / 2; // the last half second aired
-        ASSERT_GT(air.left.size(), window);
-        const size_t from = air.left.size() - window;
-        const double level = miravox::testing::tone_level(air, hz, from, window);
+        // The best of the last three half seconds: a server with no burst may leave one gap while
+        // the stream gathers its cushion on a busy machine.
+        const size_t window = 44100 / 2;
+        ASSERT_GT(air.left.size(), 3 * window);
+        size_t from = 0;
+        double level = -1;
+        for (size_t back = 1; back <= 3; ++back) {
+            const size_t at = air.left.size() - back * window;
+            const double l = miravox::testing::tone_level(air, hz, at, window);
+            if (l > level) {
+                level = l;
+                from = at;
+            }
+        }
         EXPECT_GT(level, 0.05) << "the stream's tone is on the air";
         for (double other : kTones) {
             if (other != hz) {
