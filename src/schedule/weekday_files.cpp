@@ -53,7 +53,7 @@ std::optional<QTime> parse_stored_time(const QString& text, QString* error) {
 }
 
 QString find_trigger(const QStringList& lines, const QString& minute, const QDate& today) {
-    const auto due = parse_stored_time(minute + ":00");
+    const auto due = parse_stored_time(minute.trimmed() + ":00");
     for (qsizetype i = lines.size() - 1; i >= 0; --i) {
         const QString& line = lines[i];
         // "9:30" written by hand is the minute 09:30, as the editor reads it.
