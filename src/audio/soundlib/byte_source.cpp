@@ -122,7 +122,7 @@ class MemorySource final : public ByteSource {
     int64_t pos_ = 0;
 };
 
-class HttpBodySource final : public ByteSource {
+class HttpBodySource final : public LiveByteSource {
   public:
     HttpBodySource(std::unique_ptr<HttpConnection> conn, Interrupt& intr)
         : conn_(std::move(conn)), intr_(intr) {}
@@ -135,10 +135,6 @@ class HttpBodySource final : public ByteSource {
         // The server closing the body ends the stream (for a live stream: it was dropped).
         return n == 0 ? AVERROR_EOF : n;
     }
-    int64_t seek(int64_t, int) override { return AVERROR(ESPIPE); }
-    bool seekable() const override { return false; }
-    int64_t size() const override { return -1; }
-    std::unique_ptr<ByteSource> clone() const override { return nullptr; }
     LinkState pump(std::chrono::milliseconds read_timeout) override { return conn_->pump(read_timeout); }
     LinkState link() const override { return conn_->link(); }
 
@@ -148,7 +144,7 @@ class HttpBodySource final : public ByteSource {
 };
 
 // Bytes that FFmpeg's protocols download (https): FFmpeg watches the connection itself.
-class ProtocolSource final : public ByteSource {
+class ProtocolSource final : public LiveByteSource {
   public:
     ProtocolSource(AVIOContext* ctx, Interrupt& intr) : ctx_(ctx), intr_(intr) {}
     ~ProtocolSource() override { avio_closep(&ctx_); }
@@ -161,10 +157,6 @@ class ProtocolSource final : public ByteSource {
         }
         return n == 0 ? AVERROR_EOF : n;
     }
-    int64_t seek(int64_t, int) override { return AVERROR(ESPIPE); }
-    bool seekable() const override { return false; }
-    int64_t size() const override { return -1; }
-    std::unique_ptr<ByteSource> clone() const override { return nullptr; }
 
   private:
     AVIOContext* ctx_;
@@ -281,7 +273,7 @@ int LookAheadSource::read(uint8_t* buf, int size) {
     return n;
 }
 
-int64_t LookAheadSource::seek(int64_t, int) {
+int64_t LiveByteSource::seek(int64_t, int) {
     return AVERROR(ESPIPE);
 }
 

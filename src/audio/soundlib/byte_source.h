@@ -36,6 +36,16 @@ class ByteSource {
     std::atomic<uint64_t> bytes_read_{0};
 };
 
+// A source that comes once, as it arrives (a download): it cannot seek, has no known size and
+// cannot be read twice.
+class LiveByteSource : public ByteSource {
+  public:
+    int64_t seek(int64_t, int) override;
+    bool seekable() const override { return false; }
+    int64_t size() const override { return -1; }
+    std::unique_ptr<ByteSource> clone() const override { return nullptr; }
+};
+
 // Opens `path` (UTF-8), reading from `offset` for `length` bytes (0 = to the end).
 // Returns nullptr and sets `averror` when the file cannot be opened.
 std::unique_ptr<ByteSource> open_file_source(const std::string& path, uint64_t offset, uint64_t length,
@@ -54,7 +64,7 @@ std::unique_ptr<ByteSource> ffmpeg_protocol_source(const std::string& url, const
 std::vector<std::string> icy_header_lines(AVIOContext* pb);
 
 // A live source whose first bytes are read ahead, to be looked at, and then served again.
-class LookAheadSource final : public ByteSource {
+class LookAheadSource final : public LiveByteSource {
   public:
     explicit LookAheadSource(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)) {}
     // Reads what the source has next (at least a byte). False at its end or on a failure.
@@ -64,10 +74,6 @@ class LookAheadSource final : public ByteSource {
     void drop_head(size_t n) { served_ = std::max(served_, std::min(n, head_.size())); }
 
     int read(uint8_t* buf, int size) override;
-    int64_t seek(int64_t offset, int whence) override;
-    bool seekable() const override { return false; }
-    int64_t size() const override { return -1; }
-    std::unique_ptr<ByteSource> clone() const override { return nullptr; }
     LinkState pump(std::chrono::milliseconds read_timeout) override { return inner_->pump(read_timeout); }
     LinkState link() const override { return inner_->link(); }
 
