@@ -7,7 +7,14 @@
 // to its first decoded frame on the same address (process start included). Then all of it
 // again behind a proxy that adds 150 ms of round trip.
 //
+// Each open comes at a random moment of the second: a source that writes to its server once a
+// second (the ffmpeg CLI's Ogg muxer does) makes the server admit a new listener only at its
+// next write, and opens made back to back would all wait for the same phase of it. Where the
+// audio comes over plain HTTP a relay in front of its server notes when the server sent its
+// first byte of audio, so the table tells the server's own delay from ours.
+//
 // Run: ./stream_open_bench   (needs icecast2, liquidsoap, ffmpeg and openssl; prints a table)
+//      MIRAVOX_BENCH_ONLY=Ogg ./stream_open_bench   (only the rows whose name holds "Ogg")
 
 #include "live_servers.h"
 #include "soundlib.h"
@@ -17,6 +24,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <random>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -52,11 +60,19 @@ double median(std::vector<double> v) {
 struct Open {
     double returned_ms = -1;
     double heard_ms = -1;
+    double server_audio_ms = -1; // when the server's first audio byte reached us
     int error = 0;
 };
 
-// One open through the engine, as the program makes it, until the tone is heard.
-Open open_once(const std::string& url, bool hls) {
+// A pause of a random part of a second.
+void random_phase() {
+    static std::mt19937 random(12345);
+    std::this_thread::sleep_for(milliseconds(std::uniform_int_distribution<int>(0, 999)(random)));
+}
+
+// One open through the engine, as the program makes it, until the tone is heard; `relay` (if
+// any) is the one in front of the server of the audio, adding `one_way` to each byte.
+Open open_once(const std::string& url, bool hls, const TcpProxy* relay, milliseconds one_way) {
     Open o;
     const auto t0 = Clock::now();
     const HSTREAM h = hls ? BASS_HLS_StreamCreateURL(url.c_str(), 0, nullptr, nullptr)
@@ -76,6 +92,9 @@ Open open_once(const std::string& url, bool hls) {
         std::this_thread::sleep_for(milliseconds(1));
     }
     BASS_StreamFree(h);
+    if (relay && relay->last_body_at() > t0)
+        o.server_audio_ms =
+            std::chrono::duration<double, std::milli>(relay->last_body_at() + one_way - t0).count();
     return o;
 }
 
@@ -98,20 +117,25 @@ struct Row {
     std::function<std::string(bool slow)> url;
     bool hls = false;
     std::function<void()> before_each; // e.g. restart a one-listener server
+    // The relays in front of the server of the audio, on loopback and behind the delay (none
+    // where the audio is encrypted or comes in segments).
+    const TcpProxy* near = nullptr;
+    const TcpProxy* far = nullptr;
 };
 
 struct Figures {
-    double returned, heard, ffmpeg;
+    double returned, heard, ffmpeg, server_audio, ours;
     int failures;
 };
 
 Figures measure(const Row& row, bool slow) {
-    std::vector<double> returned, heard, ffmpeg;
+    std::vector<double> returned, heard, ffmpeg, server_audio, ours;
     int failures = 0;
     for (int i = 0; i < kOpens; ++i) {
         if (row.before_each)
             row.before_each();
-        const Open o = open_once(row.url(slow), row.hls);
+        random_phase();
+        const Open o = open_once(row.url(slow), row.hls, slow ? row.far : row.near, slow ? kRoundTrip / 2 : milliseconds(0));
         if (o.heard_ms < 0) {
             ++failures;
             std::fprintf(stderr, "%s%s: error %d after %.0f ms\n", row.name.c_str(), slow ? " (slow)" : "", o.error,
@@ -119,18 +143,24 @@ Figures measure(const Row& row, bool slow) {
         } else {
             returned.push_back(o.returned_ms);
             heard.push_back(o.heard_ms);
+            if (o.server_audio_ms >= 0) {
+                server_audio.push_back(o.server_audio_ms);
+                ours.push_back(o.heard_ms - o.server_audio_ms);
+            }
         }
-        std::this_thread::sleep_for(milliseconds(200));
+        random_phase();
         if (row.before_each)
             row.before_each();
         ffmpeg.push_back(ffmpeg_first_frame_ms(row.url(slow)));
     }
-    return {median(returned), median(heard), median(ffmpeg), failures};
+    return {median(returned), median(heard), median(ffmpeg), median(server_audio), median(ours), failures};
 }
 
-std::string cell(double ms) {
+std::string cell(double ms, const char* none = "fails") {
+    if (ms < 0)
+        return none;
     char text[32];
-    std::snprintf(text, sizeof text, ms < 0 ? "fails" : "%.0f", ms);
+    std::snprintf(text, sizeof text, "%.0f", ms);
     return text;
 }
 
@@ -186,13 +216,15 @@ int main() {
     server.add_directory("/ts", ts_dir);
     server.add_directory("/fmp4", mp4_dir);
 
-    // The same servers behind 150 ms of round trip.
-    TcpProxy slow_icecast(icecast.port(), kRoundTrip);
-    TcpProxy slow_server(server.port(), kRoundTrip);
+    // The servers of plain-HTTP audio behind relays that add nothing, and all of them behind 150 ms
+    // of round trip.
     const auto port_of = [](const std::string& url) {
         const size_t colon = url.find(':', 8);
         return uint16_t(std::stoi(url.substr(colon + 1, url.find('/', colon) - colon - 1)));
     };
+    TcpProxy near_icecast(icecast.port()), near_harbor(port_of(harbor.url())), near_http(port_of(http.url()));
+    TcpProxy slow_icecast(icecast.port(), kRoundTrip);
+    TcpProxy slow_server(server.port(), kRoundTrip);
     TcpProxy slow_harbor(port_of(harbor.url()), kRoundTrip);
     TcpProxy slow_http(port_of(http.url()), kRoundTrip), slow_https(port_of(https.url()), kRoundTrip);
     const auto via = [](const std::string& url, const TcpProxy& proxy) {
@@ -200,7 +232,7 @@ int main() {
         return url.substr(0, colon + 1) + std::to_string(proxy.port()) + url.substr(url.find('/', colon));
     };
     const auto ice = [&](const std::string& mount, bool slow) {
-        return slow ? via(icecast.url(mount), slow_icecast) : icecast.url(mount);
+        return via(icecast.url(mount), slow ? slow_icecast : near_icecast);
     };
     for (bool slow : {false, true}) {
         const std::string tag = slow ? "-slow" : "";
@@ -219,19 +251,27 @@ int main() {
         };
     };
 
+    const TcpProxy* ni = &near_icecast;
+    const TcpProxy* si = &slow_icecast;
     const std::vector<Row> rows = {
-        {"icecast2, MP3 128 kbps", [&](bool s) { return ice("/radio.mp3", s); }, false, nullptr},
-        {"the same through a .pls playlist", [&](bool s) { return served(s ? "/radio-slow.pls" : "/radio.pls", s); }, false, nullptr},
+        {"icecast2, MP3 128 kbps", [&](bool s) { return ice("/radio.mp3", s); }, false, nullptr, ni, si},
+        {"the same through a .pls playlist", [&](bool s) { return served(s ? "/radio-slow.pls" : "/radio.pls", s); },
+         false, nullptr, ni, si},
         {"ffmpeg's own HTTP server (-listen 1), MP3",
-         [&](bool s) { return s ? via(http.url(), slow_http) : http.url(); }, false, restart(http)},
+         [&](bool s) { return via(http.url(), s ? slow_http : near_http); }, false, restart(http), &near_http,
+         &slow_http},
         {"the same over HTTPS, self-signed", [&](bool s) { return s ? via(https.url(), slow_https) : https.url(); },
          false, restart(https)},
-        {"Liquidsoap's harbor (no burst), MP3", [&](bool s) { return s ? via(harbor.url(), slow_harbor) : harbor.url(); }, false, nullptr},
-        {"icecast2, Ogg Vorbis", [&](bool s) { return ice("/radio.ogg", s); }, false, nullptr},
-        {"icecast2, Ogg Opus", [&](bool s) { return ice("/radio.opus", s); }, false, nullptr},
-        {"icecast2, AAC (ADTS)", [&](bool s) { return ice("/radio.aac", s); }, false, nullptr},
-        {"an .m3u to the AAC mount", [&](bool s) { return served(s ? "/radio-slow.m3u" : "/radio.m3u", s); }, false, nullptr},
-        {"a 302 redirect to the Vorbis mount", [&](bool s) { return served(s ? "/moved-slow" : "/moved", s); }, false, nullptr},
+        {"Liquidsoap's harbor (no burst), MP3",
+         [&](bool s) { return via(harbor.url(), s ? slow_harbor : near_harbor); }, false, nullptr, &near_harbor,
+         &slow_harbor},
+        {"icecast2, Ogg Vorbis", [&](bool s) { return ice("/radio.ogg", s); }, false, nullptr, ni, si},
+        {"icecast2, Ogg Opus", [&](bool s) { return ice("/radio.opus", s); }, false, nullptr, ni, si},
+        {"icecast2, AAC (ADTS)", [&](bool s) { return ice("/radio.aac", s); }, false, nullptr, ni, si},
+        {"an .m3u to the AAC mount", [&](bool s) { return served(s ? "/radio-slow.m3u" : "/radio.m3u", s); }, false,
+         nullptr, ni, si},
+        {"a 302 redirect to the Vorbis mount", [&](bool s) { return served(s ? "/moved-slow" : "/moved", s); }, false,
+         nullptr, ni, si},
         {"live HLS, MPEG-TS segments", [&](bool s) { return served("/ts/live.m3u8", s); }, true, nullptr},
         {"live HLS, fMP4 segments", [&](bool s) { return served("/fmp4/live.m3u8", s); }, true, nullptr},
     };
@@ -245,14 +285,22 @@ int main() {
         local_ms.push_back(ffmpeg_first_frame_ms(local));
 
     std::printf("\nMedian of %d opens, milliseconds from the call (\"fails\": no median; failures counted)\n\n", kOpens);
-    std::printf("| Source | returned | heard | ffmpeg CLI first frame | returned, 150 ms RTT | heard, 150 ms RTT | "
-                "ffmpeg CLI, 150 ms RTT |\n|---|---|---|---|---|---|---|\n");
+    std::printf("(\"server's audio\": when the server's first byte of audio reached us; \"ours\": from then until "
+                "heard)\n\n");
+    std::printf("| Source | returned | heard | server's audio | ours | ffmpeg CLI first frame | returned, 150 ms RTT "
+                "| heard, 150 ms RTT | server's audio, 150 ms RTT | ours, 150 ms RTT | ffmpeg CLI, 150 ms RTT "
+                "|\n|---|---|---|---|---|---|---|---|---|---|---|\n");
+    const char* only = std::getenv("MIRAVOX_BENCH_ONLY"); // e.g. "Ogg": the rows whose name holds it
     for (const Row& row : rows) {
+        if (only && row.name.find(only) == std::string::npos)
+            continue;
         const Figures fast = measure(row, false);
         const Figures slow = measure(row, true);
-        std::printf("| %s | %s | %s | %s | %s | %s | %s |%s\n", row.name.c_str(), cell(fast.returned).c_str(),
-                    cell(fast.heard).c_str(), cell(fast.ffmpeg).c_str(), cell(slow.returned).c_str(),
-                    cell(slow.heard).c_str(), cell(slow.ffmpeg).c_str(),
+        std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |%s\n", row.name.c_str(),
+                    cell(fast.returned).c_str(), cell(fast.heard).c_str(), cell(fast.server_audio, "-").c_str(),
+                    cell(fast.ours, "-").c_str(), cell(fast.ffmpeg).c_str(), cell(slow.returned).c_str(),
+                    cell(slow.heard).c_str(), cell(slow.server_audio, "-").c_str(), cell(slow.ours, "-").c_str(),
+                    cell(slow.ffmpeg).c_str(),
                     fast.failures + slow.failures ? (" " + std::to_string(fast.failures + slow.failures) +
                                                      " failed opens")
                                                         .c_str()

@@ -4,7 +4,10 @@
 // died) and restore, while the address the program was given stays the same. Given a round
 // trip, it delays every byte by half of it each way, and a new connection's first bytes by one
 // more round trip (the handshake), as a distant server would.
-// Thread rules: cut() and restore() from any thread; the destructor joins every thread.
+// It also notes when the latest connection's server sent its first byte past an HTTP header,
+// so that a benchmark can tell the server's own delay from the client's.
+// Thread rules: cut(), restore() and last_body_at() from any thread; the destructor joins every
+// thread.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -64,6 +67,12 @@ public:
     }
     void restore() { cut_ = false; }
 
+    // When the server of the latest connection sent the first byte after its header's blank line
+    // (an epoch time point while none has yet).
+    std::chrono::steady_clock::time_point last_body_at() const {
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(last_body_at_.load()));
+    }
+
 private:
     void accept_loop() {
         while (!stop_) {
@@ -96,6 +105,9 @@ private:
             return;
         }
         track(client, upstream, true);
+        last_body_at_ = 0;
+        std::string header; // the server's bytes until its header's end is seen
+        bool in_body = false;
         struct Chunk {
             Clock::time_point due;
             std::string bytes;
@@ -118,6 +130,12 @@ private:
                         continue;
                     const ssize_t n = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
                     closed = n <= 0;
+                    if (n > 0 && i == 1 && !in_body) {
+                        header.append(buffer, size_t(n));
+                        const size_t end = header.find("\r\n\r\n");
+                        if ((in_body = end != std::string::npos && end + 4 < header.size()))
+                            last_body_at_ = Clock::now().time_since_epoch().count();
+                    }
                     const auto sent_at = i == 0 ? std::max(Clock::now(), accepted + round_trip_) : Clock::now();
                     if (n > 0)
                         queued[i].push_back({sent_at + round_trip_ / 2, std::string(buffer, size_t(n))});
@@ -156,6 +174,7 @@ private:
     int listen_fd_ = -1;
     std::atomic<bool> stop_{false};
     std::atomic<bool> cut_{false};
+    std::atomic<std::chrono::steady_clock::rep> last_body_at_{0};
     std::mutex mutex_;
     std::set<int> open_;
     std::vector<std::thread> pumps_;
