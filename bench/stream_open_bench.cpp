@@ -24,11 +24,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <random>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -135,7 +135,8 @@ Figures measure(const Row& row, bool slow) {
         if (row.before_each)
             row.before_each();
         random_phase();
-        const Open o = open_once(row.url(slow), row.hls, slow ? row.far : row.near, slow ? kRoundTrip / 2 : milliseconds(0));
+        const Open o = open_once(row.url(slow), row.hls, slow ? row.far : row.near,
+                                 slow ? kRoundTrip / 2 : milliseconds(0));
         if (o.heard_ms < 0) {
             ++failures;
             std::fprintf(stderr, "%s%s: error %d after %.0f ms\n", row.name.c_str(), slow ? " (slow)" : "", o.error,
