@@ -7,9 +7,10 @@
 // to its first decoded frame on the same address (process start included). Then all of it
 // again behind a proxy that adds 150 ms of round trip.
 //
-// Each open comes at a random moment of the second: a source that writes to its server once a
-// second (the ffmpeg CLI's Ogg muxer does) makes the server admit a new listener only at its
-// next write, and opens made back to back would all wait for the same phase of it. Where the
+// Each open comes at a random moment of the second: a source that writes to its server in
+// bursts a second or so apart (the ffmpeg CLI's Ogg muxer does) makes the server admit a new
+// listener only at its next write, and opens made back to back would all wait for the same phase
+// of it. Where the
 // audio comes over plain HTTP a relay in front of its server notes when the server sent its
 // first byte of audio, so the table tells the server's own delay from ours.
 //
