@@ -53,7 +53,7 @@ void reset_configuration() {
     WSENHA.clear();
     WACESSO = true;
     WSILENCIO = 0;
-    WSILENCIO_DB = -50;
+    WSILENCIO_DB = kDefaultSilenceDb;
 }
 
 QStringList read_configuration_file(const QString& path) {
@@ -93,7 +93,7 @@ void apply_configuration(const QStringList& lines, const QString& program_folder
         WPATH_MUSICAS = program_folder + "MUSICAS/";
     WACESSO = WSENHA.trimmed().isEmpty();
     WSILENCIO = std::max(0, read_int(lines, "SILENCIO", 0));
-    WSILENCIO_DB = read_int(lines, "SILENCIO_DB", -50);
+    WSILENCIO_DB = read_int(lines, "SILENCIO_DB", kDefaultSilenceDb);
 }
 
 QStringList configuration_file_lines(const QString& tambr, const QString& tambr_net, int dvtra, int dvcue,
@@ -112,7 +112,7 @@ QStringList configuration_file_lines(const QString& tambr, const QString& tambr_
         "PATH_MUSICAS=" + folder_setting(path_musicas),
         "SISTEMA=" + decode_cp1252(scrambled_password),
     };
-    if (WSILENCIO != 0 || WSILENCIO_DB != -50) {
+    if (WSILENCIO != 0 || WSILENCIO_DB != kDefaultSilenceDb) {
         lines << "SILENCIO=" + QString::number(WSILENCIO);
         lines << "SILENCIO_DB=" + QString::number(WSILENCIO_DB);
     }

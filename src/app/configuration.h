@@ -23,7 +23,9 @@ inline QString WPATH_MUSICAS;            // local music folder, with trailing se
 inline QString WSENHA;                   // access password, unscrambled; blank = none
 inline bool WACESSO = true;              // true while the window is unlocked
 inline std::int32_t WSILENCIO = 0;       // dead-air watch: seconds of stream silence before it is cut; 0 = off
-inline std::int32_t WSILENCIO_DB = -50;  // dead-air watch: the stream is silent below this peak (dBFS)
+// The dead-air threshold when MIRAVOX.INI names none.
+constexpr std::int32_t kDefaultSilenceDb = -50;
+inline std::int32_t WSILENCIO_DB = kDefaultSilenceDb; // dead-air watch: the stream is silent below this peak (dBFS)
 
 namespace miravox {
 

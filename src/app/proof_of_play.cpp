@@ -120,6 +120,11 @@ struct FileTotals {
     std::vector<Airing> airings;
 };
 
+QString totals_text(const FileTotals& t) {
+    return "Completos: " + QString::number(t.complete) + "   Interrompidos: " + QString::number(t.cut) +
+           "   Não exibidos: " + QString::number(t.missed) + "   Segundos no ar: " + QString::number(t.seconds);
+}
+
 QString airing_line(const Airing& a) {
     QString when = a.start.isValid() ? time_field(a.start) + " a " + time_field(a.end) : QString(19, ' ');
     QString line = "  " + a.date.toString("dd/MM/yyyy") + "  " + a.scheduled + "  " + when + "  " +
@@ -162,7 +167,8 @@ QByteArray airing_row(const Airing& a) {
 bool append_airing(const QString& path, const Airing& airing, QString* error) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Read-write, so the last byte can be read on the same descriptor.
+    const int fd = ::open(native.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         if (error)
             *error = QString::fromLocal8Bit(std::strerror(errno));
@@ -177,13 +183,7 @@ bool append_airing(const QString& path, const Airing& airing, QString* error) {
         // A row cut off at the end (power lost mid-write) gets its line closed, so this one
         // starts on a line of its own; the reader skips the broken one.
         char last = '\n';
-        const int rd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-        if (rd >= 0) {
-            if (::pread(rd, &last, 1, st.st_size - 1) != 1)
-                last = '\n';
-            ::close(rd);
-        }
-        if (last != '\n')
+        if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
             bytes = "\r\n";
     }
     bytes += airing_row(airing);
@@ -240,10 +240,7 @@ QString commercials_report(const QString& logs_folder, const QDate& from, const 
     FileTotals all;
     for (const auto& [file, t] : by_file) {
         lines << file;
-        lines << "  Completos: " + QString::number(t.complete) +
-                     "   Interrompidos: " + QString::number(t.cut) +
-                     "   Não exibidos: " + QString::number(t.missed) +
-                     "   Segundos no ar: " + QString::number(t.seconds);
+        lines << "  " + totals_text(t);
         for (const Airing& a : t.airings)
             lines << airing_line(a);
         lines << "";
@@ -253,10 +250,7 @@ QString commercials_report(const QString& logs_folder, const QDate& from, const 
         all.seconds += t.seconds;
     }
     if (!by_file.empty())
-        lines << "TOTAL  Completos: " + QString::number(all.complete) +
-                     "   Interrompidos: " + QString::number(all.cut) +
-                     "   Não exibidos: " + QString::number(all.missed) +
-                     "   Segundos no ar: " + QString::number(all.seconds);
+        lines << "TOTAL  " + totals_text(all);
     return lines.join('\n') + '\n';
 }
 
