@@ -18,6 +18,7 @@
 #include "operation_log.h"
 #include "proof_of_play.h"
 #include "silence_watch.h"
+#include "station_state.h"
 #include "tessel_bass.h"
 #include "time_label.h"
 
@@ -221,6 +222,9 @@ public:
     miravox::SilenceWatch silence_watch;
     // Proof of play: each commercial's airing in the day's LOGS/YYYYMMDD.DSP.csv.
     miravox::ProofOfPlay proof_of_play;
+    // What the station is doing, published for the status server, the alerts and the service
+    // manager; none of them reads the window itself.
+    miravox::StationState station_state;
     QStringList wlista_horario;
     QDate WDATA_ATUAL;
     bool WENCONTRADO_ACIONAMENTO = false;
