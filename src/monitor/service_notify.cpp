@@ -150,23 +150,37 @@ ServiceNotifier::ServiceNotifier() {
     uint64_t usec = 0;
     if (sd_watchdog_enabled(0, &usec) > 0)
         watchdog_ = std::chrono::microseconds(usec);
-    sender_ = std::thread([this] { run(); });
+    outbox_ = std::make_shared<Outbox>();
+    sender_ = std::thread(&ServiceNotifier::run, outbox_);
 }
 
 ServiceNotifier::~ServiceNotifier() {
+    if (sigterm_) {
+        signal(SIGTERM, SIG_DFL);
+        delete sigterm_;
+        ::close(sigterm_pipe[0]);
+        ::close(sigterm_pipe[1]);
+        sigterm_pipe[0] = sigterm_pipe[1] = -1;
+    }
     if (!sender_.joinable())
         return;
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-    }
-    wake_.notify_one();
-    sender_.join();
+    std::unique_lock lock(outbox_->mutex);
+    outbox_->quit = true;
+    outbox_->wake.notify_one();
+    // What is pending (STOPPING=1) goes out first; a send that does not return in time is left.
+    const bool done = outbox_->finished.wait_for(lock, std::chrono::seconds(2), [this] { return outbox_->done; });
+    lock.unlock();
+    if (done)
+        sender_.join();
+    else
+        sender_.detach();
 }
 
 std::uint64_t ServiceNotifier::sent() const {
-    std::lock_guard lock(mutex_);
-    return sent_;
+    if (!outbox_)
+        return 0;
+    std::lock_guard lock(outbox_->mutex);
+    return outbox_->sent;
 }
 
 void ServiceNotifier::tick(StationState& state, const Log& log) {
@@ -231,38 +245,40 @@ void ServiceNotifier::stopping() {
 
 void ServiceNotifier::queue(bool ready, bool ping, bool stop, const QString* status) {
     {
-        std::lock_guard lock(mutex_);
-        pending_ready_ |= ready;
-        pending_ping_ |= ping;
-        pending_stop_ |= stop;
+        std::lock_guard lock(outbox_->mutex);
+        outbox_->ready |= ready;
+        outbox_->ping |= ping;
+        outbox_->stop |= stop;
         if (status)
-            pending_status_ = status->toUtf8();
+            outbox_->status = status->toUtf8();
     }
-    wake_.notify_one();
+    outbox_->wake.notify_one();
 }
 
-void ServiceNotifier::run() {
-    std::unique_lock lock(mutex_);
+void ServiceNotifier::run(std::shared_ptr<Outbox> box) {
+    std::unique_lock lock(box->mutex);
     for (;;) {
-        wake_.wait(lock, [this] { return quit_ || pending_ready_ || pending_ping_ || pending_stop_ || pending_status_; });
-        // One datagram per wake; what piled up while it was sent goes in the next one.
+        box->wake.wait(lock, [&box] { return box->quit || box->ready || box->ping || box->stop || box->status; });
+        // One datagram per wake; what piles up while it is sent goes in the next one.
         QByteArray message;
-        if (pending_ready_)
+        if (box->ready)
             message += "READY=1\n";
-        if (pending_stop_)
+        if (box->stop)
             message += "STOPPING=1\n";
-        if (pending_status_)
-            message += "STATUS=" + *pending_status_ + "\n";
-        if (pending_ping_)
+        if (box->status)
+            message += "STATUS=" + *box->status + "\n";
+        if (box->ping)
             message += "WATCHDOG=1\n";
-        pending_ready_ = pending_ping_ = pending_stop_ = false;
-        pending_status_.reset();
+        box->ready = box->ping = box->stop = false;
+        box->status.reset();
         if (!message.isEmpty()) {
             lock.unlock();
             sd_notify(0, message.constData());
             lock.lock();
-            ++sent_;
-        } else if (quit_) {
+            ++box->sent;
+        } else if (box->quit) {
+            box->done = true;
+            box->finished.notify_all();
             return;
         }
     }

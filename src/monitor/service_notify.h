@@ -24,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -89,7 +90,6 @@ class ServiceNotifier {
 
   private:
     void queue(bool ready, bool ping, bool stop, const QString* status);
-    void run();
     void take_sigterm_as_quit();
 
     bool active_ = false;
@@ -103,12 +103,17 @@ class ServiceNotifier {
     Log log_;
     QPointer<QSocketNotifier> sigterm_;
 
-    // Shared with the sender thread.
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    bool pending_ready_ = false, pending_ping_ = false, pending_stop_ = false, quit_ = false;
-    std::optional<QByteArray> pending_status_;
-    std::uint64_t sent_ = 0;
+    // Shared with the sender thread, which may outlive this object: a sender stuck in a send
+    // to a hung service manager is left behind at exit rather than waited for.
+    struct Outbox {
+        std::mutex mutex;
+        std::condition_variable wake, finished;
+        bool ready = false, ping = false, stop = false, quit = false, done = false;
+        std::optional<QByteArray> status;
+        std::uint64_t sent = 0;
+    };
+    static void run(std::shared_ptr<Outbox> outbox);
+    std::shared_ptr<Outbox> outbox_;
     std::thread sender_;
 };
 
