@@ -45,6 +45,8 @@ tar -C "$root" -xf "$cache"
 stamp "clean root unpacked"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 cp "$deb" "$root/tmp/"
+# Downloaded packages are kept for the next run (a second run on one machine downloads nothing).
+mkdir -p "$out/apt-archives/partial"
 
 # Mounts live in a mount namespace of their own and go with it.
 in_root() {
@@ -54,6 +56,7 @@ in_root() {
         mount --rbind /dev "$root/dev"
         mount -t proc proc "$root/proc"
         mount -t tmpfs tmpfs "$root/run"
+        mount --bind "$root/../apt-archives" "$root/var/cache/apt/archives"
         exec chroot "$root" "$@"' in_root "$root" "$@"
 }
 
