@@ -78,6 +78,11 @@ in_root getent passwd miravox >/dev/null || fail "no system user miravox"
 
 systemd-analyze verify --root="$root" --man=no /lib/systemd/system/miravox@demo.service ||
     fail "systemd-analyze verify (system unit)"
+# verify takes no --root for user units: the user unit's text is checked as a system unit.
+cp "$root/usr/lib/systemd/user/miravox@.service" "$root/etc/systemd/system/miravox-user@.service"
+systemd-analyze verify --root="$root" --man=no /etc/systemd/system/miravox-user@demo.service ||
+    fail "systemd-analyze verify (user unit)"
+rm "$root/etc/systemd/system/miravox-user@.service"
 stamp "units verified"
 
 # The demo station, as the system unit would have it: /var/lib/miravox/demo, owned by miravox.
@@ -88,7 +93,7 @@ open=$(((now / 60 + 1) * 60))
 [ "$(date -d "@$((open + 120))" +%F)" = "$(date -d "@$open" +%F)" ] || open=$(date -d "$(date +%F) 12:00" +%s)
 port=$(("$(date +%s%N)" % 20000 + 30000))
 ffmpeg -nostdin -hide_banner -loglevel error -re -f lavfi -i sine=frequency=440:sample_rate=44100 -ac 2 \
-    -c:a libmp3lame -b:a 128k -f mp3 -listen 1 "http://127.0.0.1:$port/radio.mp3" &
+    -c:a libmp3lame -b:a 128k -f mp3 -listen 1 "http://127.0.0.1:$port/radio.mp3" 2>"$out/server.log" &
 server=$!
 listener=""
 cleanup() {
