@@ -1,5 +1,6 @@
 #include "service_notify.h"
 
+#include "clock.h"
 #include "program_folder.h"
 #include "text_file.h"
 
@@ -186,6 +187,7 @@ std::uint64_t ServiceNotifier::sent() const {
 void ServiceNotifier::tick(StationState& state, const Log& log) {
     if (!active_ || stopping_)
         return;
+    // systemd's watchdog counts real time, whatever pace the program's own clock keeps.
     const auto now = std::chrono::steady_clock::now();
     bool ready = false;
     if (first_tick_) {
@@ -197,7 +199,7 @@ void ServiceNotifier::tick(StationState& state, const Log& log) {
                 log(restart->log_line);
             StationEvent event;
             event.kind = StationEventKind::started;
-            event.when = QDateTime::currentDateTime();
+            event.when = clock().now();
             event.text = restart->watchdog ? "Programa reiniciado após o watchdog" : "Programa reiniciado após falha";
             event.detail = restart->detail;
             state.post(event);
