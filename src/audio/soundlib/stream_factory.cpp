@@ -23,6 +23,8 @@ namespace {
 // A local file that keeps FFmpeg busy longer than this is not worth waiting for.
 constexpr auto kLocalOpenLimit = std::chrono::seconds(10);
 constexpr int kMaxPlaylistDepth = 3;
+// An encoder's tag is a few dozen bytes; one with a picture is worth a line.
+constexpr uint64_t kLogTagsFrom = 64 * 1024;
 constexpr size_t kMaxPlaylistBytes = 64 * 1024;
 constexpr DWORD kCreationFlags =
     BASS_SAMPLE_LOOP | BASS_SAMPLE_SOFTWARE | BASS_SAMPLE_FLOAT | BASS_STREAM_AUTOFREE;
@@ -209,11 +211,8 @@ NetworkTarget protocol_target(const std::string& address, Interrupt& intr, const
     ProtocolAnswer a = ffmpeg_protocol_source(address, opt.agent, opt.timeout_ms, intr);
     if (!a.body)
         return failure(error_from_open_failure({a.averror, intr.timed_out(), true}), av_error_text(a.averror));
-    if (a.location != address && scheme_of(a.location) == "http") {
-        // Redirected to plain http: our own client reads it, as a link typed directly.
-        a.body.reset();
-        return follow(a.location, intr, opt, hops + 1);
-    }
+    // A redirect to plain http stays with FFmpeg, which is connected to it already: asking a
+    // second time could cost a listener slot, or a one-time address.
     return answer_target(std::move(a.body), a.location, a.content_type, std::move(a.icy_lines), intr, opt, hops);
 }
 
@@ -259,7 +258,7 @@ NetworkTarget follow(const std::string& address, Interrupt& intr, const NetOptio
 void choose_live_demuxer(DecoderSpec& spec) {
     auto ahead = std::make_unique<LookAheadSource>(std::move(spec.bytes));
     const LiveFormat format = find_live_format(*ahead);
-    if (ahead->skipped() > 0)
+    if (ahead->skipped() > kLogTagsFrom)
         log_line("passed over %llu bytes of ID3 tags at the start of \"%s\"",
                  static_cast<unsigned long long>(ahead->skipped()), spec.name_hint.c_str());
     if (format.verdict == LiveFormat::Verdict::Found && format.demuxer == "hls") {

@@ -628,7 +628,58 @@ TEST_F(RealServerTest, LiquidsoapHarborWithoutABurstPlays) {
     expect_plays(harbor.url(), 550);
 }
 
-TEST_F(RealServerTest, FfmpegsOwnHttpAndHttpsServersPlay) {
+// An HTTPS server that publishes a playlist and a redirect, both leading to `target` (Python's
+// standard library: the ffmpeg CLI serves nothing but its stream).
+class HttpsSignpost {
+  public:
+    HttpsSignpost(const std::string& cert, const std::string& key, const std::string& target)
+        : port_(TestStreamServer::unused_port()) {
+        if (::access(kPython, X_OK) != 0)
+            return;
+        static const char* const kScript = R"(
+import http.server, ssl, sys
+port, cert, key, target = sys.argv[1:5]
+class Signpost(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        if self.path == "/moved":
+            self.send_response(302)
+            self.send_header("Location", target)
+            self.end_headers()
+        elif self.path == "/radio.pls":
+            body = ("[playlist]\nFile1=%s\nLength1=-1\n" % target).encode()
+            self.send_response(200)
+            self.send_header("Content-Type", "audio/x-scpls")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+        else:
+            self.send_error(404)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", int(port)), Signpost)
+tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+tls.load_cert_chain(cert, key)
+server.socket = tls.wrap_socket(server.socket, server_side=True)
+server.serve_forever()
+)";
+        process_ = ChildProcess({kPython, "-c", kScript, std::to_string(port_), cert, key, target});
+        listening_ = wait_listening(port_, milliseconds(10000));
+    }
+    bool listening() const { return listening_; }
+    std::string url(const std::string& path) const {
+        return "https://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+  private:
+    static constexpr const char* kPython = "/usr/bin/python3";
+    uint16_t port_;
+    ChildProcess process_;
+    bool listening_ = false;
+};
+
+// https wherever a link leads: a playlist served over http whose entry is https (many stations
+// publish these), a redirect from http to https and back, a playlist served over https.
+TEST_F(RealServerTest, FfmpegsOwnHttpAndHttpsServersPlayHoweverTheLinkLeadsToThem) {
     std::string cert, key, why;
     ASSERT_TRUE(make_self_signed_cert(dir_.path(), cert, key));
     FfmpegListener http(660);
@@ -637,6 +688,21 @@ TEST_F(RealServerTest, FfmpegsOwnHttpAndHttpsServersPlay) {
     FfmpegListener https(770, cert, key);
     ASSERT_TRUE(https.start(why)) << why;
     expect_plays(https.url(), 770);
+
+    server_.add_file("/radio.pls", "[playlist]\nFile1=" + https.url() + "\nLength1=-1\n", "audio/x-scpls");
+    server_.add_redirect("/moved", https.url());
+    ASSERT_TRUE(https.start(why)) << why;
+    expect_plays(server_.url("/radio.pls"), 770);
+    ASSERT_TRUE(https.start(why)) << why;
+    EXPECT_NE(StreamHandle(open_url(server_.url("/moved"))).get(), 0u) << BASS_ErrorGetCode();
+
+    HttpsSignpost signpost(cert, key, http.url());
+    if (!signpost.listening())
+        GTEST_SKIP() << "no Python to serve an https playlist and redirect";
+    for (const char* way : {"/moved", "/radio.pls"}) {
+        ASSERT_TRUE(http.start(why)) << why;
+        EXPECT_NE(StreamHandle(open_url(signpost.url(way))).get(), 0u) << way << ": error " << BASS_ErrorGetCode();
+    }
 }
 
 class HlsTest : public NetTest {
