@@ -248,6 +248,8 @@ NetworkTarget follow(const std::string& address, Interrupt& intr, const NetOptio
         return protocol_target(address, intr, opt, hops);
     if (scheme == "mmsh" || scheme == "mmst")
         return ffmpeg_url_target(address, nullptr, intr);
+    if (scheme == "mms") // a playlist's entry: the transport Windows Media servers still speak
+        return ffmpeg_url_target("mmsh" + address.substr(address.find("://")), nullptr, intr);
     if (scheme.empty())
         return failure(BASS_ERROR_FILEOPEN, "not a network address");
     return failure(BASS_ERROR_FILEOPEN, "unsupported address scheme \"" + scheme + "\"");

@@ -74,12 +74,13 @@ bool reset_peak_memory() {
 class LiveInputTest : public HeaderRateTest {};
 
 // A live stream may begin with an ID3 tag that says it is up to 256 MiB long; it was held whole
-// before the stream's format was looked for. Now it streams past: the audio behind a 48 MiB
-// tag plays, and opening it holds nothing near the tag's size.
+// before the stream's format was looked for. Now it streams past: the audio behind a 64 MiB
+// tag plays, and opening it holds less than half the tag's size (the rest of the margin is for
+// the threads and buffers of the open, larger under the sanitizers).
 TEST_F(LiveInputTest, AHugeId3TagAtAStreamsStartIsPassedOverNotHeld) {
     const std::string mp3_path = devices.dir().file("behind-tag.mp3");
     ASSERT_TRUE(make_stream_mp3(mp3_path, 430, 1.0));
-    constexpr size_t kTagBody = 48u << 20;
+    constexpr size_t kTagBody = 64u << 20;
     std::string data("ID3\x04\x00\x00", 6);
     for (int shift : {21, 14, 7, 0})
         data += static_cast<char>((kTagBody >> shift) & 0x7F);
@@ -102,7 +103,7 @@ TEST_F(LiveInputTest, AHugeId3TagAtAStreamsStartIsPassedOverNotHeld) {
     StreamHandle h(BASS_StreamCreateURL(url.c_str(), 0, BASS_UNICODE, nullptr, nullptr));
     ASSERT_NE(h.get(), 0u) << "error " << BASS_ErrorGetCode();
     const long grown_kib = peak_memory_kib() - before;
-    EXPECT_LT(grown_kib, 16 * 1024) << "the open held " << grown_kib << " KiB";
+    EXPECT_LT(grown_kib, static_cast<long>(kTagBody / 2 / 1024)) << "the open held " << grown_kib << " KiB";
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     EXPECT_TRUE(wait_until([&] { return position_s(h) > 0.2; }, std::chrono::milliseconds(3000)));
 }
