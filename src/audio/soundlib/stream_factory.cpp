@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace miravox::soundlib {
@@ -334,7 +335,7 @@ NetworkOpen open_within_deadline(std::vector<std::string> attempts, UrlKind kind
                                  SteadyClock::time_point deadline, std::unique_ptr<Interrupt>& intr_out) {
     auto job = std::make_shared<OpenJob>();
     job->intr->set_deadline(deadline);
-    std::thread([job, attempts = std::move(attempts), kind, opt] {
+    auto work = [job, attempts = std::move(attempts), kind, opt] {
         NetworkOpen r;
         for (const std::string& a : attempts) {
             r = open_network(a, kind, *job->intr, opt);
@@ -345,7 +346,12 @@ NetworkOpen open_within_deadline(std::vector<std::string> attempts, UrlKind kind
         job->result = std::move(r);
         job->done = true;
         job->done_cv.notify_all();
-    }).detach();
+    };
+    try {
+        std::thread(work).detach();
+    } catch (const std::system_error&) {
+        work(); // no thread to be had: open here, as bounded as the steps themselves are
+    }
 
     Interrupt& watched = *job->intr; // its deadline moves while the server sends
     std::unique_lock lock(job->mutex);
