@@ -15,6 +15,7 @@
 //
 // Thread rules: main thread only. Timer handlers run on the main thread (see TThreadedTimer).
 
+#include "alerts.h"
 #include "operation_log.h"
 #include "proof_of_play.h"
 #include "silence_watch.h"
@@ -119,6 +120,8 @@ public:
     void FINALIZA_WEB();
     // The dead-air watch, every metering tick: true when it has just cut a silent stream.
     bool watch_stream_silence();
+    // At start: refuses dead-air settings that would do harm, with the reason in the log.
+    void check_silence_settings();
 
     // ---- Commercials and ramps ---------------------------------------------------------------
     void timer_DiminuirVolume_geralTimer(QObject* Sender);
@@ -225,6 +228,8 @@ public:
     // What the station is doing, published for the status server, the alerts and the service
     // manager; none of them reads the window itself.
     miravox::StationState station_state;
+    // Tells someone (ALERTA_COMANDO) when the air is in trouble; none without a command.
+    std::unique_ptr<miravox::AlertService> alerts;
     QStringList wlista_horario;
     QDate WDATA_ATUAL;
     bool WENCONTRADO_ACIONAMENTO = false;

@@ -180,6 +180,9 @@ void Tfrm_miravox::FormCreate() {
     SALVA_LOGS("PATH MUSICAS: " + WPATH_MUSICAS);
     SALVA_LOGS("VOL MAX: " + QString::number(WVOL_MAX));
     SALVA_LOGS("VOL MIN: " + QString::number(WVOL_MIN));
+    check_silence_settings();
+    alerts = miravox::AlertService::start(station_state, miravox::alert_settings(PASTA_PROGRAMA()),
+                                          [this](const QString& line) { SALVA_LOGS(line); });
 
     DateEdit1->setDate(WDATA_ATUAL);
     DateEdit2->setDate(WDATA_ATUAL.addDays(30));
