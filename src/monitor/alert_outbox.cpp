@@ -96,8 +96,11 @@ void AlertOutbox::load(int* skipped) {
             }
     if (skipped)
         *skipped = bad;
-    if (earlier.empty())
+    loaded_ = true;
+    if (earlier.empty()) {
+        save();
         return;
+    }
     alerts_.insert(alerts_.begin(), earlier.begin(), earlier.end());
     while (alerts_.size() > kCapacity) {
         alerts_.pop_front();
@@ -137,8 +140,8 @@ qint64 AlertOutbox::pause_ms(int failures) {
 }
 
 void AlertOutbox::save() {
-    if (file_.isEmpty())
-        return;
+    if (file_.isEmpty() || !loaded_)
+        return; // what an earlier run left must be read before the file is rewritten
     if (alerts_.empty()) {
         QFile::remove(file_);
         return;

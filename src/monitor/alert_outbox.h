@@ -24,8 +24,8 @@ class AlertOutbox {
     // `file` keeps the queue across runs; empty: memory only.
     explicit AlertOutbox(QString file) : file_(std::move(file)) {}
 
-    // Takes in what an earlier run left, ahead of anything queued since. Unreadable lines are
-    // skipped; their count is returned through `skipped`.
+    // Takes in what an earlier run left, ahead of anything queued since; the file is not
+    // written before. Unreadable lines are skipped; their count is returned through `skipped`.
     void load(int* skipped = nullptr);
 
     // Queues `alert` behind the others; when full the oldest gives way, counted in dropped().
@@ -55,6 +55,7 @@ class AlertOutbox {
     void save();
 
     QString file_;
+    bool loaded_ = false;
     std::deque<Alert> alerts_;
     std::uint64_t dropped_ = 0;
     int failures_ = 0;

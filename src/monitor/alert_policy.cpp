@@ -4,20 +4,26 @@ namespace miravox {
 
 namespace {
 
-// The text when the event brings none.
-QString default_text(const QString& name) {
-    static const std::map<QString, QString> texts = {
-        {"inicio", "Miravox iniciado"},
-        {"queda", "Streaming fora do ar"},
-        {"volta", "Streaming de volta ao ar"},
-        {"silencio", "Silêncio no streaming: o stream foi cortado"},
-        {"dispositivo", "Falha no dispositivo de som"},
-        {"dispositivo_ok", "Dispositivo de som de volta"},
-        {"comercial", "Comercial não exibido"},
-        {"limite", "LIMITE DE RE-CONEXÃO ATINGIDO"},
+// The alert's own words for a person, and whether the event's text (the operation log's line:
+// "DESCONECTADO", "Conectado à RADIO X", "Erro de Buffer - update Device") says more.
+struct Wording {
+    const char* lead;
+    bool with_event_text;
+};
+
+Wording wording(const QString& name) {
+    static const std::map<QString, Wording> words = {
+        {"inicio", {"Miravox iniciado", false}},
+        {"queda", {"Streaming fora do ar", true}},
+        {"volta", {"Streaming de volta ao ar", true}},
+        {"silencio", {"Silêncio no streaming: o stream foi cortado", false}},
+        {"dispositivo", {"Falha no dispositivo de som", true}},
+        {"dispositivo_ok", {"Dispositivos de som de volta", false}},
+        {"comercial", {"Comercial não exibido por inteiro", true}},
+        {"limite", {"Limite de re-conexão atingido: o streaming foi encerrado", false}},
     };
-    const auto it = texts.find(name);
-    return it == texts.end() ? name : it->second;
+    const auto it = words.find(name);
+    return it == words.end() ? Wording{"", true} : it->second;
 }
 
 // "2 min 5 s", "40 s", "1 h 3 min".
@@ -52,9 +58,12 @@ std::vector<std::pair<QString, QString>> alert_environment(const Alert& alert) {
 }
 
 Alert AlertPolicy::make(const QString& name, const StationEvent& event) const {
-    QString text = event.text.trimmed();
-    if (text.isEmpty())
-        text = default_text(name);
+    const Wording words = wording(name);
+    QString text = QString::fromUtf8(words.lead);
+    const QString said = event.text.trimmed();
+    if (words.with_event_text && !said.isEmpty())
+        // "Comercial 12:00 não localizado" says it all; "DESCONECTADO" goes in brackets.
+        text = name == "comercial" || text.isEmpty() ? said : text + " (" + said + ")";
     // One line, whatever the event carried.
     text.replace('\r', ' ').replace('\n', ' ');
     return Alert{name, text, settings_.station, event.when, event.detail, 0};
@@ -69,13 +78,20 @@ void AlertPolicy::observe(const StationEvent& event) {
         offer(make("inicio", event), event.when);
         break;
     case StationEventKind::stream_lost:
+        if (stream_.open && !stream_.told)
+            limits_["queda"].latest.reset(); // the loss held back is over; its count stays
         open(stream_, event);
         break;
     case StationEventKind::stream_back:
         close(stream_, event, "volta", "queda");
         break;
     case StationEventKind::device_failed:
-        open(device_, event);
+        // Told at once: the delay is for drops, which the relay mends by itself.
+        if (!device_.open) {
+            open(device_, event);
+            device_.offered = true;
+            offer(make("dispositivo", event), event.when, &device_);
+        }
         break;
     case StationEventKind::device_ok:
         close(device_, event, "dispositivo_ok", "dispositivo");
@@ -100,8 +116,8 @@ void AlertPolicy::observe(const StationEvent& event) {
 }
 
 void AlertPolicy::open(Outage& outage, const StationEvent& event) {
-    if (outage.open)
-        return; // the same fault goes on (another failed reconnection)
+    // A loss is posted once however many reopenings fail; a second one means the first ended
+    // without a return (its window or the relay ended), so this is a fault of its own.
     outage = Outage{true, false, false, event};
 }
 
@@ -139,14 +155,12 @@ void AlertPolicy::offer(Alert alert, const QDateTime& at, Outage* outage) {
 }
 
 std::vector<Alert> AlertPolicy::due(const QDateTime& now) {
-    for (auto [outage, name] : {std::pair{&stream_, "queda"}, std::pair{&device_, "dispositivo"}}) {
-        if (!outage->open || outage->offered)
-            continue;
-        const QDateTime at = outage->start.when.addSecs(settings_.delay_s);
-        if (now < at)
-            continue;
-        outage->offered = true;
-        offer(make(name, outage->start), at, outage);
+    if (stream_.open && !stream_.offered) {
+        const QDateTime at = stream_.start.when.addSecs(settings_.delay_s);
+        if (now >= at) {
+            stream_.offered = true;
+            offer(make("queda", stream_.start), at, &stream_);
+        }
     }
     for (auto& [name, limit] : limits_) {
         if (!limit.latest || !limit.last_sent || limit.last_sent->secsTo(now) < settings_.interval_s)

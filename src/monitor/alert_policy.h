@@ -1,7 +1,7 @@
 #pragma once
 // Which of the station's events become alerts, and when: the hygiene that keeps one bad evening
-// from sending a hundred messages. A drop or a device failure is told only when it lasts
-// ALERTA_ATRASO seconds; its end only when its start was told; the same alert at most once in
+// from sending a hundred messages. A drop is told only when it lasts ALERTA_ATRASO
+// seconds; its end only when its start was told; the same alert at most once in
 // ALERTA_INTERVALO seconds, the ones held back counted in the next. Pure logic on the program
 // clock's times, no threads: the alert service feeds it events and asks what is due.
 // Thread rules: one thread at a time.
