@@ -26,6 +26,11 @@ inline std::int32_t WSILENCIO = 0;       // dead-air watch: seconds of stream si
 // The dead-air threshold when MIRAVOX.INI names none.
 constexpr std::int32_t kDefaultSilenceDb = -50;
 inline std::int32_t WSILENCIO_DB = kDefaultSilenceDb; // dead-air watch: the stream is silent below this peak (dBFS)
+// The status page and metrics server (by hand in MIRAVOX.INI): off while the port is 0.
+inline const QString kDefaultPanelAddress = QStringLiteral("127.0.0.1");
+inline std::int32_t WPAINEL_PORTA = 0;                 // PAINEL_PORTA: its TCP port; 0 = off
+inline QString WPAINEL_ENDERECO = kDefaultPanelAddress; // PAINEL_ENDERECO: the address it listens on
+inline QString WPAINEL_SENHA;                          // PAINEL_SENHA: the password every request needs; blank = none
 
 namespace miravox {
 
@@ -54,7 +59,8 @@ QStringList read_configuration_file(const QString& path);
 void apply_configuration(const QStringList& lines, const QString& program_folder);
 
 // The eleven lines the setup dialog writes, followed by the dead-air settings SILENCIO and
-// SILENCIO_DB (edited by hand) when they are not at their defaults, so a save keeps them.
+// SILENCIO_DB and the status server's PAINEL_PORTA, PAINEL_ENDERECO and PAINEL_SENHA (edited
+// by hand) when they are not at their defaults, so a save keeps them.
 // `tambr` and `tambr_net` are the values as typed; the folders are trimmed and given a trailing
 // separator here when not blank; `scrambled_password` is the output of CODIFICA_SENHA (already
 // 8-bit, one char per byte).

@@ -11,9 +11,12 @@
 #include "engine_state.h"
 #include "program_folder.h"
 #include "rled.h"
+#include "status_server.h"
 #include "threaded_timer.h"
 
 #include <QDir>
+#include <QFile>
+#include <QMetaObject>
 
 #include <algorithm>
 #include <cmath>
@@ -221,4 +224,33 @@ void Tfrm_miravox::publish_station_state() {
     s.log_tail = log.mid(std::max<qsizetype>(0, log.size() - kLogTailLines));
 
     station_state.publish(std::move(s));
+}
+
+std::unique_ptr<miravox::StatusServer> start_status_panel(Tfrm_miravox& window) {
+    if (WPAINEL_PORTA == 0)
+        return nullptr;
+    miravox::StatusServerSettings settings;
+    settings.port = WPAINEL_PORTA;
+    settings.address = WPAINEL_ENDERECO;
+    settings.password = WPAINEL_SENHA;
+    // The server's threads hand their lines to the main thread, which alone writes the log.
+    auto log = [&window](const QString& line) {
+        QMetaObject::invokeMethod(&window, [&window, line] { window.SALVA_LOGS(line); }, Qt::QueuedConnection);
+    };
+    auto server = std::make_unique<miravox::StatusServer>(window.station_state, settings, log);
+    QString error;
+    if (!server->start(&error)) {
+        window.SALVA_LOGS("PAINEL DESATIVADO: " + error);
+        return nullptr;
+    }
+    const bool v6 = settings.address.contains(':');
+    window.SALVA_LOGS(QString("PAINEL: http://%1:%2/%3")
+                          .arg(v6 ? "[" + settings.address + "]" : settings.address)
+                          .arg(server->port())
+                          .arg(settings.password.isEmpty() ? QString() : " (com senha)"));
+    const QFile::Permissions others = QFile::ReadGroup | QFile::ReadOther;
+    if (!settings.password.isEmpty() && (QFile::permissions(PASTA_PROGRAMA() + miravox::kConfigFileName) & others))
+        window.SALVA_LOGS("PAINEL: " + miravox::kConfigFileName +
+                          " pode ser lido por outros usuários - proteja a senha (chmod 600)");
+    return server;
 }
