@@ -74,6 +74,9 @@ void reset_configuration() {
     WACESSO = true;
     WSILENCIO = 0;
     WSILENCIO_DB = kDefaultSilenceDb;
+    WPAINEL_PORTA = 0;
+    WPAINEL_ENDERECO = kDefaultPanelAddress;
+    WPAINEL_SENHA.clear();
     WALERTA_COMANDO.clear();
     WALERTA_ATRASO = kDefaultAlertDelayS;
     WALERTA_INTERVALO = kDefaultAlertIntervalS;
@@ -118,6 +121,11 @@ void apply_configuration(const QStringList& lines, const QString& program_folder
     WACESSO = WSENHA.trimmed().isEmpty();
     WSILENCIO = std::max(0, read_int(lines, "SILENCIO", 0));
     WSILENCIO_DB = read_int(lines, "SILENCIO_DB", kDefaultSilenceDb);
+    WPAINEL_PORTA = read_int(lines, "PAINEL_PORTA", 0);
+    WPAINEL_ENDERECO = LE_CHAVE(lines, "PAINEL_ENDERECO", QString()).trimmed();
+    if (WPAINEL_ENDERECO.isEmpty())
+        WPAINEL_ENDERECO = kDefaultPanelAddress;
+    WPAINEL_SENHA = LE_CHAVE(lines, "PAINEL_SENHA", QString()).trimmed();
     WALERTA_COMANDO = own_setting(lines, "ALERTA_COMANDO").value_or(QString());
     WALERTA_ATRASO = std::max(0, own_int(lines, "ALERTA_ATRASO", kDefaultAlertDelayS));
     WALERTA_INTERVALO = std::max(0, own_int(lines, "ALERTA_INTERVALO", kDefaultAlertIntervalS));
@@ -166,6 +174,12 @@ QStringList configuration_file_lines(const QString& tambr, const QString& tambr_
         lines << "SILENCIO=" + QString::number(WSILENCIO);
         lines << "SILENCIO_DB=" + QString::number(WSILENCIO_DB);
     }
+    if (WPAINEL_PORTA != 0)
+        lines << "PAINEL_PORTA=" + QString::number(WPAINEL_PORTA);
+    if (WPAINEL_ENDERECO != kDefaultPanelAddress)
+        lines << "PAINEL_ENDERECO=" + WPAINEL_ENDERECO;
+    if (!WPAINEL_SENHA.isEmpty())
+        lines << "PAINEL_SENHA=" + WPAINEL_SENHA;
     if (!WALERTA_COMANDO.trimmed().isEmpty())
         lines << "ALERTA_COMANDO=" + WALERTA_COMANDO;
     if (WALERTA_ATRASO != kDefaultAlertDelayS)

@@ -28,6 +28,11 @@ inline std::int32_t WSILENCIO = 0;       // dead-air watch: seconds of stream si
 // The dead-air threshold when MIRAVOX.INI names none.
 constexpr std::int32_t kDefaultSilenceDb = -50;
 inline std::int32_t WSILENCIO_DB = kDefaultSilenceDb; // dead-air watch: the stream is silent below this peak (dBFS)
+// The status page and metrics server (by hand in MIRAVOX.INI): off while the port is 0.
+inline const QString kDefaultPanelAddress = QStringLiteral("127.0.0.1");
+inline std::int32_t WPAINEL_PORTA = 0;                 // PAINEL_PORTA: its TCP port; 0 = off
+inline QString WPAINEL_ENDERECO = kDefaultPanelAddress; // PAINEL_ENDERECO: the address it listens on
+inline QString WPAINEL_SENHA;                          // PAINEL_SENHA: the password every request needs; blank = none
 
 // Alerts: a command run for each alert, the alert in its environment; empty = no alerts.
 inline QString WALERTA_COMANDO;
@@ -64,7 +69,9 @@ QStringList read_configuration_file(const QString& path);
 void apply_configuration(const QStringList& lines, const QString& program_folder);
 
 // The eleven lines the setup dialog writes, followed by the settings edited by hand (the
-// dead-air watch's, the alerts') that are not at their defaults, so a save keeps them.
+// dead-air watch's SILENCIO and SILENCIO_DB, the status server's PAINEL_PORTA, PAINEL_ENDERECO
+// and PAINEL_SENHA, the alerts' ALERTA_* and ESTACAO) that are not at their defaults, so a save
+// keeps them.
 // `tambr` and `tambr_net` are the values as typed; the folders are trimmed and given a trailing
 // separator here when not blank; `scrambled_password` is the output of CODIFICA_SENHA (already
 // 8-bit, one char per byte).

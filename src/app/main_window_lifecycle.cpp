@@ -219,6 +219,7 @@ bool Tfrm_miravox::FormClose() {
             Timer_sempre->setEnabled(false);
             Timer_Reconexao->setEnabled(false);
             SALVA_LOGS(banner("ENCERRADA APLICAÇÃO: "));
+            station_event(miravox::StationEventKind::stopping, "Aplicação encerrada");
             return true;
         }
         return false;

@@ -33,6 +33,7 @@ bool Tfrm_miravox::watch_stream_silence() {
     if (seconds == 0)
         return false;
     SALVA_LOGS("SILÊNCIO NO STREAMING (" + QString::number(seconds) + " s)");
+    station_event(miravox::StationEventKind::silence_cut, "SILÊNCIO NO STREAMING", WWEB_PLAY);
     // From here on as a source lost while playing: the main tick puts local music on the air,
     // the web channel's stop reports the disconnection and the supervisor counts down to the
     // reopening. Freeing the stream closes the silent connection at once.

@@ -244,3 +244,16 @@ TEST_F(ConfigurationTest, AlertSettingsAreReadWholeAndKeptByASave) {
     EXPECT_EQ(WALERTA_ATRASO, 60);
     EXPECT_EQ(WALERTA_INTERVALO, 0);
 }
+
+TEST_F(ConfigurationTest, StatusPanelSettingsAreReadAndKeptByASaveOnlyWhenSet) {
+    apply_configuration({"PAINEL_ENDERECO=   "}, home);
+    EXPECT_EQ(WPAINEL_PORTA, 0);
+    EXPECT_EQ(WPAINEL_ENDERECO, "127.0.0.1");
+    EXPECT_EQ(configuration_file_lines("500", "5000", 0, 0, 100, 30, "", "", "").size(), 11);
+    apply_configuration({"PAINEL_PORTA=9300", "PAINEL_ENDERECO= 0.0.0.0 ", "PAINEL_SENHA= s3gr3d0 x "}, home);
+    EXPECT_EQ(WPAINEL_PORTA, 9300);
+    EXPECT_EQ(WPAINEL_ENDERECO, "0.0.0.0");
+    EXPECT_EQ(WPAINEL_SENHA, "s3gr3d0 x");
+    EXPECT_EQ(configuration_file_lines("500", "5000", 0, 0, 100, 30, "", "", "").mid(11),
+              (QStringList{"PAINEL_PORTA=9300", "PAINEL_ENDERECO=0.0.0.0", "PAINEL_SENHA=s3gr3d0 x"}));
+}
