@@ -316,7 +316,8 @@ TEST(AlertsProgram, AlertsRaisedWhileMailIsDownArriveLaterInOrderAcrossARestart)
     smtp.refuse(true);
     ASSERT_TRUE(write_text_file(h + "/DADOS/04.DSP", {"|12:00|01/12/2026|31/12/2026|" + h + "/gone.wav|",
                                                       "|12:06|01/12/2026|31/12/2026|" + h + "/lost.wav|"}));
-    ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI", {"ALERTA_COMANDO=" + mail_command(smtp.port())}));
+    // A dead-air watch of 3 s would cut pauses in speech: refused at start, with the reason logged.
+    ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI", {"SILENCIO=3", "ALERTA_COMANDO=" + mail_command(smtp.port())}));
     const QString pending = h + "/LOGS/ALERTAS_PENDENTES.TXT";
     const auto queued = [&] {
         const auto file = read_text_file(pending);
@@ -332,6 +333,9 @@ TEST(AlertsProgram, AlertsRaisedWhileMailIsDownArriveLaterInOrderAcrossARestart)
     }
     EXPECT_TRUE(mails(smtp).empty());
     EXPECT_EQ(queued(), 2);
+    EXPECT_EQ(e2e::count_lines(e2e::read_operation_log(h), "SILENCIO=3 abaixo de 5 s cortaria as pausas normais da "
+                                                           "fala - VIGILÂNCIA DE SILÊNCIO DESLIGADA"),
+              1);
     EXPECT_TRUE(error_log_text(h).contains("ERRO NO COMANDO DE ALERTA")) << error_log_text(h).toStdString();
 
     FastRun program(h, "2026-12-09T12:05:30", kRate);
