@@ -11,10 +11,20 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
 
 using namespace miravox;
 
@@ -39,6 +49,88 @@ class Policy {
   private:
     AlertPolicy policy_;
 };
+
+// Takes one HTTP request on loopback and answers it with `status`; what came is in `request`.
+class OneRequest {
+  public:
+    explicit OneRequest(int status) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(fd_, 1);
+        socklen_t len = sizeof addr;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this, status] { serve(status); });
+    }
+    ~OneRequest() {
+        take();
+        ::close(fd_);
+    }
+    QString url(const QString& path) const { return "http://127.0.0.1:" + QString::number(port_) + path; }
+    // What came, once the request was answered (or nothing came for 10 s).
+    QByteArray take() {
+        if (thread_.joinable())
+            thread_.join();
+        return request_;
+    }
+
+  private:
+    void serve(int status) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0)
+            return;
+        const int client = ::accept(fd_, nullptr, nullptr);
+        QByteArray got;
+        char chunk[4096];
+        for (;;) {
+            const qsizetype head = got.indexOf("\r\n\r\n");
+            if (head >= 0) {
+                const qsizetype at = got.toLower().indexOf("content-length:");
+                const int length = at < 0 ? 0 : got.mid(at + 15, got.indexOf('\r', at) - at - 15).trimmed().toInt();
+                if (got.size() >= head + 4 + length)
+                    break;
+            }
+            pollfd c{client, POLLIN, 0};
+            if (::poll(&c, 1, 10000) <= 0)
+                break;
+            const ssize_t n = ::recv(client, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                break;
+            got.append(chunk, n);
+        }
+        request_ = got;
+        const QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+        ::send(client, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL);
+        ::close(client);
+    }
+    int fd_ = -1;
+    uint16_t port_ = 0;
+    QByteArray request_;
+    std::thread thread_;
+};
+
+QByteArray header(const QByteArray& request, const QByteArray& name) {
+    for (const QByteArray& line : request.left(request.indexOf("\r\n\r\n")).split('\n'))
+        if (line.toLower().startsWith(name.toLower() + ":"))
+            return line.mid(name.size() + 1).trimmed();
+    return {};
+}
+
+QByteArray body(const QByteArray& request) { return request.mid(request.indexOf("\r\n\r\n") + 4); }
+
+// The command of a recipe in docs/alerts/, its address replaced by `url`.
+QString recipe(const QString& name, const QString& example_url, const QString& url) {
+    QFile file(QString(MIRAVOX_TEST_SOURCE_DIR) + "/../docs/alerts/" + name);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString line = QString::fromUtf8(file.readAll()).trimmed();
+    if (!line.startsWith("ALERTA_COMANDO=") || !line.contains(example_url))
+        return {};
+    return line.mid(15).replace(example_url, url);
+}
 
 QStringList names(const std::vector<Alert>& alerts) {
     QStringList out;
@@ -245,4 +337,49 @@ TEST(AlertCommand, AHangingCommandIsKilledWithWhatItStarted) {
     while (alive() && !gone.hasExpired())
         QThread::msleep(20);
     EXPECT_FALSE(alive());
+}
+
+// The webhook and push recipes of docs/alerts/ against a local listener: the JSON body is valid
+// and whole whatever the texts hold, the title survives its accents, and an HTTP error is a
+// failure (so it is retried).
+TEST(AlertCommand, TheWebhookAndPushRecipesPostWhatTheyShould) {
+    if (QStandardPaths::findExecutable("curl").isEmpty())
+        GTEST_SKIP() << "curl is not installed";
+    const Alert alert{"queda", "Streaming fora do ar (Erro \"ao\" carregar \\ WEB)", "Rádio Alfa", t0,
+                      "http://r/live\tb", 2};
+    std::atomic<bool> stop{false};
+    OneRequest hook(200);
+    const QString webhook = recipe("webhook.txt", "https://hooks.example.com/miravox", hook.url("/hook"));
+    ASSERT_FALSE(webhook.isEmpty());
+    const CommandOutcome posted = run_alert_command(webhook, alert, 30'000, stop);
+    EXPECT_TRUE(posted.ok) << posted.why.toStdString();
+    QJsonParseError error;
+    const QJsonObject json = QJsonDocument::fromJson(body(hook.take()), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    EXPECT_EQ(json["evento"].toString(), "queda");
+    EXPECT_EQ(json["texto"].toString(), alert.text);
+    EXPECT_EQ(json["estacao"].toString(), "Rádio Alfa");
+    EXPECT_EQ(json["hora"].toString(), "10/12/2026 19:00:00");
+    EXPECT_EQ(json["detalhe"].toString(), alert.detail);
+    EXPECT_EQ(json["retidos"].toInt(), 2);
+
+    OneRequest push(200);
+    const QString phone = recipe("push.txt", "https://ntfy.sh/minha-radio-alertas", push.url("/topico"));
+    ASSERT_FALSE(phone.isEmpty());
+    const CommandOutcome pushed = run_alert_command(phone, alert, 30'000, stop);
+    EXPECT_TRUE(pushed.ok) << pushed.why.toStdString();
+    const QByteArray request = push.take();
+    EXPECT_TRUE(request.startsWith("POST /topico ")) << request.toStdString();
+    const QByteArray title = header(request, "Title");
+    ASSERT_TRUE(title.startsWith("=?UTF-8?B?") && title.endsWith("?=")) << title.toStdString();
+    EXPECT_EQ(QString::fromUtf8(QByteArray::fromBase64(title.mid(10, title.size() - 12))), "Rádio Alfa: queda");
+    EXPECT_EQ(header(request, "Priority"), "high");
+    EXPECT_EQ(QString::fromUtf8(body(request)), "10/12/2026 19:00:00 - " + alert.text + " " + alert.detail);
+
+    OneRequest refusing(503);
+    const CommandOutcome failed =
+        run_alert_command(recipe("push.txt", "https://ntfy.sh/minha-radio-alertas", refusing.url("/t")), alert,
+                          30'000, stop);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_TRUE(failed.why.startsWith("código de saída 22")) << failed.why.toStdString();
 }

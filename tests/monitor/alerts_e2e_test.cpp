@@ -172,14 +172,16 @@ QStringList events(const std::vector<Mail>& sent) {
     return out;
 }
 
-// The README's e-mail recipe, pointed at the test's server instead of an account in msmtprc.
+// The e-mail recipe of docs/alerts/, pointed at the test's server instead of an account in
+// ~/.msmtprc; empty when the file is not there.
 QString mail_command(quint16 port) {
-    return "printf 'To: radio@example.com\\nSubject: =?UTF-8?B?%s?=\\nContent-Type: text/plain; "
-           "charset=UTF-8\\n\\n%s\\n\\nEstação: %s\\nHora: %s\\nDetalhe: %s\\nEvento: %s\\n' "
-           "\"$(printf '[%s] %s' \"$MIRAVOX_ESTACAO\" \"$MIRAVOX_EVENTO\" | base64 -w0)\" \"$MIRAVOX_TEXTO\" "
-           "\"$MIRAVOX_ESTACAO\" \"$MIRAVOX_HORA\" \"$MIRAVOX_DETALHE\" \"$MIRAVOX_EVENTO\" | msmtp "
-           "--host=127.0.0.1 --port=" +
-           QString::number(port) + " --auth=off --tls=off --from=miravox@localhost -t";
+    const auto recipe = read_text_file(QString(MIRAVOX_TEST_SOURCE_DIR) + "/../docs/alerts/email.txt");
+    if (!recipe || recipe->lines.isEmpty() || !recipe->lines[0].endsWith("| msmtp -t"))
+        return {};
+    QString command = recipe->lines[0].mid(QString("ALERTA_COMANDO=").size());
+    command.chop(2);
+    return command + "--host=127.0.0.1 --port=" + QString::number(port) +
+           " --auth=off --tls=off --from=miravox@localhost -t";
 }
 
 bool write_tone(const QString& path, double seconds, double hz) {
@@ -263,6 +265,7 @@ TEST(AlertsProgram, EMailsADropThatLastsItsReturnASilenceCutAndAMissingCommercia
     ASSERT_TRUE(write_text_file(h + "/DADOS/04.WEB", {"|12:00|12:10|" + QString::fromStdString(proxy.url("/radio")) +
                                                          "|STREAMING|100|||0|0||"}));
     ASSERT_TRUE(write_text_file(h + "/DADOS/04.DSP", {"|12:02|01/12/2026|31/12/2026|" + h + "/gone.wav|"}));
+    ASSERT_FALSE(mail_command(smtp.port()).isEmpty());
     ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI",
                                 {"SILENCIO=5", "ESTACAO=Rádio Teste", "ALERTA_COMANDO=" + mail_command(smtp.port())}));
 
@@ -316,6 +319,7 @@ TEST(AlertsProgram, AlertsRaisedWhileMailIsDownArriveLaterInOrderAcrossARestart)
     smtp.refuse(true);
     ASSERT_TRUE(write_text_file(h + "/DADOS/04.DSP", {"|12:00|01/12/2026|31/12/2026|" + h + "/gone.wav|",
                                                       "|12:06|01/12/2026|31/12/2026|" + h + "/lost.wav|"}));
+    ASSERT_FALSE(mail_command(smtp.port()).isEmpty());
     // A dead-air watch of 3 s would cut pauses in speech: refused at start, with the reason logged.
     ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI", {"SILENCIO=3", "ALERTA_COMANDO=" + mail_command(smtp.port())}));
     const QString pending = h + "/LOGS/ALERTAS_PENDENTES.TXT";
