@@ -8,7 +8,8 @@ namespace miravox {
 
 namespace {
 
-const QString kHeader = QStringLiteral("# Miravox: avisos ainda não enviados (evento, hora, estação, texto, detalhe, retidos)");
+const QString kHeader =
+    QStringLiteral("# Miravox: avisos ainda não enviados (evento, hora, estação, texto, detalhe, retidos)");
 
 // Fields are separated by tabs; a tab, a line break or a backslash inside one is escaped.
 QString escape(const QString& field) {
@@ -59,8 +60,9 @@ std::optional<QStringList> split_fields(const QString& line) {
 } // namespace
 
 QString AlertOutbox::to_line(const Alert& alert) {
-    return QStringList{escape(alert.event), alert.when.toString(Qt::ISODateWithMs), escape(alert.station),
-                       escape(alert.text), escape(alert.detail), QString::number(alert.held_back)}
+    return QStringList{escape(alert.event),   alert.when.toString(Qt::ISODateWithMs),
+                       escape(alert.station), escape(alert.text),
+                       escape(alert.detail),  QString::number(alert.held_back)}
         .join('\t');
 }
 

@@ -44,16 +44,15 @@ void count_held_back(Alert& alert, int held) {
 
 } // namespace
 
-QString alert_time_text(const QDateTime& when) { return when.toString("dd/MM/yyyy HH:mm:ss"); }
+QString alert_time_text(const QDateTime& when) {
+    return when.toString("dd/MM/yyyy HH:mm:ss");
+}
 
 std::vector<std::pair<QString, QString>> alert_environment(const Alert& alert) {
     return {
-        {"MIRAVOX_EVENTO", alert.event},
-        {"MIRAVOX_TEXTO", alert.text},
-        {"MIRAVOX_ESTACAO", alert.station},
-        {"MIRAVOX_HORA", alert_time_text(alert.when)},
-        {"MIRAVOX_DETALHE", alert.detail},
-        {"MIRAVOX_RETIDOS", QString::number(alert.held_back)},
+        {"MIRAVOX_EVENTO", alert.event},    {"MIRAVOX_TEXTO", alert.text},
+        {"MIRAVOX_ESTACAO", alert.station}, {"MIRAVOX_HORA", alert_time_text(alert.when)},
+        {"MIRAVOX_DETALHE", alert.detail},  {"MIRAVOX_RETIDOS", QString::number(alert.held_back)},
     };
 }
 
@@ -121,7 +120,8 @@ void AlertPolicy::open(Outage& outage, const StationEvent& event) {
     outage = Outage{true, false, false, event};
 }
 
-void AlertPolicy::close(Outage& outage, const StationEvent& event, const QString& name, const QString& fault_name) {
+void AlertPolicy::close(Outage& outage, const StationEvent& event, const QString& name,
+                        const QString& fault_name) {
     if (!outage.open)
         return;
     const bool told = outage.told;
@@ -140,8 +140,8 @@ void AlertPolicy::close(Outage& outage, const StationEvent& event, const QString
 
 void AlertPolicy::offer(Alert alert, const QDateTime& at, Outage* outage) {
     Limit& limit = limits_[alert.event];
-    const bool free = settings_.interval_s <= 0 || !limit.last_sent ||
-                      limit.last_sent->secsTo(at) >= settings_.interval_s;
+    const bool free =
+        settings_.interval_s <= 0 || !limit.last_sent || limit.last_sent->secsTo(at) >= settings_.interval_s;
     if (!free) {
         ++limit.held;
         limit.latest = std::move(alert);

@@ -19,8 +19,9 @@ namespace miravox {
 
 // One message for a person, as the alert command receives it in its environment.
 struct Alert {
-    QString event;     // MIRAVOX_EVENTO: queda, volta, silencio, dispositivo, dispositivo_ok, comercial, limite, inicio
-    QString text;      // MIRAVOX_TEXTO: one line, in the program's language
+    QString event; // MIRAVOX_EVENTO: queda, volta, silencio, dispositivo, dispositivo_ok, comercial, limite,
+                   // inicio
+    QString text;  // MIRAVOX_TEXTO: one line, in the program's language
     QString station;   // MIRAVOX_ESTACAO
     QDateTime when;    // MIRAVOX_HORA: when it happened (program clock), not when it was sent
     QString detail;    // MIRAVOX_DETALHE: the link, the file, the error text
@@ -36,11 +37,11 @@ QString alert_time_text(const QDateTime& when);
 std::vector<std::pair<QString, QString>> alert_environment(const Alert& alert);
 
 struct AlertSettings {
-    QString command;            // ALERTA_COMANDO; empty: no alerts
-    int delay_s = 60;           // ALERTA_ATRASO
-    int interval_s = 900;       // ALERTA_INTERVALO; 0: every alert is sent
-    QString station;            // ESTACAO, or the program folder's name
-    QString logs_folder;        // where the alerts not yet sent are kept across a restart
+    QString command;      // ALERTA_COMANDO; empty: no alerts
+    int delay_s = 60;     // ALERTA_ATRASO
+    int interval_s = 900; // ALERTA_INTERVALO; 0: every alert is sent
+    QString station;      // ESTACAO, or the program folder's name
+    QString logs_folder;  // where the alerts not yet sent are kept across a restart
 };
 
 class AlertPolicy {
@@ -60,12 +61,12 @@ class AlertPolicy {
         bool open = false;
         bool offered = false; // it lasted the delay: its alert was sent or held back
         bool told = false;    // its alert went out (or is on its way), so its end is told too
-        StationEvent start; // the event that opened it
+        StationEvent start;   // the event that opened it
     };
     // What the interval remembers of one kind of alert.
     struct Limit {
         std::optional<QDateTime> last_sent;
-        int held = 0;               // held back since last_sent
+        int held = 0;                // held back since last_sent
         std::optional<Alert> latest; // the latest held back, sent when the interval is over
     };
 

@@ -83,28 +83,30 @@ void AlertService::run() {
         const CommandOutcome outcome = run_alert_command(settings_.command, alert, kCommandLimitMs, stop_);
         if (outcome.ok) {
             outbox_.sent();
-            on_main_thread([log = operation_log_, line = "ALERTA ENVIADO: " + alert.event + " - " + alert.text] {
-                if (log)
-                    log(line);
-            });
+            on_main_thread(
+                [log = operation_log_, line = "ALERTA ENVIADO: " + alert.event + " - " + alert.text] {
+                    if (log)
+                        log(line);
+                });
             continue;
         }
         if (stop_)
             break; // cut short by the closing: not the command's fault
         const qint64 pause = outbox_.failed(clock().now_ms());
-        QStringList block = failure_block(clock().now(), settings_.command, alert, outcome.why, outbox_.failures(),
-                                          pause, outbox_.size());
+        QStringList block = failure_block(clock().now(), settings_.command, alert, outcome.why,
+                                          outbox_.failures(), pause, outbox_.size());
         if (outbox_.dropped() > dropped_told) {
             dropped_told = outbox_.dropped();
-            block.insert(block.size() - 1, "Alertas mais antigos descartados (fila cheia): " +
-                                               QString::number(dropped_told));
+            block.insert(block.size() - 1,
+                         "Alertas mais antigos descartados (fila cheia): " + QString::number(dropped_told));
         }
         on_main_thread([block] { append_to_error_log(block); });
     }
 }
 
 QStringList AlertService::failure_block(const QDateTime& now, const QString& command, const Alert& alert,
-                                        const QString& why, int failures, qint64 pause_ms, std::size_t queued) {
+                                        const QString& why, int failures, qint64 pause_ms,
+                                        std::size_t queued) {
     return {
         "DATA: " + now.date().toString("dd/MM/yyyy") + " - HORA: " + now.time().toString("HH:mm:ss") +
             "  -  ERRO NO COMANDO DE ALERTA",

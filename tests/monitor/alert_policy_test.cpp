@@ -38,7 +38,8 @@ StationEvent at(int second, StationEventKind kind, const QString& text = {}, con
 
 class Policy {
   public:
-    explicit Policy(int delay_s = 60, int interval_s = 900) : policy_({"cmd", delay_s, interval_s, "Rádio Alfa", {}}) {}
+    explicit Policy(int delay_s = 60, int interval_s = 900)
+        : policy_({"cmd", delay_s, interval_s, "Rádio Alfa", {}}) {}
     // Feeds `event`, then returns what is due at its time.
     std::vector<Alert> on(const StationEvent& event) {
         policy_.observe(event);
@@ -89,7 +90,8 @@ class OneRequest {
             const qsizetype head = got.indexOf("\r\n\r\n");
             if (head >= 0) {
                 const qsizetype at = got.toLower().indexOf("content-length:");
-                const int length = at < 0 ? 0 : got.mid(at + 15, got.indexOf('\r', at) - at - 15).trimmed().toInt();
+                const int length =
+                    at < 0 ? 0 : got.mid(at + 15, got.indexOf('\r', at) - at - 15).trimmed().toInt();
                 if (got.size() >= head + 4 + length)
                     break;
             }
@@ -102,7 +104,8 @@ class OneRequest {
             got.append(chunk, n);
         }
         request_ = got;
-        const QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+        const QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) +
+                                  " X\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
         ::send(client, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL);
         ::close(client);
     }
@@ -119,7 +122,9 @@ QByteArray header(const QByteArray& request, const QByteArray& name) {
     return {};
 }
 
-QByteArray body(const QByteArray& request) { return request.mid(request.indexOf("\r\n\r\n") + 4); }
+QByteArray body(const QByteArray& request) {
+    return request.mid(request.indexOf("\r\n\r\n") + 4);
+}
 
 // The command of a recipe in docs/alerts/, its address replaced by `url`.
 QString recipe(const QString& name, const QString& example_url, const QString& url) {
@@ -293,21 +298,27 @@ TEST(AlertOutbox, RetriesWithAGrowingPauseInOrderAndSurvivesARestart) {
 TEST(AlertCommand, TheAlertIsOnlyInTheEnvironmentAndAFailureSaysWhy) {
     QTemporaryDir dir;
     const QString out = dir.filePath("out.txt"), pwned = dir.filePath("pwned");
-    const Alert alert{"comercial", "Comercial $(touch " + pwned + ") '; touch " + pwned + "; '", "Rádio Ç",
-                      t0, "`touch " + pwned + "`", 3};
+    const Alert alert{"comercial",
+                      "Comercial $(touch " + pwned + ") '; touch " + pwned + "; '",
+                      "Rádio Ç",
+                      t0,
+                      "`touch " + pwned + "`",
+                      3};
     std::atomic<bool> stop{false};
     const CommandOutcome ok = run_alert_command(
         "printf '%s|%s|%s|%s|%s|%s\\n' \"$MIRAVOX_EVENTO\" \"$MIRAVOX_TEXTO\" \"$MIRAVOX_ESTACAO\" "
-        "\"$MIRAVOX_HORA\" \"$MIRAVOX_DETALHE\" \"$MIRAVOX_RETIDOS\" > " + out,
+        "\"$MIRAVOX_HORA\" \"$MIRAVOX_DETALHE\" \"$MIRAVOX_RETIDOS\" > " +
+            out,
         alert, 30'000, stop);
     EXPECT_TRUE(ok.ok) << ok.why.toStdString();
     QFile f(out);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(f.readAll()), "comercial|" + alert.text + "|Rádio Ç|10/12/2026 19:00:00|" +
-                                                  alert.detail + "|3\n");
+    EXPECT_EQ(QString::fromUtf8(f.readAll()),
+              "comercial|" + alert.text + "|Rádio Ç|10/12/2026 19:00:00|" + alert.detail + "|3\n");
     EXPECT_FALSE(QFile::exists(pwned));
 
-    const CommandOutcome failed = run_alert_command("echo 'msmtp: cannot connect' >&2; exit 75", alert, 30'000, stop);
+    const CommandOutcome failed =
+        run_alert_command("echo 'msmtp: cannot connect' >&2; exit 75", alert, 30'000, stop);
     EXPECT_FALSE(failed.ok);
     EXPECT_EQ(failed.why, "código de saída 75: msmtp: cannot connect");
 }
@@ -345,8 +356,9 @@ TEST(AlertCommand, AHangingCommandIsKilledWithWhatItStarted) {
 TEST(AlertCommand, TheWebhookAndPushRecipesPostWhatTheyShould) {
     if (QStandardPaths::findExecutable("curl").isEmpty())
         GTEST_SKIP() << "curl is not installed";
-    const Alert alert{"queda", "Streaming fora do ar (Erro \"ao\" carregar \\ WEB)", "Rádio Alfa", t0,
-                      "http://r/live\tb", 2};
+    const Alert alert{
+        "queda", "Streaming fora do ar (Erro \"ao\" carregar \\ WEB)", "Rádio Alfa", t0, "http://r/live\tb",
+        2};
     std::atomic<bool> stop{false};
     OneRequest hook(200);
     const QString webhook = recipe("webhook.txt", "https://hooks.example.com/miravox", hook.url("/hook"));
@@ -372,14 +384,14 @@ TEST(AlertCommand, TheWebhookAndPushRecipesPostWhatTheyShould) {
     EXPECT_TRUE(request.startsWith("POST /topico ")) << request.toStdString();
     const QByteArray title = header(request, "Title");
     ASSERT_TRUE(title.startsWith("=?UTF-8?B?") && title.endsWith("?=")) << title.toStdString();
-    EXPECT_EQ(QString::fromUtf8(QByteArray::fromBase64(title.mid(10, title.size() - 12))), "Rádio Alfa: queda");
+    EXPECT_EQ(QString::fromUtf8(QByteArray::fromBase64(title.mid(10, title.size() - 12))),
+              "Rádio Alfa: queda");
     EXPECT_EQ(header(request, "Priority"), "high");
     EXPECT_EQ(QString::fromUtf8(body(request)), "10/12/2026 19:00:00 - " + alert.text + " " + alert.detail);
 
     OneRequest refusing(503);
-    const CommandOutcome failed =
-        run_alert_command(recipe("push.txt", "https://ntfy.sh/minha-radio-alertas", refusing.url("/t")), alert,
-                          30'000, stop);
+    const CommandOutcome failed = run_alert_command(
+        recipe("push.txt", "https://ntfy.sh/minha-radio-alertas", refusing.url("/t")), alert, 30'000, stop);
     EXPECT_FALSE(failed.ok);
     EXPECT_TRUE(failed.why.startsWith("código de saída 22")) << failed.why.toStdString();
 }

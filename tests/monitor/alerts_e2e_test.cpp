@@ -227,7 +227,9 @@ class FastRun {
     QProcess process_;
 };
 
-bool have_msmtp() { return !QStandardPaths::findExecutable("msmtp").isEmpty(); }
+bool have_msmtp() {
+    return !QStandardPaths::findExecutable("msmtp").isEmpty();
+}
 
 QString error_log_text(const QString& home) {
     QString text;
@@ -251,9 +253,9 @@ TEST(AlertsProgram, EMailsADropThatLastsItsReturnASilenceCutAndAMissingCommercia
     QDir().mkpath(h + "/MUSICAS");
     ASSERT_TRUE(write_tone(h + "/MUSICAS/A.WAV", 5, 660));
     // 40 s of tone, then silence: each connection starts the file over.
-    ASSERT_TRUE(test::run_ffmpeg({"-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*440*t)*lt(t\\,40):s=44100:d=60", "-ac",
-                                  "2", "-c:a", "libmp3lame", "-b:a", "128k", "-write_xing", "0", "-id3v2_version", "0",
-                                  "-f", "mp3", (h + "/radio.mp3").toStdString()}));
+    ASSERT_TRUE(test::run_ffmpeg({"-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*440*t)*lt(t\\,40):s=44100:d=60",
+                                  "-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k", "-write_xing", "0",
+                                  "-id3v2_version", "0", "-f", "mp3", (h + "/radio.mp3").toStdString()}));
     test::TestStreamServer server;
     test::AudioMount radio;
     radio.data = test::read_file((h + "/radio.mp3").toStdString());
@@ -262,12 +264,13 @@ TEST(AlertsProgram, EMailsADropThatLastsItsReturnASilenceCutAndAMissingCommercia
     server.add_audio("/radio", radio);
     miravox::testing::TcpProxy proxy(server.port());
     SmtpServer smtp;
-    ASSERT_TRUE(write_text_file(h + "/DADOS/04.WEB", {"|12:00|12:10|" + QString::fromStdString(proxy.url("/radio")) +
-                                                         "|STREAMING|100|||0|0||"}));
+    ASSERT_TRUE(write_text_file(
+        h + "/DADOS/04.WEB",
+        {"|12:00|12:10|" + QString::fromStdString(proxy.url("/radio")) + "|STREAMING|100|||0|0||"}));
     ASSERT_TRUE(write_text_file(h + "/DADOS/04.DSP", {"|12:02|01/12/2026|31/12/2026|" + h + "/gone.wav|"}));
     ASSERT_FALSE(mail_command(smtp.port()).isEmpty());
-    ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI",
-                                {"SILENCIO=5", "ESTACAO=Rádio Teste", "ALERTA_COMANDO=" + mail_command(smtp.port())}));
+    ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI", {"SILENCIO=5", "ESTACAO=Rádio Teste",
+                                                     "ALERTA_COMANDO=" + mail_command(smtp.port())}));
 
     FastRun program(h, "2026-12-09T11:59:55", kRate);
     ASSERT_TRUE(program.started());
@@ -286,7 +289,8 @@ TEST(AlertsProgram, EMailsADropThatLastsItsReturnASilenceCutAndAMissingCommercia
     proxy.restore();
     // The stream comes back, runs into its silence and is cut.
     ASSERT_GE(program.wait_for("SILÊNCIO NO STREAMING", 60000, second + 1), 0);
-    ASSERT_TRUE(e2e::wait_until([&] { return mails(smtp).size() >= 5; }, 20000)) << events(mails(smtp)).join(' ').toStdString();
+    ASSERT_TRUE(e2e::wait_until([&] { return mails(smtp).size() >= 5; }, 20000))
+        << events(mails(smtp)).join(' ').toStdString();
     QThread::msleep(1500); // 15 s of program time more: nothing else is due
     program.stop();
 
@@ -321,7 +325,8 @@ TEST(AlertsProgram, AlertsRaisedWhileMailIsDownArriveLaterInOrderAcrossARestart)
                                                       "|12:06|01/12/2026|31/12/2026|" + h + "/lost.wav|"}));
     ASSERT_FALSE(mail_command(smtp.port()).isEmpty());
     // A dead-air watch of 3 s would cut pauses in speech: refused at start, with the reason logged.
-    ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI", {"SILENCIO=3", "ALERTA_COMANDO=" + mail_command(smtp.port())}));
+    ASSERT_TRUE(
+        write_text_file(h + "/MIRAVOX.INI", {"SILENCIO=3", "ALERTA_COMANDO=" + mail_command(smtp.port())}));
     const QString pending = h + "/LOGS/ALERTAS_PENDENTES.TXT";
     const auto queued = [&] {
         const auto file = read_text_file(pending);
@@ -337,8 +342,9 @@ TEST(AlertsProgram, AlertsRaisedWhileMailIsDownArriveLaterInOrderAcrossARestart)
     }
     EXPECT_TRUE(mails(smtp).empty());
     EXPECT_EQ(queued(), 2);
-    EXPECT_EQ(e2e::count_lines(e2e::read_operation_log(h), "SILENCIO=3 abaixo de 5 s cortaria as pausas normais da "
-                                                           "fala - VIGILÂNCIA DE SILÊNCIO DESLIGADA"),
+    EXPECT_EQ(e2e::count_lines(e2e::read_operation_log(h),
+                               "SILENCIO=3 abaixo de 5 s cortaria as pausas normais da "
+                               "fala - VIGILÂNCIA DE SILÊNCIO DESLIGADA"),
               1);
     EXPECT_TRUE(error_log_text(h).contains("ERRO NO COMANDO DE ALERTA")) << error_log_text(h).toStdString();
 
@@ -348,7 +354,8 @@ TEST(AlertsProgram, AlertsRaisedWhileMailIsDownArriveLaterInOrderAcrossARestart)
     EXPECT_TRUE(mails(smtp).empty());
     smtp.refuse(false);
     // The pause has grown to at most 160 s of program time (16 s here) by then.
-    ASSERT_TRUE(e2e::wait_until([&] { return mails(smtp).size() >= 4; }, 40000)) << events(mails(smtp)).join(' ').toStdString();
+    ASSERT_TRUE(e2e::wait_until([&] { return mails(smtp).size() >= 4; }, 40000))
+        << events(mails(smtp)).join(' ').toStdString();
     QThread::msleep(1000);
     program.stop();
 
