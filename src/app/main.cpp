@@ -10,6 +10,8 @@
 #include "setup_dialog.h"
 #include "single_instance.h"
 #include "splash_window.h"
+#include "station_publisher.h"
+#include "status_server.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -72,5 +74,7 @@ int main(int argc, char** argv) {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();
+    // Declared after the window, so it stops before the window goes.
+    const auto status_panel = start_status_panel(window);
     return app.exec();
 }

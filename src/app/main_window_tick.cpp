@@ -44,6 +44,7 @@ void Tfrm_miravox::stop_and_free_all_channels() {
 }
 
 void Tfrm_miravox::Timer_sempreTimer(QObject*) {
+    publish_station_state();
     miravox::service_notifier().tick(station_state, [this](const QString& line) { SALVA_LOGS(line); });
     if (tesselGrid1->isHidden())
         refresh_diagnostic_lines();
@@ -62,6 +63,7 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
     // A channel found its buffer stalled: stop everything and bring the devices up again.
     if (BASS_ERRO_BUFFER) {
         SALVA_LOGS("Erro de Buffer - update Device");
+        station_event(miravox::StationEventKind::device_failed, "Erro de Buffer - update Device");
         stop_and_free_all_channels();
         WERRO_WEB = -1;
         WTMP_RECONEXAO = 0;

@@ -361,6 +361,8 @@ void ProofOfPlay::write(const Airing& airing) {
     QString error;
     if (!append_airing(path, airing, &error) && log_)
         log_("Erro ao gravar " + path + ": " + error);
+    if (on_row)
+        on_row(airing);
 }
 
 } // namespace miravox

@@ -94,6 +94,10 @@ class ProofOfPlay {
     void cut_short(int position_ms, const QString& reason = {});
 
     bool on_air() const { return on_air_.has_value(); }
+    // The commercial on the air, if any.
+    const std::optional<Airing>& current() const { return on_air_; }
+    // Sees every row as it is written (the station's watchers keep today's list from it).
+    std::function<void(const Airing&)> on_row;
 
   private:
     Airing now_due(const QString& path, const QString& outcome) const;

@@ -145,7 +145,7 @@ class SilenceStation {
 // The stream stays connected but falls silent: within SILENCIO + 1 s of the silence's start the
 // stream is cut and local music is on the air.
 TEST(MiravoxProgram, DeadAirWatchPutsLocalMusicOnWhenTheStreamFallsSilent) {
-    SilenceStation station(4, tone_during({{0, 7}}), 60);
+    SilenceStation station(5, tone_during({{0, 7}}), 60);
     ASSERT_TRUE(station.ok);
     e2e::ProgramRun program(station.home.path(), "2026-12-09T11:59:57");
     ASSERT_TRUE(program.started());
@@ -156,7 +156,7 @@ TEST(MiravoxProgram, DeadAirWatchPutsLocalMusicOnWhenTheStreamFallsSilent) {
 
     const std::vector<e2e::LogLine> log = program.log();
     const int connected = e2e::find_line(log, "Conectado à RADIO E2E");
-    const int silence = e2e::find_line(log, "SILÊNCIO NO STREAMING (4 s)");
+    const int silence = e2e::find_line(log, "SILÊNCIO NO STREAMING (5 s)");
     ASSERT_GE(connected, 0);
     ASSERT_GT(silence, connected);
     EXPECT_GT(e2e::find_line(log, "Erro WEB: 2 - Acionando Musicas locais", silence), silence);
@@ -173,14 +173,14 @@ TEST(MiravoxProgram, DeadAirWatchPutsLocalMusicOnWhenTheStreamFallsSilent) {
     ASSERT_NE(after, runs.end());
     EXPECT_EQ(after->tone, 1);
     RecordProperty("music_after_silence_ms", int(std::lround((after->from - runs[size_t(stream)].to) * 1000)));
-    EXPECT_LE(after->from - runs[size_t(stream)].to, 4 + 1.0)
+    EXPECT_LE(after->from - runs[size_t(stream)].to, 5 + 1.0)
         << "silence from " << runs[size_t(stream)].to << " s, music from " << after->from << " s";
 }
 
 // A quiet passage shorter than the setting, and a long silence with the watch off, change nothing.
 TEST(MiravoxProgram, DeadAirWatchLeavesShortPausesAndAnUnsetWatchAlone) {
     for (const auto& [silencio, expr] :
-         {std::pair{4, tone_during({{0, 6}, {8.5, 40}})}, std::pair{0, tone_during({{0, 6}})}}) {
+         {std::pair{5, tone_during({{0, 6}, {8.5, 40}})}, std::pair{0, tone_during({{0, 6}})}}) {
         SCOPED_TRACE(silencio);
         SilenceStation station(silencio, expr, 60);
         ASSERT_TRUE(station.ok);
