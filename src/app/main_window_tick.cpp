@@ -68,6 +68,17 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
         return;
     }
 
+    // A device that a re-initialisation could not bring back is tried again every few seconds;
+    // once it is back the air starts again as after a buffer error, the stream without a countdown.
+    if (miravox::retry_lost_devices(nullptr, dialogs, [this](const QString& line) { SALVA_LOGS(line); })) {
+        stop_and_free_all_channels();
+        WERRO_WEB = -1;
+        WTMP_RECONEXAO = 60;
+        CoolGauge1->setProgress(0);
+        miravox::clear_device_errors();
+        return;
+    }
+
     if (now_dt.date() != WDATA_ATUAL) {
         WCT_ERROWEB = 0;
         WDATA_ATUAL = now_dt.date();
