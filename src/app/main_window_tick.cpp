@@ -181,12 +181,14 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
         }
     }
 
-    // The stream cannot be received: keep its channel stopped and local music playing.
+    // The stream cannot be received: keep its channel stopped and local music playing. Not on a
+    // lost transmission device: that would be a failed start (and log lines) at every tick until
+    // it is back, and its return starts the air again anyway.
     if (WENCONTRADO_ACIONAMENTO && WACIONADO && BASS_ERRO_WEB != 0 && !WMUSICA_STOP) {
         Canal_web->Stop();
         WERRO_WEB = -1;
         WCT_PRONTO = 0;
-        if (!Canal_Musica->isStarted()) {
+        if (!Canal_Musica->isStarted() && !miravox::device_lost(WDVTRA + 1)) {
             SALVA_LOGS("Erro WEB: " + QString::number(BASS_ERRO_WEB) + " - Acionando Musicas locais");
             PLAY_MUSICA_LOCAL();
         }

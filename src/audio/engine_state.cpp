@@ -113,6 +113,10 @@ const std::vector<std::int16_t>& lost_devices() {
     return lost_numbers;
 }
 
+bool device_lost(int device) {
+    return std::find(lost_numbers.begin(), lost_numbers.end(), device) != lost_numbers.end();
+}
+
 bool retry_lost_devices(void* handle, DialogService& dialogs, const std::function<void(const QString&)>& log) {
     if (lost.empty())
         return false;

@@ -70,6 +70,7 @@ void clear_device_errors();
 // Devices that a re-initialisation could not bring back (a sound server away, a card
 // unplugged), in the order they were lost.
 const std::vector<std::int16_t>& lost_devices();
+bool device_lost(int device);
 
 // How often retry_lost_devices() tries a lost device again, in program time.
 inline constexpr qint64 kDeviceRetryMs = 3000;

@@ -159,7 +159,6 @@ class PortAudioOutput final : public OutputDevice {
         // A stream the system ended (its sound server went away) cannot be started again: the
         // watch opens it anew, on its own thread, since an open may block against a server that
         // is coming back.
-        lost_ = true;
         if (watch_)
             watch_->ring();
         return BASS_ERROR_START;
@@ -187,7 +186,6 @@ class PortAudioOutput final : public OutputDevice {
         if (reopen(!reported_) == BASS_OK) {
             log_line("output device \"%s\" is back", name_.c_str());
             reported_ = false;
-            lost_ = false;
             if (!wanted_)
                 Pa_StopStream(stream_); // stopped by a control thread while it was opening
         } else {
@@ -259,7 +257,6 @@ class PortAudioOutput final : public OutputDevice {
     int index_ = -1;
     std::string name_;
     std::atomic<bool> wanted_{false};   // started and not stopped since: it should be playing
-    std::atomic<bool> lost_{false};     // start() found it ended by the system
     bool reported_ = false;             // under mutex_: its loss was logged and it is not back yet
 };
 
