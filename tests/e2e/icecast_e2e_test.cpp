@@ -324,8 +324,6 @@ double SoundServerRestart::air_back_after(std::chrono::seconds outage, const QSt
     program.stop();
 
     const std::vector<LogLine> log = program.log();
-    if (qEnvironmentVariableIsSet("MIRAVOX_E2E_PRINT_LOG"))
-        print_log(h);
     const int lost = count_lines(log, "Inicialização da Device (1) com Problemas - nova tentativa");
     EXPECT_LE(lost, 1) << "an outage logged more than once";
     EXPECT_EQ(count_lines(log, "Device (1) de volta"), lost);
