@@ -62,6 +62,7 @@ TEST_F(FailingCards, EachFailureIsReportedTheScheduleGoesOnAndTheCardIsTriedAgai
     run(2000, 10); // several attempts
     EXPECT_FALSE(logged_starting("Erro WEB: 1 - Acionando Musicas locais"));
     EXPECT_EQ(count_starting("Inicialização da Device (1) com Problemas - nova tentativa"), 1);
+    EXPECT_EQ(error_log_texts().count("Inicialização da Device (1) com Problemas"), 1);
     EXPECT_EQ(lost_devices(), std::vector<std::int16_t>{1});
     const int ticks = main_ticks;
     set_now(at(18, 2, 59, 800));
