@@ -117,7 +117,8 @@ bool device_lost(int device) {
     return std::find(lost_numbers.begin(), lost_numbers.end(), device) != lost_numbers.end();
 }
 
-bool retry_lost_devices(void* handle, DialogService& dialogs, const std::function<void(const QString&)>& log) {
+bool retry_lost_devices(void* handle, DialogService& dialogs,
+                        const std::function<void(const QString&)>& log) {
     if (lost.empty())
         return false;
     for (LostDevice& d : lost) {

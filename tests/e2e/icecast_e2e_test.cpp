@@ -327,8 +327,8 @@ double SoundServerRestart::air_back_after(std::chrono::seconds outage, const QSt
     const int lost = count_lines(log, "Inicialização da Device (1) com Problemas - nova tentativa");
     EXPECT_LE(lost, 1) << "an outage logged more than once";
     EXPECT_EQ(count_lines(log, "Device (1) de volta"), lost);
-    std::printf("outage of %d s: air heard again %.1f s after the sound server's return\n", int(outage.count()),
-                back);
+    std::printf("outage of %d s: air heard again %.1f s after the sound server's return\n",
+                int(outage.count()), back);
     return back;
 }
 

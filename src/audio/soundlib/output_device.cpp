@@ -256,8 +256,8 @@ class PortAudioOutput final : public OutputDevice {
     PaStream* stream_ = nullptr;
     int index_ = -1;
     std::string name_;
-    std::atomic<bool> wanted_{false};   // started and not stopped since: it should be playing
-    bool reported_ = false;             // under mutex_: its loss was logged and it is not back yet
+    std::atomic<bool> wanted_{false}; // started and not stopped since: it should be playing
+    bool reported_ = false;           // under mutex_: its loss was logged and it is not back yet
 };
 
 std::vector<DeviceDescription> portaudio_devices() {
@@ -341,7 +341,7 @@ bool portaudio_shutdown() {
 }
 
 std::unique_ptr<OutputDevice> open_output_device(DeviceDescription& desc, WavWriter* capture, Doorbell* watch,
-                                                int& error) {
+                                                 int& error) {
     error = BASS_OK;
     switch (desc.kind) {
     case DeviceDescription::Kind::NoSound:

@@ -49,13 +49,13 @@ class OutputDevice {
     Mixer mixer_;
 };
 
-// Opens and starts the output of `desc`. A PortAudio output is opened only when PortAudio's lock
-// is free (see portaudio_lock): otherwise BASS_ERROR_DRIVER at once, as for a device that is away. `capture` is the WAV file of a capture device (owned by
+// Opens and starts the output of `desc`. `capture` is the WAV file of a capture device (owned by
 // the caller, kept across re-initialisations). Returns nullptr and sets `error` on failure. A
-// failing device counts its initialisations in `desc`.
-// `watch` is rung when a PortAudio output finds itself lost, so that it is opened again soon.
+// failing device counts its initialisations in `desc`. A PortAudio output is opened only when
+// PortAudio's lock is free (see PortAudioLock), else BASS_ERROR_DRIVER at once, as for a device
+// that is away; `watch` is rung when it finds itself lost, so that it is opened again soon.
 std::unique_ptr<OutputDevice> open_output_device(DeviceDescription& desc, WavWriter* capture, Doorbell* watch,
-                                                int& error);
+                                                 int& error);
 
 // The device list: entry 0 "No sound", then the virtual devices of MIRAVOX_AUDIO_DEVICES when it
 // names any, else the system default and every PortAudio output (a silent device when there is

@@ -138,7 +138,8 @@ TEST_F(SystemDevices, AReinitialisationWhileTheServerIsAwayKeepsTheListAndFailsU
     std::string why;
     ASSERT_TRUE(pulse_.start(why)) << why;
     const auto back = std::chrono::steady_clock::now();
-    ASSERT_TRUE(wait_until([] { return BASS_Init(kDefaultDevice, 44100, 0, nullptr, nullptr) != FALSE; }, 10000ms))
+    ASSERT_TRUE(
+        wait_until([] { return BASS_Init(kDefaultDevice, 44100, 0, nullptr, nullptr) != FALSE; }, 10000ms))
         << BASS_ErrorGetCode();
     std::printf("device 1 up again %.1f s after the server's return\n", elapsed_ms(back) / 1000);
     EXPECT_EQ(device_name(kDefaultDevice), name);
@@ -182,7 +183,8 @@ TEST_F(SystemDevices, NoCallWaitsForASoundServerThatIsStillStarting) {
 
     pulse_.stop_hanging();
     ASSERT_TRUE(pulse_.start(why)) << why;
-    ASSERT_TRUE(wait_until([] { return BASS_Init(kDefaultDevice, 44100, 0, nullptr, nullptr) != FALSE; }, 15000ms))
+    ASSERT_TRUE(
+        wait_until([] { return BASS_Init(kDefaultDevice, 44100, 0, nullptr, nullptr) != FALSE; }, 15000ms))
         << BASS_ErrorGetCode();
     StreamHandle tone(looping_tone());
     ASSERT_TRUE(BASS_ChannelPlay(tone, FALSE));
