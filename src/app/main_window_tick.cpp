@@ -72,6 +72,17 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
         return;
     }
 
+    // A device that a re-initialisation could not bring back is tried again every few seconds;
+    // once it is back the air starts again as after a buffer error, the stream without a countdown.
+    if (miravox::retry_lost_devices(nullptr, dialogs, [this](const QString& line) { SALVA_LOGS(line); })) {
+        stop_and_free_all_channels();
+        WERRO_WEB = -1;
+        WTMP_RECONEXAO = 60;
+        CoolGauge1->setProgress(0);
+        miravox::clear_device_errors();
+        return;
+    }
+
     if (now_dt.date() != WDATA_ATUAL) {
         WCT_ERROWEB = 0;
         WDATA_ATUAL = now_dt.date();
@@ -174,12 +185,14 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
         }
     }
 
-    // The stream cannot be received: keep its channel stopped and local music playing.
+    // The stream cannot be received: keep its channel stopped and local music playing. Not on a
+    // lost transmission device: that would be a failed start (and log lines) at every tick until
+    // it is back, and its return starts the air again anyway.
     if (WENCONTRADO_ACIONAMENTO && WACIONADO && BASS_ERRO_WEB != 0 && !WMUSICA_STOP) {
         Canal_web->Stop();
         WERRO_WEB = -1;
         WCT_PRONTO = 0;
-        if (!Canal_Musica->isStarted()) {
+        if (!Canal_Musica->isStarted() && !miravox::device_lost(WDVTRA + 1)) {
             SALVA_LOGS("Erro WEB: " + QString::number(BASS_ERRO_WEB) + " - Acionando Musicas locais");
             PLAY_MUSICA_LOCAL();
         }
