@@ -26,6 +26,7 @@ inline std::int32_t WSILENCIO = 0;       // dead-air watch: seconds of stream si
 // The dead-air threshold when MIRAVOX.INI names none.
 constexpr std::int32_t kDefaultSilenceDb = -50;
 inline std::int32_t WSILENCIO_DB = kDefaultSilenceDb; // dead-air watch: the stream is silent below this peak (dBFS)
+inline QString WEMISSORA;                // the station's name on the commercials statement (EMISSORA); blank = none
 
 namespace miravox {
 
