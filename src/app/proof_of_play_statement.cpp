@@ -23,6 +23,7 @@ const char* const kStyle = R"(
   th, td { border: 1px solid #999; padding: 2px 6px; text-align: left; }
   th { background: #e8e8e8; }
   td.n, th.n { text-align: right; }
+  table.airings { table-layout: fixed; }
   tr { page-break-inside: avoid; }
   thead { display: table-header-group; }
   tr.cut td { background: #fff4e0; }
@@ -111,8 +112,11 @@ QString commercials_statement_html(const QString& logs_folder, const QDate& from
 
     for (const auto& [file, t] : range.by_file) {
         h += "<section>\n<h2>" + esc(file) + "</h2>\n";
-        h += "<table>\n<thead><tr><th>Data</th><th>Horário programado</th><th>Início</th><th>Fim</th>"
-             "<th class=\"n\">Segundos no ar</th><th class=\"n\">Duração (s)</th><th>Resultado</th></tr></thead>\n"
+        h += "<table class=\"airings\">\n<colgroup><col style=\"width:13%\"><col style=\"width:12%\">"
+             "<col style=\"width:10%\"><col style=\"width:10%\"><col style=\"width:10%\"><col style=\"width:10%\">"
+             "<col style=\"width:35%\"></colgroup>\n";
+        h += "<thead><tr><th>Data</th><th>Horário programado</th><th>Início</th><th>Fim</th>"
+             "<th class=\"n\">No ar (s)</th><th class=\"n\">Duração (s)</th><th>Resultado</th></tr></thead>\n"
              "<tbody>\n";
         for (const Airing& a : t.airings) {
             const QString outcome = a.detail.isEmpty() ? a.outcome : a.outcome + " (" + a.detail + ")";
