@@ -7,6 +7,7 @@
 #include "error_log.h"
 #include "proof_of_play_writer.h"
 
+#include <QFileInfo>
 #include <QObject>
 
 #include <algorithm>
@@ -30,8 +31,11 @@ ProofOfPlay::ProofOfPlay(QString logs_folder, std::function<void(const QString&)
     AiringWriter::Events events;
     events.outage = [this](const QString& path, const QString& error) { outage(path, error); };
     events.recovered = [this](const QString& path, int rows) {
+        const QString text = QString::number(rows) + " registro(s) gravado(s) com atraso";
         if (log_)
-            log_("Comerciais: " + QString::number(rows) + " registro(s) gravado(s) com atraso em " + path);
+            log_("Comerciais: " + text + " em " + path);
+        if (dialogs_ && !outage_error_.isEmpty())
+            record_outage(path, " - " + text);
     };
     events.dropped = [this](const QString& row) {
         if (log_)
@@ -147,10 +151,20 @@ void ProofOfPlay::outage(const QString& path, const QString& error) {
         log_("Erro ao gravar " + path + ": " + error + " - registros de comerciais guardados até a gravação voltar");
     if (!dialogs_)
         return;
-    append_error_log("ERRO AO GRAVAR REGISTRO DE COMERCIAIS: " + error, 0, path, *dialogs_);
+    // The engine error log lives in the same LOGS folder: when that folder is what fails, its
+    // block waits for the end of the outage instead of raising a second notice of its own.
+    const QFileInfo folder(QFileInfo(error_log_path(clock().now().date())).absolutePath());
+    outage_error_ = error;
+    if (folder.isDir() && folder.isWritable())
+        record_outage(path, {});
     dialogs_->notice("Não foi possível gravar o registro dos comerciais em\n" + path + "\n(" + error +
                      ").\n\nOs registros ficam guardados e serão gravados quando a pasta voltar a aceitar "
                      "- Verifique");
+}
+
+void ProofOfPlay::record_outage(const QString& path, const QString& after) {
+    append_error_log("ERRO AO GRAVAR REGISTRO DE COMERCIAIS: " + outage_error_ + after, 0, path, *dialogs_);
+    outage_error_.clear();
 }
 
 } // namespace miravox

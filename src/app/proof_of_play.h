@@ -153,6 +153,7 @@ class ProofOfPlay {
     void finish(const QString& outcome, int aired_ms, const QString& reason);
     void write(const Airing& airing);
     void outage(const QString& path, const QString& error);
+    void record_outage(const QString& path, const QString& after);
 
     QString logs_folder_;
     std::function<void(const QString&)> log_;
@@ -163,6 +164,7 @@ class ProofOfPlay {
     std::uint32_t length_ms_ = 0;
     int last_position_ms_ = 0;
     qint64 last_mark_ms_ = 0;
+    QString outage_error_; // an outage not yet in the engine error log
     std::unique_ptr<QObject> context_; // results of the writer come back through it
     std::unique_ptr<AiringWriter> writer_;
 };
