@@ -16,7 +16,10 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDateEdit>
 #include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -340,6 +343,25 @@ TEST_F(ProofOfPlayTest, TheStatementRendersAndPrintsInABrowser) {
     EXPECT_TRUE(printed.startsWith("%PDF"));
     EXPECT_TRUE(printed.contains("/Count 1\n") || printed.contains("/Count 1/") || printed.contains("/Count 1>"))
         << "one page";
+}
+
+// The "Relatório" button: the text report and the statement beside it, with the station's name.
+class ReportButtonTest : public MainWindowTest {
+    void before_window() override { write_config({"EMISSORA=Rádio Beta"}); }
+};
+
+TEST_F(ReportButtonTest, WritesTheTextReportAndTheStatement) {
+    window->DateEdit1->setDate(QDate(2026, 12, 7));
+    window->DateEdit2->setDate(QDate(2026, 12, 1));
+    window->BitBtnRelatorio->click();
+    const QString base = program_folder() + "LOGS/RELATORIO_COMERCIAIS_20261201_20261207";
+    EXPECT_TRUE(QFileInfo(base + ".txt").isFile());
+    QFile html(base + ".html");
+    ASSERT_TRUE(html.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(html.readAll());
+    EXPECT_TRUE(text.contains("Rádio Beta"));
+    EXPECT_TRUE(text.contains("01/12/2026 a 07/12/2026")); // no day has a file
+    EXPECT_EQ(dialogs.count_containing("Comprovante para impressão:\n" + base + ".html"), 1);
 }
 
 // The real window and channel: the engine stops a commercial 2 s into a 10 s file while the

@@ -287,6 +287,16 @@ TEST(MiravoxProgram, ProofOfPlaySurvivesACrashAndFeedsTheReport) {
     ASSERT_TRUE(report.waitForFinished(20000));
     EXPECT_EQ(report.exitCode(), 0);
     EXPECT_TRUE(QString::fromUtf8(report.readAllStandardOutput()).startsWith("arquivo,completos,"));
+    // The statement, with the station's name from MIRAVOX.INI.
+    ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI", {"EMISSORA=Rádio Beta"}));
+    report.start(MIRAVOX_BINARY, {"--relatorio-comerciais", "01/12/2026", "31/12/2026", "--html", h + "/c.html"});
+    ASSERT_TRUE(report.waitForFinished(20000));
+    EXPECT_EQ(report.exitCode(), 0);
+    QFile statement(h + "/c.html");
+    ASSERT_TRUE(statement.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(statement.readAll());
+    EXPECT_TRUE(html.contains("Rádio Beta"));
+    EXPECT_TRUE(html.contains("interrompido (programa parou)"));
     report.start(MIRAVOX_BINARY, {"--relatorio-comerciais", "31/12/2026"});
     ASSERT_TRUE(report.waitForFinished(20000));
     EXPECT_EQ(report.exitCode(), 2);
