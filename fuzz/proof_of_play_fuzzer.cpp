@@ -61,8 +61,9 @@ Airing make_row(Input& in, int i) {
 // it could have named first) a row of the same airing.
 bool was_read(const Airing& a, const std::vector<Airing>& read) {
     const QString key = miravox::airing_key(a);
-    return std::any_of(read.begin(), read.end(),
-                       [&](const Airing& r) { return r == a || (!key.isEmpty() && miravox::airing_key(r) == key); });
+    return std::any_of(read.begin(), read.end(), [&](const Airing& r) {
+        return r == a || (!key.isEmpty() && miravox::airing_key(r) == key);
+    });
 }
 
 } // namespace

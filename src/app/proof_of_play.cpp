@@ -148,7 +148,8 @@ void ProofOfPlay::write(const Airing& airing) {
 
 void ProofOfPlay::outage(const QString& path, const QString& error) {
     if (log_)
-        log_("Erro ao gravar " + path + ": " + error + " - registros de comerciais guardados até a gravação voltar");
+        log_("Erro ao gravar " + path + ": " + error +
+             " - registros de comerciais guardados até a gravação voltar");
     if (!dialogs_)
         return;
     // The engine error log lives in the same LOGS folder: when that folder is what fails, its

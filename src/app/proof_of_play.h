@@ -118,7 +118,8 @@ class ProofOfPlay {
     // `logs_folder` ends with a separator. `log` receives a line for the operation log when a
     // row cannot be written, and when the held rows are written at last. With `dialogs`, the
     // first failure of an outage also writes the engine error log and shows one notice.
-    ProofOfPlay(QString logs_folder, std::function<void(const QString&)> log, DialogService* dialogs = nullptr);
+    ProofOfPlay(QString logs_folder, std::function<void(const QString&)> log,
+                DialogService* dialogs = nullptr);
     ~ProofOfPlay();
     ProofOfPlay(const ProofOfPlay&) = delete;
     ProofOfPlay& operator=(const ProofOfPlay&) = delete;
@@ -164,7 +165,7 @@ class ProofOfPlay {
     std::uint32_t length_ms_ = 0;
     int last_position_ms_ = 0;
     qint64 last_mark_ms_ = 0;
-    QString outage_error_; // an outage not yet in the engine error log
+    QString outage_error_;             // an outage not yet in the engine error log
     std::unique_ptr<QObject> context_; // results of the writer come back through it
     std::unique_ptr<AiringWriter> writer_;
 };

@@ -103,7 +103,8 @@ std::optional<QStringList> parse_line(QStringView line) {
 }
 
 bool known_outcome(const QString& o) {
-    return o == kAiringComplete || o == kAiringCut || o == kAiringMissing || o == kAiringError || o == kAiringOnAir;
+    return o == kAiringComplete || o == kAiringCut || o == kAiringMissing || o == kAiringError ||
+           o == kAiringOnAir;
 }
 
 std::optional<Airing> airing_from(const QStringList& f) {

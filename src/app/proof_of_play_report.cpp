@@ -1,8 +1,8 @@
 // The reports of a range of days: per audio file, as text or CSV, and the command line that
 // prints them or writes the statement.
 
-#include "proof_of_play.h"
 #include "proof_of_play_report.h"
+#include "proof_of_play.h"
 
 #include <QFileInfo>
 
@@ -26,7 +26,8 @@ QString quoted(const QString& field) {
 
 QString totals_text(const FileTotals& t) {
     return "Completos: " + QString::number(t.complete) + "   Interrompidos: " + QString::number(t.cut) +
-           "   Não exibidos: " + QString::number(t.missed) + "   Segundos no ar: " + QString::number(t.seconds);
+           "   Não exibidos: " + QString::number(t.missed) +
+           "   Segundos no ar: " + QString::number(t.seconds);
 }
 
 QString airing_line(const Airing& a) {

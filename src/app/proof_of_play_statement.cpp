@@ -85,8 +85,8 @@ QString commercials_statement_html(const QString& logs_folder, const QDate& from
     const QString period = date_text(from) + " a " + date_text(to);
     QString h;
     h += "<!DOCTYPE html>\n<html lang=\"pt-BR\">\n<head>\n<meta charset=\"utf-8\">\n";
-    h += "<title>Comprovante de veiculação - " + esc(station.isEmpty() ? QString("Miravox") : station) + " - " +
-         esc(period) + "</title>\n";
+    h += "<title>Comprovante de veiculação - " + esc(station.isEmpty() ? QString("Miravox") : station) +
+         " - " + esc(period) + "</title>\n";
     h += "<style>" + QString::fromUtf8(kStyle) + "</style>\n</head>\n<body>\n";
     h += "<header>\n<h1>Comprovante de veiculação de comerciais</h1>\n";
     h += "<div class=\"station\">" +
@@ -101,7 +101,8 @@ QString commercials_statement_html(const QString& logs_folder, const QDate& from
     if (range.by_file.empty()) {
         h += "<p class=\"none\">Nenhum comercial registrado no período.</p>\n";
     } else {
-        h += "<table>\n<thead><tr><th>Arquivo</th><th class=\"n\">Completos</th><th class=\"n\">Interrompidos</th>"
+        h += "<table>\n<thead><tr><th>Arquivo</th><th class=\"n\">Completos</th><th "
+             "class=\"n\">Interrompidos</th>"
              "<th class=\"n\">Não exibidos</th><th class=\"n\">Segundos no ar</th></tr></thead>\n<tbody>\n";
         for (const auto& [file, t] : range.by_file)
             h += "<tr>" + cell(file) + totals_cells(t) + "</tr>\n";
@@ -113,7 +114,8 @@ QString commercials_statement_html(const QString& logs_folder, const QDate& from
     for (const auto& [file, t] : range.by_file) {
         h += "<section>\n<h2>" + esc(file) + "</h2>\n";
         h += "<table class=\"airings\">\n<colgroup><col style=\"width:13%\"><col style=\"width:12%\">"
-             "<col style=\"width:10%\"><col style=\"width:10%\"><col style=\"width:10%\"><col style=\"width:10%\">"
+             "<col style=\"width:10%\"><col style=\"width:10%\"><col style=\"width:10%\"><col "
+             "style=\"width:10%\">"
              "<col style=\"width:35%\"></colgroup>\n";
         h += "<thead><tr><th>Data</th><th>Horário programado</th><th>Início</th><th>Fim</th>"
              "<th class=\"n\">No ar (s)</th><th class=\"n\">Duração (s)</th><th>Resultado</th></tr></thead>\n"
@@ -124,12 +126,13 @@ QString commercials_statement_html(const QString& logs_folder, const QDate& from
                  cell(a.start.isValid() ? a.start.toString("HH:mm:ss") : QString()) +
                  cell(a.start.isValid() && a.end.isValid() ? a.end.toString("HH:mm:ss") : QString()) +
                  cell(QString::number(a.seconds_aired), true) +
-                 cell(a.file_seconds < 0 ? QString() : QString::number(a.file_seconds), true) + cell(outcome) +
-                 "</tr>\n";
+                 cell(a.file_seconds < 0 ? QString() : QString::number(a.file_seconds), true) +
+                 cell(outcome) + "</tr>\n";
         }
         h += "<tr class=\"total\"><td colspan=\"7\">Completos: " + QString::number(t.complete) +
-             " &nbsp; Interrompidos: " + QString::number(t.cut) + " &nbsp; Não exibidos: " +
-             QString::number(t.missed) + " &nbsp; Segundos no ar: " + QString::number(t.seconds) + "</td></tr>\n";
+             " &nbsp; Interrompidos: " + QString::number(t.cut) +
+             " &nbsp; Não exibidos: " + QString::number(t.missed) +
+             " &nbsp; Segundos no ar: " + QString::number(t.seconds) + "</td></tr>\n";
         h += "</tbody>\n</table>\n</section>\n";
     }
 

@@ -139,11 +139,11 @@ void AiringWriter::post(const QString& path, const Airing& airing) {
     }
     if (!replaced) {
         if (int(queue.size()) >= kMostHeldRows) {
-            shared_->post_back([text = QString::fromUtf8(airing_row(queue.front().airing)).trimmed()](
-                                   const Events& e) {
-                if (e.dropped)
-                    e.dropped(text);
-            });
+            shared_->post_back(
+                [text = QString::fromUtf8(airing_row(queue.front().airing)).trimmed()](const Events& e) {
+                    if (e.dropped)
+                        e.dropped(text);
+                });
             queue.pop_front();
         }
         queue.push_back(std::move(row));

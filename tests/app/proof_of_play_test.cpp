@@ -14,13 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateEdit>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QDateEdit>
 #include <QFile>
 #include <QFileInfo>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -118,7 +118,8 @@ TEST_F(ProofOfPlayTest, ATornRowWithAQuotedPathCostsItselfAlone) {
     at_2000.scheduled = "20:00";
     ASSERT_TRUE(append_airing(today_file(), at_1950));
     ASSERT_TRUE(append_airing(today_file(), at_2000));
-    EXPECT_EQ(read_airings(today_file()), (std::vector<Airing>{airing("/a.mp3", kAiringComplete), at_1950, at_2000}));
+    EXPECT_EQ(read_airings(today_file()),
+              (std::vector<Airing>{airing("/a.mp3", kAiringComplete), at_1950, at_2000}));
     // Cut off at the very end, with no line end yet: skipped too.
     append_bytes(torn.left(torn.size() - 2));
     EXPECT_EQ(read_airings(today_file()).size(), 3u);
@@ -283,8 +284,9 @@ TEST_F(ProofOfPlayTest, ReportPerFileOverTheDaysOfARange) {
     EXPECT_EQ(out, text);
     EXPECT_EQ(commercials_report_command({"--csv", "09/12/2026", "11/12/2026"}, logs, out), 0);
     EXPECT_EQ(out, csv);
-    for (const QStringList& bad : {QStringList{"09/12/2026"}, QStringList{"2026-12-09", "11/12/2026"},
-                                   QStringList{"31/02/2026", "11/12/2026"}, QStringList{"09/12/2026", "11/12/2026", "--html"}}) {
+    for (const QStringList& bad :
+         {QStringList{"09/12/2026"}, QStringList{"2026-12-09", "11/12/2026"},
+          QStringList{"31/02/2026", "11/12/2026"}, QStringList{"09/12/2026", "11/12/2026", "--html"}}) {
         EXPECT_EQ(commercials_report_command(bad, logs, out), 2);
         EXPECT_TRUE(out.startsWith("Uso: miravox --relatorio-comerciais"));
     }
@@ -303,8 +305,8 @@ TEST_F(ProofOfPlayTest, ReportPerFileOverTheDaysOfARange) {
     EXPECT_EQ(html.count("<tr class=\"cut\">"), 1);
     EXPECT_EQ(html.count("<tr class=\"missed\">"), 1);
     EXPECT_FALSE(html.contains("http")); // nothing fetched
-    EXPECT_EQ(commercials_report_command({"09/12/2026", "11/12/2026", "--html", dir.path() + "/no/such/x.html"},
-                                         logs, out),
+    EXPECT_EQ(commercials_report_command(
+                  {"09/12/2026", "11/12/2026", "--html", dir.path() + "/no/such/x.html"}, logs, out),
               1);
 }
 
@@ -314,20 +316,22 @@ TEST_F(ProofOfPlayTest, TheStatementRendersAndPrintsInABrowser) {
     if (chromium.isEmpty())
         GTEST_SKIP() << "chromium is not installed";
     for (int day = 1; day <= 3; ++day) {
-        Airing a = airing("/audio/spot " + QString::number(day) + ".mp3", day == 2 ? kAiringCut : kAiringComplete);
+        Airing a =
+            airing("/audio/spot " + QString::number(day) + ".mp3", day == 2 ? kAiringCut : kAiringComplete);
         a.date = QDate(2026, 12, day);
         ASSERT_TRUE(append_airing(proof_of_play_file(logs, a.date), a));
     }
     const QString html = dir.path() + "/statement.html";
-    ASSERT_TRUE(write_statement(html, commercials_statement_html(logs, QDate(2026, 12, 1), QDate(2026, 12, 5),
-                                                                 "Rádio Alfa FM")));
+    ASSERT_TRUE(write_statement(
+        html, commercials_statement_html(logs, QDate(2026, 12, 1), QDate(2026, 12, 5), "Rádio Alfa FM")));
     const auto run_chromium = [&](const QStringList& what) {
         QProcess p;
         p.setProcessChannelMode(QProcess::SeparateChannels);
-        p.start(chromium, QStringList{"--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-                                      "--disable-component-update", "--disable-sync", "--no-first-run",
-                                      "--user-data-dir=" + dir.path() + "/chromium"} +
-                              what + QStringList{"file://" + html});
+        p.start(chromium,
+                QStringList{"--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                            "--disable-component-update", "--disable-sync", "--no-first-run",
+                            "--user-data-dir=" + dir.path() + "/chromium"} +
+                    what + QStringList{"file://" + html});
         EXPECT_TRUE(p.waitForFinished(60000));
         return QString::fromUtf8(p.readAllStandardOutput());
     };
@@ -341,7 +345,8 @@ TEST_F(ProofOfPlayTest, TheStatementRendersAndPrintsInABrowser) {
     run_chromium({"--print-to-pdf=" + pdf, "--no-pdf-header-footer"});
     const QByteArray printed = bytes(pdf);
     EXPECT_TRUE(printed.startsWith("%PDF"));
-    EXPECT_TRUE(printed.contains("/Count 1\n") || printed.contains("/Count 1/") || printed.contains("/Count 1>"))
+    EXPECT_TRUE(printed.contains("/Count 1\n") || printed.contains("/Count 1/") ||
+                printed.contains("/Count 1>"))
         << "one page";
 }
 
