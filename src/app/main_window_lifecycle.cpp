@@ -48,7 +48,7 @@ qint64 days_since_boot() {
 
 Tfrm_miravox::Tfrm_miravox(miravox::DialogService& dialogs_, QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint), dialogs(dialogs_), Log(PASTA_PROGRAMA() + "LOGS/"),
-      proof_of_play(PASTA_PROGRAMA() + "LOGS/", [this](const QString& line) { SALVA_LOGS(line); }) {
+      proof_of_play(PASTA_PROGRAMA() + "LOGS/", [this](const QString& line) { SALVA_LOGS(line); }, &dialogs) {
     minimise_application = [this] { showMinimized(); };
     build_ui();
     create_timers();
