@@ -222,7 +222,8 @@ QByteArray status_json(const StationSnapshot& s, const ServerView& view) {
 
 QByteArray status_page(const StationSnapshot& s, const ServerView& view) {
     QString body;
-    const QString air_class = on_air_name(s.on_air);
+    // Nothing on the air is an alarm only while a window should be.
+    const QString air_class = s.on_air == OnAir::none && !s.window_active ? QStringLiteral("idle") : on_air_name(s.on_air);
     body += QString("<header><h1>%1</h1><span id=\"clock\">%2</span></header>\n")
                 .arg(html(s.station), html(s.taken.toString("dd/MM/yyyy HH:mm:ss")));
     if (!view.fresh)
@@ -331,7 +332,7 @@ function mark(ok){document.body.classList.toggle('offline',!ok);
  if(!ok&&!document.getElementById('since').textContent)document.getElementById('since').textContent=new Date().toLocaleTimeString();
  if(ok)document.getElementById('since').textContent='';}
 setInterval(function(){if(busy)return;busy=true;
- fetch(location.pathname,{cache:'no-store',credentials:'same-origin'}).then(function(r){
+ fetch(location.protocol+'//'+location.host+location.pathname,{cache:'no-store',credentials:'same-origin'}).then(function(r){
   if(!r.ok)throw r.status;return r.text();}).then(function(t){
   var d=new DOMParser().parseFromString(t,'text/html').getElementById('state');
   if(d){document.getElementById('state').innerHTML=d.innerHTML;document.title=d.ownerDocument.title;}mark(true);
