@@ -319,7 +319,7 @@ border:1px solid #3a5a3a;margin:0 .3em 0 .8em;vertical-align:-.15em}.lamp:first-
 table{border-collapse:collapse;width:100%;font-size:.9em}td,th{text-align:left;padding:.15em .3em;border-bottom:1px solid #1f3f1f}
 tr.complete td:last-child{color:#7f7}tr.cut_short td:last-child,tr.missing td:last-child,tr.error td:last-child{color:#f77}
 tr.on_air td:last-child{color:#ff7}
-pre{white-space:pre-wrap;word-break:break-all;font-size:.8em;margin:0;max-height:22em;overflow:auto}
+pre{white-space:pre-wrap;word-break:break-all;font-size:.8em;margin:0}
 footer{font-size:.75em;opacity:.6;text-align:right}
 #offline{display:none}.offline #offline{display:block}
 </style></head><body>

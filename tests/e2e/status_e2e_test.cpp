@@ -323,7 +323,11 @@ TEST_F(StatusPanel, PrometheusFollowsAWindowsLifeAndAFloodOfClientsDelaysNoComme
     std::printf("commercial on the air %.2f s after its time (the duck included), %d clients held\n", late,
                 flood_held);
     EXPECT_GT(late, -0.5);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(late, 2.0); // the instrumented program is several times slower at every step
+#else
     EXPECT_LT(late, 1.0);
+#endif
     EXPECT_NEAR(spot->to - spot->from, 8, 0.5) << "the commercial did not air whole";
 }
 
