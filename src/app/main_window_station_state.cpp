@@ -243,7 +243,7 @@ std::unique_ptr<miravox::StatusServer> start_status_panel(Tfrm_miravox& window) 
         window.SALVA_LOGS("PAINEL DESATIVADO: " + error);
         return nullptr;
     }
-    const bool v6 = settings.address.contains(':');
+    const bool v6 = settings.address.contains(':') && !settings.address.startsWith('[');
     window.SALVA_LOGS(QString("PAINEL: http://%1:%2/%3")
                           .arg(v6 ? "[" + settings.address + "]" : settings.address)
                           .arg(server->port())

@@ -68,7 +68,9 @@ bool same_secret(std::string_view presented, std::string_view secret) {
 }
 
 bool is_loopback_address(const QString& address) {
-    const QByteArray text = address.trimmed().toLatin1();
+    QByteArray text = address.trimmed().toLatin1();
+    if (text.startsWith('[') && text.endsWith(']')) // an IPv6 address as URLs write it
+        text = text.mid(1, text.size() - 2);
     if (text.compare("localhost", Qt::CaseInsensitive) == 0)
         return true;
     in_addr v4{};

@@ -28,6 +28,8 @@ constexpr int kNiceness = 10;
 bool socket_address(const QString& text, int port, sockaddr_storage* out, bool* ipv6) {
     std::memset(out, 0, sizeof(*out));
     QByteArray bytes = text.trimmed().toLatin1();
+    if (bytes.startsWith('[') && bytes.endsWith(']'))
+        bytes = bytes.mid(1, bytes.size() - 2);
     if (bytes.compare("localhost", Qt::CaseInsensitive) == 0)
         bytes = "127.0.0.1";
     auto* v4 = reinterpret_cast<sockaddr_in*>(out);

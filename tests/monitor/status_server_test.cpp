@@ -174,7 +174,7 @@ TEST(PanelAuth, ReadsBasicWithAnyUserAndBearerAndNothingElse) {
     EXPECT_FALSE(same_secret("", "s3cret"));
 
     // An address beyond loopback needs a password; a bad address is refused in any case.
-    for (const char* a : {"127.0.0.1", "127.9.9.9", "::1", "localhost", "::ffff:127.0.0.1"})
+    for (const char* a : {"127.0.0.1", "127.9.9.9", "::1", "[::1]", "localhost", "::ffff:127.0.0.1"})
         EXPECT_EQ(status_server_refusal({9300, a, ""}), "") << a;
     for (const char* a : {"0.0.0.0", "::", "192.168.0.10", "10.0.0.1"}) {
         EXPECT_NE(status_server_refusal({9300, a, ""}), "") << a;
