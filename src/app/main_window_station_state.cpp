@@ -235,7 +235,8 @@ std::unique_ptr<miravox::StatusServer> start_status_panel(Tfrm_miravox& window) 
     settings.password = WPAINEL_SENHA;
     // The server's threads hand their lines to the main thread, which alone writes the log.
     auto log = [&window](const QString& line) {
-        QMetaObject::invokeMethod(&window, [&window, line] { window.SALVA_LOGS(line); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &window, [&window, line] { window.SALVA_LOGS(line); }, Qt::QueuedConnection);
     };
     auto server = std::make_unique<miravox::StatusServer>(window.station_state, settings, log);
     QString error;
@@ -249,7 +250,8 @@ std::unique_ptr<miravox::StatusServer> start_status_panel(Tfrm_miravox& window) 
                           .arg(server->port())
                           .arg(settings.password.isEmpty() ? QString() : " (com senha)"));
     const QFile::Permissions others = QFile::ReadGroup | QFile::ReadOther;
-    if (!settings.password.isEmpty() && (QFile::permissions(PASTA_PROGRAMA() + miravox::kConfigFileName) & others))
+    if (!settings.password.isEmpty() &&
+        (QFile::permissions(PASTA_PROGRAMA() + miravox::kConfigFileName) & others))
         window.SALVA_LOGS("PAINEL: " + miravox::kConfigFileName +
                           " pode ser lido por outros usuários - proteja a senha (chmod 600)");
     return server;
