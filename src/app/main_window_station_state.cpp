@@ -54,11 +54,6 @@ miravox::CommercialToday commercial_of(const miravox::Airing& airing) {
     return c;
 }
 
-QString station_name() {
-    const QString name = QDir(PASTA_PROGRAMA()).dirName();
-    return name.isEmpty() ? QStringLiteral("Miravox") : name;
-}
-
 } // namespace
 
 void Tfrm_miravox::station_event(StationEventKind kind, const QString& text, const QString& detail) {
@@ -152,7 +147,7 @@ void Tfrm_miravox::publish_station_state() {
 
     miravox::StationSnapshot s;
     s.taken = now;
-    s.station = station_name();
+    s.station = miravox::station_name();
     s.version = version_title().section(' ', -1);
     s.program_started = p.program_started;
     s.status_line = Label10->text();
@@ -235,7 +230,8 @@ std::unique_ptr<miravox::StatusServer> start_status_panel(Tfrm_miravox& window) 
     settings.password = WPAINEL_SENHA;
     // The server's threads hand their lines to the main thread, which alone writes the log.
     auto log = [&window](const QString& line) {
-        QMetaObject::invokeMethod(&window, [&window, line] { window.SALVA_LOGS(line); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &window, [&window, line] { window.SALVA_LOGS(line); }, Qt::QueuedConnection);
     };
     auto server = std::make_unique<miravox::StatusServer>(window.station_state, settings, log);
     QString error;
@@ -243,13 +239,14 @@ std::unique_ptr<miravox::StatusServer> start_status_panel(Tfrm_miravox& window) 
         window.SALVA_LOGS("PAINEL DESATIVADO: " + error);
         return nullptr;
     }
-    const bool v6 = settings.address.contains(':');
+    const bool v6 = settings.address.contains(':') && !settings.address.startsWith('[');
     window.SALVA_LOGS(QString("PAINEL: http://%1:%2/%3")
                           .arg(v6 ? "[" + settings.address + "]" : settings.address)
                           .arg(server->port())
                           .arg(settings.password.isEmpty() ? QString() : " (com senha)"));
     const QFile::Permissions others = QFile::ReadGroup | QFile::ReadOther;
-    if (!settings.password.isEmpty() && (QFile::permissions(PASTA_PROGRAMA() + miravox::kConfigFileName) & others))
+    if (!settings.password.isEmpty() &&
+        (QFile::permissions(PASTA_PROGRAMA() + miravox::kConfigFileName) & others))
         window.SALVA_LOGS("PAINEL: " + miravox::kConfigFileName +
                           " pode ser lido por outros usuários - proteja a senha (chmod 600)");
     return server;

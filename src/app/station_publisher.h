@@ -22,7 +22,7 @@ namespace miravox {
 class StatusServer;
 
 struct StationPublisher {
-    bool started = false;         // the first snapshot has gone out
+    bool started = false; // the first snapshot has gone out
     QDateTime program_started;
 
     // The stream: a loss lasts from the first failure until the link is relayed again.

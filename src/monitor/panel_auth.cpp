@@ -12,7 +12,9 @@ namespace miravox {
 
 namespace {
 
-bool blank(char c) { return c == ' ' || c == '\t'; }
+bool blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trimmed(std::string_view s) {
     while (!s.empty() && blank(s.front()))
@@ -24,7 +26,8 @@ std::string_view trimmed(std::string_view s) {
 
 bool same_word(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -57,8 +60,8 @@ std::optional<std::string> presented_password(std::string_view header) {
 }
 
 bool same_secret(std::string_view presented, std::string_view secret) {
-    const QByteArray a = QCryptographicHash::hash(QByteArrayView(presented.data(), qsizetype(presented.size())),
-                                                  QCryptographicHash::Sha256);
+    const QByteArray a = QCryptographicHash::hash(
+        QByteArrayView(presented.data(), qsizetype(presented.size())), QCryptographicHash::Sha256);
     const QByteArray b = QCryptographicHash::hash(QByteArrayView(secret.data(), qsizetype(secret.size())),
                                                   QCryptographicHash::Sha256);
     volatile unsigned char difference = 0;
@@ -68,7 +71,9 @@ bool same_secret(std::string_view presented, std::string_view secret) {
 }
 
 bool is_loopback_address(const QString& address) {
-    const QByteArray text = address.trimmed().toLatin1();
+    QByteArray text = address.trimmed().toLatin1();
+    if (text.startsWith('[') && text.endsWith(']')) // an IPv6 address as URLs write it
+        text = text.mid(1, text.size() - 2);
     if (text.compare("localhost", Qt::CaseInsensitive) == 0)
         return true;
     in_addr v4{};
@@ -100,9 +105,10 @@ std::int64_t AuthThrottle::failed(const std::string& address, std::int64_t now_m
     if (it == entries_.end()) {
         if (entries_.size() >= kMaxAddresses) {
             // Forget the address that failed longest ago; its lock, if any, is the oldest too.
-            const auto stalest = std::min_element(entries_.begin(), entries_.end(), [](const auto& x, const auto& y) {
-                return x.second.last_ms < y.second.last_ms;
-            });
+            const auto stalest =
+                std::min_element(entries_.begin(), entries_.end(), [](const auto& x, const auto& y) {
+                    return x.second.last_ms < y.second.last_ms;
+                });
             entries_.erase(stalest);
         }
         it = entries_.emplace(address, Entry{}).first;

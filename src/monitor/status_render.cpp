@@ -14,7 +14,8 @@ namespace miravox {
 
 namespace {
 
-constexpr std::array<OnAir, 5> kSources{OnAir::stream, OnAir::music, OnAir::commercial, OnAir::jingle, OnAir::none};
+constexpr std::array<OnAir, 5> kSources{OnAir::stream, OnAir::music, OnAir::commercial, OnAir::jingle,
+                                        OnAir::none};
 const QStringList kOutcomes{"complete", "cut_short", "missing", "error"};
 
 QString number(double v) {
@@ -48,7 +49,8 @@ class Exposition {
         text_ += QString("# HELP %1 %2\n# TYPE %1 %3\n").arg(name, help, type);
     }
     void sample(const char* name, double value, const QString& labels = {}) {
-        text_ += QString(name) + (labels.isEmpty() ? QString() : "{" + labels + "}") + " " + number(value) + "\n";
+        text_ +=
+            QString(name) + (labels.isEmpty() ? QString() : "{" + labels + "}") + " " + number(value) + "\n";
     }
     void single(const char* name, const char* type, const char* help, double value) {
         family(name, type, help);
@@ -60,12 +62,16 @@ class Exposition {
     QString text_;
 };
 
-QJsonValue text_or_null(const QString& s) { return s.isEmpty() ? QJsonValue() : QJsonValue(s); }
+QJsonValue text_or_null(const QString& s) {
+    return s.isEmpty() ? QJsonValue() : QJsonValue(s);
+}
 QJsonValue time_or_null(const QDateTime& t) {
     return t.isValid() ? QJsonValue(t.toString("yyyy-MM-ddTHH:mm:ss")) : QJsonValue();
 }
 
-QString html(const QString& s) { return s.toHtmlEscaped(); }
+QString html(const QString& s) {
+    return s.toHtmlEscaped();
+}
 
 QString on_air_caption(OnAir source) {
     switch (source) {
@@ -95,14 +101,17 @@ QString lamp(const char* caption, bool on) {
 // A bar of `value` out of `max`, as the main window's LED meters show it.
 QString meter(const char* caption, int value, int max) {
     const int percent = max > 0 ? std::clamp(value * 100 / max, 0, 100) : 0;
-    return QString("<div class=\"meter\"><span>%1</span><div class=\"bar\"><div style=\"width:%2%\"></div></div>"
-                   "<b>%3</b></div>")
+    return QString(
+               "<div class=\"meter\"><span>%1</span><div class=\"bar\"><div style=\"width:%2%\"></div></div>"
+               "<b>%3</b></div>")
         .arg(caption)
         .arg(percent)
         .arg(value);
 }
 
-QString seconds_text(double s) { return QString::number(s, 'f', s < 10 ? 1 : 0) + " s"; }
+QString seconds_text(double s) {
+    return QString::number(s, 'f', s < 10 ? 1 : 0) + " s";
+}
 
 } // namespace
 
@@ -120,34 +129,40 @@ QString outcome_label(const QString& outcome) {
 
 QByteArray metrics_text(const StationSnapshot& s, const ServerView& view) {
     Exposition m;
-    m.single("miravox_up", "gauge", "1 while the program's main tick publishes its state (0: stuck for 5 s or more).",
+    m.single("miravox_up", "gauge",
+             "1 while the program's main tick publishes its state (0: stuck for 5 s or more).",
              view.fresh ? 1 : 0);
-    m.single("miravox_state_age_seconds", "gauge", "Seconds since the main tick last published the station's state.",
-             view.state_age_s);
+    m.single("miravox_state_age_seconds", "gauge",
+             "Seconds since the main tick last published the station's state.", view.state_age_s);
     m.family("miravox_build_info", "gauge", "The program's version, as labels.");
     m.sample("miravox_build_info", 1,
              QString("version=\"%1\",qt=\"%2\",station=\"%3\"")
                  .arg(label_value(s.version), label_value(qVersion()), label_value(s.station)));
     if (s.program_started.isValid())
-        m.single("miravox_start_time_seconds", "gauge", "When the program started, in seconds since the epoch.",
+        m.single("miravox_start_time_seconds", "gauge",
+                 "When the program started, in seconds since the epoch.",
                  s.program_started.toMSecsSinceEpoch() / 1000.0);
-    m.family("miravox_on_air", "gauge", "1 for the source heard on the transmission device now, 0 for the others.");
+    m.family("miravox_on_air", "gauge",
+             "1 for the source heard on the transmission device now, 0 for the others.");
     for (OnAir source : kSources)
         m.sample("miravox_on_air", source == s.on_air ? 1 : 0, "source=\"" + on_air_name(source) + "\"");
-    m.single("miravox_window_active", "gauge", "1 while a scheduled stream window is active.", s.window_active);
+    m.single("miravox_window_active", "gauge", "1 while a scheduled stream window is active.",
+             s.window_active);
     m.single("miravox_stream_connected", "gauge", "1 while the window's stream is received and relayed.",
              s.stream_connected);
     m.single("miravox_stream_reconnect_attempts", "gauge",
              "Failed opens of the stream counted toward the reconnection limit.", s.reconnect_attempts);
-    m.single("miravox_stream_drops_total", "counter", "Streams lost after they had been relayed, since start.",
-             double(s.drops_total));
+    m.single("miravox_stream_drops_total", "counter",
+             "Streams lost after they had been relayed, since start.", double(s.drops_total));
     m.single("miravox_stream_reconnects_total", "counter", "Streams relayed again after a loss, since start.",
              double(s.reconnects_total));
     m.single("miravox_silence_seconds", "gauge",
-             "The current run of dead air on the transmission device while a window is active.", s.silence_seconds);
-    m.single("miravox_silence_cuts_total", "counter", "Silent streams cut by the dead-air watch, since start.",
-             double(s.silence_cuts_total));
-    m.family("miravox_commercials_total", "counter", "Today's commercials by proof-of-play outcome (resets at midnight).");
+             "The current run of dead air on the transmission device while a window is active.",
+             s.silence_seconds);
+    m.single("miravox_silence_cuts_total", "counter",
+             "Silent streams cut by the dead-air watch, since start.", double(s.silence_cuts_total));
+    m.family("miravox_commercials_total", "counter",
+             "Today's commercials by proof-of-play outcome (resets at midnight).");
     for (const auto& [outcome, count] : outcome_counts(s))
         m.sample("miravox_commercials_total", count, "outcome=\"" + outcome + "\"");
     m.single("miravox_output_peak_dbfs", "gauge",
@@ -183,33 +198,34 @@ QByteArray status_json(const StationSnapshot& s, const ServerView& view) {
         {"on_air", on_air_name(s.on_air)},
         {"status_line", s.status_line},
         {"notice", text_or_null(s.notice)},
-        {"window",
-         QJsonObject{{"active", s.window_active},
-                     {"start", text_or_null(s.window_start)},
-                     {"end", text_or_null(s.window_end)},
-                     {"link", text_or_null(s.window_link)}}},
+        {"window", QJsonObject{{"active", s.window_active},
+                               {"start", text_or_null(s.window_start)},
+                               {"end", text_or_null(s.window_end)},
+                               {"link", text_or_null(s.window_link)}}},
         {"stream",
-         QJsonObject{{"connected", s.stream_connected},
-                     {"name", text_or_null(s.stream_name)},
-                     {"link_on_air", text_or_null(s.link_on_air)},
-                     {"reconnect_in_s", s.reconnect_countdown_s >= 0 ? QJsonValue(s.reconnect_countdown_s) : QJsonValue()},
-                     {"reconnect_attempts", s.reconnect_attempts},
-                     {"last_drop",
-                      s.last_drop.isValid()
-                          ? QJsonValue(QJsonObject{{"at", time_or_null(s.last_drop)},
-                                                   {"seconds", s.last_drop_seconds >= 0 ? QJsonValue(s.last_drop_seconds)
-                                                                                        : QJsonValue()}})
-                          : QJsonValue()},
-                     {"drops", double(s.drops_total)},
-                     {"reconnects", double(s.reconnects_total)}}},
+         QJsonObject{
+             {"connected", s.stream_connected},
+             {"name", text_or_null(s.stream_name)},
+             {"link_on_air", text_or_null(s.link_on_air)},
+             {"reconnect_in_s",
+              s.reconnect_countdown_s >= 0 ? QJsonValue(s.reconnect_countdown_s) : QJsonValue()},
+             {"reconnect_attempts", s.reconnect_attempts},
+             {"last_drop", s.last_drop.isValid()
+                               ? QJsonValue(QJsonObject{{"at", time_or_null(s.last_drop)},
+                                                        {"seconds", s.last_drop_seconds >= 0
+                                                                        ? QJsonValue(s.last_drop_seconds)
+                                                                        : QJsonValue()}})
+                               : QJsonValue()},
+             {"drops", double(s.drops_total)},
+             {"reconnects", double(s.reconnects_total)}}},
         {"silence", QJsonObject{{"seconds", s.silence_seconds}, {"cuts", double(s.silence_cuts_total)}}},
-        {"levels",
-         QJsonObject{{"output_peak_dbfs", s.output_peak_dbfs},
-                     {"general", s.level_general},
-                     {"stream", s.level_stream},
-                     {"meter_stream", s.meter_left},
-                     {"meter_general", s.meter_right}}},
-        {"lamps", QJsonObject{{"stream", s.lamp_stream}, {"music", s.lamp_music}, {"commercial", s.lamp_commercial}}},
+        {"levels", QJsonObject{{"output_peak_dbfs", s.output_peak_dbfs},
+                               {"general", s.level_general},
+                               {"stream", s.level_stream},
+                               {"meter_stream", s.meter_left},
+                               {"meter_general", s.meter_right}}},
+        {"lamps",
+         QJsonObject{{"stream", s.lamp_stream}, {"music", s.lamp_music}, {"commercial", s.lamp_commercial}}},
         {"gauge", QJsonObject{{"progress", s.gauge_progress}, {"max", s.gauge_max}}},
         {"device_errors", double(s.device_errors_total)},
         {"tick_lag_s", s.tick_lag_max_s},
@@ -222,11 +238,14 @@ QByteArray status_json(const StationSnapshot& s, const ServerView& view) {
 
 QByteArray status_page(const StationSnapshot& s, const ServerView& view) {
     QString body;
-    const QString air_class = on_air_name(s.on_air);
+    // Nothing on the air is an alarm only while a window should be.
+    const QString air_class =
+        s.on_air == OnAir::none && !s.window_active ? QStringLiteral("idle") : on_air_name(s.on_air);
     body += QString("<header><h1>%1</h1><span id=\"clock\">%2</span></header>\n")
                 .arg(html(s.station), html(s.taken.toString("dd/MM/yyyy HH:mm:ss")));
     if (!view.fresh)
-        body += "<p class=\"alarm\">O programa não publica seu estado há " + seconds_text(view.state_age_s) + "</p>\n";
+        body += "<p class=\"alarm\">O programa não publica seu estado há " + seconds_text(view.state_age_s) +
+                "</p>\n";
     body += QString("<section class=\"air %1\"><small>No ar</small><strong>%2</strong><p>%3</p></section>\n")
                 .arg(air_class, html(on_air_caption(s.on_air)), html(s.status_line));
     if (s.silence_seconds >= 1)
@@ -239,7 +258,8 @@ QByteArray status_page(const StationSnapshot& s, const ServerView& view) {
     body += meter("Stream", s.meter_left, 100) + meter("Geral", s.meter_right, 100);
     body += meter("Religação", s.gauge_progress, s.gauge_max);
     body += QString("<p class=\"small\">Pico na saída: %1 dBFS</p></section>\n")
-                .arg(s.output_peak_dbfs <= -144 ? QStringLiteral("—") : QString::number(s.output_peak_dbfs, 'f', 1));
+                .arg(s.output_peak_dbfs <= -144 ? QStringLiteral("—")
+                                                : QString::number(s.output_peak_dbfs, 'f', 1));
 
     body += "<section class=\"panel\"><h2>Janela</h2>";
     if (s.window_start.isEmpty()) {
@@ -252,8 +272,9 @@ QByteArray status_page(const StationSnapshot& s, const ServerView& view) {
             body += "<p class=\"link\">No ar: " + html(s.link_on_air) + "</p>";
     }
     QStringList stream;
-    stream << (s.stream_connected ? "Conectado" + (s.stream_name.isEmpty() ? QString() : " à " + html(s.stream_name))
-                                  : QStringLiteral("Desconectado"));
+    stream << (s.stream_connected
+                   ? "Conectado" + (s.stream_name.isEmpty() ? QString() : " à " + html(s.stream_name))
+                   : QStringLiteral("Desconectado"));
     if (s.reconnect_countdown_s >= 0)
         stream << "nova tentativa em " + QString::number(s.reconnect_countdown_s) + " s";
     if (s.reconnect_attempts > 0)
@@ -261,27 +282,33 @@ QByteArray status_page(const StationSnapshot& s, const ServerView& view) {
     body += "<p>" + stream.join(" · ") + "</p>";
     if (s.last_drop.isValid())
         body += "<p class=\"small\">Última queda: " + html(s.last_drop.toString("HH:mm:ss")) +
-                (s.last_drop_seconds >= 0 ? ", durou " + seconds_text(s.last_drop_seconds) : QString(", em curso")) +
+                (s.last_drop_seconds >= 0 ? ", durou " + seconds_text(s.last_drop_seconds)
+                                          : QString(", em curso")) +
                 "</p>";
-    body += QString("<p class=\"small\">Quedas %1 · Retornos %2 · Cortes por silêncio %3 · Erros de device %4 · "
-                    "Atraso do ciclo %5 ms</p></section>\n")
-                .arg(s.drops_total)
-                .arg(s.reconnects_total)
-                .arg(s.silence_cuts_total)
-                .arg(s.device_errors_total)
-                .arg(std::lround(s.tick_lag_max_s * 1000));
+    body +=
+        QString("<p class=\"small\">Quedas %1 · Retornos %2 · Cortes por silêncio %3 · Erros de device %4 · "
+                "Atraso do ciclo %5 ms</p></section>\n")
+            .arg(s.drops_total)
+            .arg(s.reconnects_total)
+            .arg(s.silence_cuts_total)
+            .arg(s.device_errors_total)
+            .arg(std::lround(s.tick_lag_max_s * 1000));
 
     body += "<section class=\"panel\"><h2>Comerciais de hoje</h2>";
     if (s.commercials_today.empty()) {
         body += "<p>Nenhum</p>";
     } else {
-        body += "<table><tr><th>Horário</th><th>Início</th><th>Fim</th><th>s</th><th>Arquivo</th><th>Resultado</th></tr>";
+        body += "<table><tr><th>Horário</th><th>Início</th><th>Fim</th><th>s</th><th>Arquivo</"
+                "th><th>Resultado</th></tr>";
         for (const CommercialToday& c : s.commercials_today) {
             const QString label = outcome_label(c.outcome);
-            body += QString("<tr class=\"%1\"><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>")
-                        .arg(label.isEmpty() ? QStringLiteral("on_air") : label, html(c.scheduled), html(c.start),
-                             html(c.end), QString::number(c.seconds_aired), html(file_name(c.file)),
-                             html(c.outcome + (c.detail.isEmpty() ? QString() : " (" + c.detail + ")")));
+            body +=
+                QString(
+                    "<tr "
+                    "class=\"%1\"><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>")
+                    .arg(label.isEmpty() ? QStringLiteral("on_air") : label, html(c.scheduled), html(c.start),
+                         html(c.end), QString::number(c.seconds_aired), html(file_name(c.file)),
+                         html(c.outcome + (c.detail.isEmpty() ? QString() : " (" + c.detail + ")")));
         }
         body += "</table>";
     }
@@ -318,7 +345,7 @@ border:1px solid #3a5a3a;margin:0 .3em 0 .8em;vertical-align:-.15em}.lamp:first-
 table{border-collapse:collapse;width:100%;font-size:.9em}td,th{text-align:left;padding:.15em .3em;border-bottom:1px solid #1f3f1f}
 tr.complete td:last-child{color:#7f7}tr.cut_short td:last-child,tr.missing td:last-child,tr.error td:last-child{color:#f77}
 tr.on_air td:last-child{color:#ff7}
-pre{white-space:pre-wrap;word-break:break-all;font-size:.8em;margin:0;max-height:22em;overflow:auto}
+pre{white-space:pre-wrap;word-break:break-all;font-size:.8em;margin:0}
 footer{font-size:.75em;opacity:.6;text-align:right}
 #offline{display:none}.offline #offline{display:block}
 </style></head><body>
@@ -331,7 +358,7 @@ function mark(ok){document.body.classList.toggle('offline',!ok);
  if(!ok&&!document.getElementById('since').textContent)document.getElementById('since').textContent=new Date().toLocaleTimeString();
  if(ok)document.getElementById('since').textContent='';}
 setInterval(function(){if(busy)return;busy=true;
- fetch(location.pathname,{cache:'no-store',credentials:'same-origin'}).then(function(r){
+ fetch(location.protocol+'//'+location.host+location.pathname,{cache:'no-store',credentials:'same-origin'}).then(function(r){
   if(!r.ok)throw r.status;return r.text();}).then(function(t){
   var d=new DOMParser().parseFromString(t,'text/html').getElementById('state');
   if(d){document.getElementById('state').innerHTML=d.innerHTML;document.title=d.ownerDocument.title;}mark(true);

@@ -11,8 +11,8 @@ namespace miravox {
 
 // What the server knows beside the snapshot.
 struct ServerView {
-    bool fresh = true;         // the main tick published within the last few seconds
-    double state_age_s = 0;    // how long ago the snapshot was published (real seconds)
+    bool fresh = true;      // the main tick published within the last few seconds
+    double state_age_s = 0; // how long ago the snapshot was published (real seconds)
 };
 
 // The Prometheus text exposition format (version 0.0.4).

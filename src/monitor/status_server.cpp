@@ -28,6 +28,8 @@ constexpr int kNiceness = 10;
 bool socket_address(const QString& text, int port, sockaddr_storage* out, bool* ipv6) {
     std::memset(out, 0, sizeof(*out));
     QByteArray bytes = text.trimmed().toLatin1();
+    if (bytes.startsWith('[') && bytes.endsWith(']'))
+        bytes = bytes.mid(1, bytes.size() - 2);
     if (bytes.compare("localhost", Qt::CaseInsensitive) == 0)
         bytes = "127.0.0.1";
     auto* v4 = reinterpret_cast<sockaddr_in*>(out);
@@ -72,9 +74,8 @@ void lower_this_threads_priority() {
 
 MHD_Result queue(MHD_Connection* connection, unsigned status, const QByteArray& body, const char* type,
                  const std::vector<std::pair<const char*, QByteArray>>& headers = {}) {
-    MHD_Response* response =
-        MHD_create_response_from_buffer(std::size_t(body.size()), const_cast<char*>(body.constData()),
-                                        MHD_RESPMEM_MUST_COPY);
+    MHD_Response* response = MHD_create_response_from_buffer(
+        std::size_t(body.size()), const_cast<char*>(body.constData()), MHD_RESPMEM_MUST_COPY);
     if (!response)
         return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
@@ -125,12 +126,14 @@ struct StatusServerCallbacks {
         return server->answer(connection, QString::fromUtf8(url)) ? MHD_YES : MHD_NO;
     }
 
-    static void on_connection(void* self, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode what) {
+    static void on_connection(void* self, MHD_Connection* connection, void**,
+                              MHD_ConnectionNotificationCode what) {
         auto* server = static_cast<StatusServer*>(self);
         lower_this_threads_priority();
         std::lock_guard lock(server->mutex_);
         if (what == MHD_CONNECTION_NOTIFY_STARTED) {
-            const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            const MHD_ConnectionInfo* info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
             server->open_[connection] = {info ? int(info->connect_fd) : -1, server->steady_ms(), false};
         } else {
             // Before the library closes the socket: the watcher never touches a number reused.
@@ -150,10 +153,13 @@ struct StatusServerCallbacks {
 StatusServer::StatusServer(const StationState& state, StatusServerSettings settings, Log log)
     : state_(state), settings_(std::move(settings)), log_(std::move(log)) {}
 
-StatusServer::~StatusServer() { stop(); }
+StatusServer::~StatusServer() {
+    stop();
+}
 
 std::int64_t StatusServer::steady_ms() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -177,9 +183,10 @@ bool StatusServer::start(QString* error) {
         flags, std::uint16_t(settings_.port), nullptr, nullptr, &StatusServerCallbacks::on_request, this,
         MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&address), MHD_OPTION_CONNECTION_LIMIT,
         settings_.max_connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT, settings_.max_connections_per_address,
-        MHD_OPTION_CONNECTION_TIMEOUT, unsigned(settings_.request_seconds), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        kRequestBytes, MHD_OPTION_LISTEN_BACKLOG_SIZE, 64u, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
-        MHD_OPTION_NOTIFY_CONNECTION, &StatusServerCallbacks::on_connection, this, MHD_OPTION_NOTIFY_COMPLETED,
+        MHD_OPTION_CONNECTION_TIMEOUT, unsigned(settings_.request_seconds),
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kRequestBytes, MHD_OPTION_LISTEN_BACKLOG_SIZE, 64u,
+        MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u, MHD_OPTION_NOTIFY_CONNECTION,
+        &StatusServerCallbacks::on_connection, this, MHD_OPTION_NOTIFY_COMPLETED,
         &StatusServerCallbacks::on_completed, this, MHD_OPTION_END);
     if (!daemon_) {
         if (error)
@@ -249,7 +256,8 @@ bool StatusServer::authorised(MHD_Connection* connection, int* status, std::int6
         return false;
     }
     *status = MHD_HTTP_UNAUTHORIZED;
-    const char* header = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+    const char* header =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
     if (!header)
         return false; // a browser's first request: it asks the person and sends the password
     const auto presented = presented_password(header);
@@ -296,8 +304,9 @@ int StatusServer::answer(MHD_Connection* connection, const QString& path) {
     } else if (path == "/" || path == "/index.html") {
         body = status_page(state_.snapshot(), view);
         type = "text/html; charset=utf-8";
-        headers = {{"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; "
-                                               "script-src 'unsafe-inline'; connect-src 'self'; img-src data:"},
+        headers = {{"Content-Security-Policy",
+                    "default-src 'none'; style-src 'unsafe-inline'; "
+                    "script-src 'unsafe-inline'; connect-src 'self'; img-src data:"},
                    {"X-Frame-Options", "DENY"}};
     } else {
         return queue(connection, MHD_HTTP_NOT_FOUND, "Não encontrado: /, /status.json, /metrics\n", kText);

@@ -33,10 +33,10 @@ struct MHD_Connection;
 namespace miravox {
 
 struct StatusServerSettings {
-    int port = 0;                          // 0: any free port (tests)
+    int port = 0; // 0: any free port (tests)
     QString address = QStringLiteral("127.0.0.1");
-    QString password;                      // empty: no password (loopback addresses only)
-    int request_seconds = 10;              // longest time to a request's answer
+    QString password;         // empty: no password (loopback addresses only)
+    int request_seconds = 10; // longest time to a request's answer
     unsigned max_connections = 256;
     unsigned max_connections_per_address = 16;
 };

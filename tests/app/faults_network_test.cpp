@@ -74,6 +74,7 @@ TEST_P(NetworkFaults, RelayReportsItMusicKeepsTheAirAndTheMainTickRuns) {
     write_weekday(kMonday, ".WEB", {window_line("18:00", "18:10", faulty_link(c.fault))});
     QDir().mkpath(program_folder() + "MUSICAS");
     ASSERT_TRUE(make_wav(music("A.WAV"), 20, 660));
+    const auto events = window->station_state.open_queue();
     start_at(at(17, 59, 59, 500));
 
     if (c.open_error) {
@@ -100,6 +101,18 @@ TEST_P(NetworkFaults, RelayReportsItMusicKeepsTheAirAndTheMainTickRuns) {
     EXPECT_GT(main_ticks, ticks + 5);
     EXPECT_LT(longest_tick_gap_ms, kConnectTimeoutMs + 2500);
     EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.shown.join("\n").toStdString();
+
+    // Watchers from outside heard of the loss once, and see the music on the air.
+    const std::vector<miravox::StationEvent> posted = events->take();
+    EXPECT_EQ(std::count_if(posted.begin(), posted.end(),
+                            [](const auto& e) { return e.kind == miravox::StationEventKind::stream_lost; }),
+              1);
+    const miravox::StationSnapshot state = window->station_state.snapshot();
+    EXPECT_EQ(state.on_air, miravox::OnAir::music);
+    EXPECT_FALSE(state.stream_connected);
+    EXPECT_EQ(state.drops_total, c.open_error ? 0u : 1u);
+    EXPECT_TRUE(state.last_drop.isValid());
+    EXPECT_EQ(state.last_drop_seconds, -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, NetworkFaults,
