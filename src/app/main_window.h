@@ -114,6 +114,9 @@ public:
     // ---- Stream relay ------------------------------------------------------------------------
     void INICIA_WEB();
     void CONECTA_WEB();
+    // The open of the link has come (on the main thread, after the web channel applied it).
+    void conecta_web_opened(int code, bool hls_retry);
+    void conecta_web_result();
     void Timer_ReconexaoTimer(QObject* Sender);
     void Canal_webStop(QObject* Sender);
     void FINALIZA_WEB();
@@ -164,6 +167,7 @@ public:
     void BitBtn32Click();
     void BitBtn31Click();
     void TESTA_LINK(const QString& link);
+    void testa_link_opened(const QString& link, int code, bool hls_retry);
     void BitBtn33Click();
     void EXCLUI_HORARIO_WEB(const QString& start);
     void tesselGrid2Click();

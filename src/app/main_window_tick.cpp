@@ -16,6 +16,7 @@
 #include "weekday_files.h"
 
 #include <QFileInfo>
+#include <QPushButton>
 #include <QTabBar>
 
 // Whether the scheduled file `path` (empty: none scheduled) can be played; one that is named
@@ -36,6 +37,9 @@ QTime schedule_time(const QString& hhmm, const QTime& fallback) {
 
 void Tfrm_miravox::stop_and_free_all_channels() {
     proof_of_play.cut_short(Canal_Comercial->Position());
+    // A link test still opening on the cue is dropped below: its button is free again.
+    if (Canal_cue->IsOpening())
+        BitBtn31->setEnabled(true);
     for (TTesselBass* channel : {Canal_web, Canal_Comercial, canal_vinhetas, Canal_Musica, Canal_cue}) {
         channel->Stop();
         channel->FreeFile();

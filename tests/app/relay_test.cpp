@@ -26,7 +26,7 @@ protected:
         for (int n = 1; n <= limit; ++n) {
             window->Timer_ReconexaoTimer(nullptr);
             if (log_count("Iniciando Play (WEB)") > before)
-                return n;
+                return wait_for_opens() ? n : -2;
         }
         return -1;
     }
