@@ -357,11 +357,15 @@ private:
     void load_banner();
     void pre_listen(QLineEdit* edit, QPushButton* button);
     bool scheduled_file_found(const QString& what, const QString& path);
+    void look_up_commercials(const QDateTime& now);
+    void trigger_commercial(const QString& minute, qint64 late_s);
     void arm_device_refresh();
     void end_device_refresh();
 
     // The device refresh after a closing jingle is dropped when it has not run by then.
     QDateTime device_refresh_deadline_;
+    // The last minute whose commercial the tick looked up (invalid before the first).
+    QDateTime last_minute_looked_up_;
 
     bool activated_ = false;
     bool music_start_under_way_ = false;
