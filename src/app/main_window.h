@@ -358,12 +358,18 @@ private:
     void pre_listen(QLineEdit* edit, QPushButton* button);
     bool scheduled_file_found(const QString& what, const QString& path);
     void look_up_commercials(const QDateTime& now);
+    void fill_stream_gap();
     void trigger_commercial(const QString& minute, qint64 late_s);
     void arm_device_refresh();
     void end_device_refresh();
 
     // The device refresh after a closing jingle is dropped when it has not run by then.
     QDateTime device_refresh_deadline_;
+    // The stream gap filler: local music put on the air while a relayed stream that was heard
+    // has run dry, handed back when the stream has sounded again for a while.
+    bool filling_stream_gap_ = false;
+    bool stream_heard_ = false;
+    int stream_sounding_ticks_ = 0;
     // The last minute whose commercial the tick looked up (invalid before the first).
     QDateTime last_minute_looked_up_;
 

@@ -173,6 +173,7 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
             PLAY_MUSICA_LOCAL();
         }
     }
+    fill_stream_gap();
 }
 
 // The commercial of this minute, looked up once per minute. A tick that comes more than a

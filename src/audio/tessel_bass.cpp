@@ -344,6 +344,10 @@ bool TTesselBass::IsWebConectado() {
     return std::int32_t(BASS_StreamGetFilePosition(wCanal, BASS_FILEPOS_CONNECTED)) >= 1;
 }
 
+bool TTesselBass::IsStalled() {
+    return wcarregado && wplaying && !wpaused && wIsWeb && BASS_ChannelIsActive(wCanal) == BASS_ACTIVE_STALLED;
+}
+
 std::uint32_t TTesselBass::WebLength() {
     if (!wcarregado)
         return 0;

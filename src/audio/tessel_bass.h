@@ -91,6 +91,8 @@ class TTesselBass : public QObject {
     double PeakDb();
 
     bool IsWebConectado();
+    // A network source playing whose buffer has run dry: the server sends nothing for now.
+    bool IsStalled();
     // Fill of the download buffer in percent.
     int GetWebProgresso();
     // The upper-cased icy-name of the stream, or "Streaming".
