@@ -6,6 +6,7 @@
 #include "clock.h"
 #include "configuration.h"
 #include "dialog_service.h"
+#include "engine_state.h"
 #include "file_lookup.h"
 #include "rled.h"
 #include "tessel_grid.h"
@@ -126,7 +127,7 @@ void Tfrm_miravox::fill_stream_gap() {
     // Ticks of sound again before the stream is handed back (about a second).
     constexpr int kBackTicks = 4;
     const bool relaying = WENCONTRADO_ACIONAMENTO && WACIONADO && WERRO_WEB == 0 && Canal_web->isStarted();
-    const bool dry = relaying && Canal_web->IsStalled();
+    const bool dry = relaying && Canal_web->IsDry();
     if (!relaying) {
         stream_sounding_ticks_ = 0;
         stream_heard_ = false;
@@ -146,8 +147,11 @@ void Tfrm_miravox::fill_stream_gap() {
             return;
         }
         // The track ended with the stream still dry (the next one fills on), or the drop path
-        // has taken over: nothing is left to hand back.
+        // has taken over: nothing is left to hand back. The drop is logged as always, the
+        // track on the air being the fallback's first one.
         filling_stream_gap_ = false;
+        if (BASS_ERRO_WEB != 0 && WENCONTRADO_ACIONAMENTO && WACIONADO && !WMUSICA_STOP && Canal_Musica->isStarted())
+            SALVA_LOGS("Erro WEB: " + QString::number(BASS_ERRO_WEB) + " - Acionando Musicas locais");
     }
     if (!dry || !stream_heard_ || WMUSICA_STOP || Canal_Musica->isStarted() || Canal_Comercial->isStarted() ||
         canal_vinhetas->isStarted())

@@ -344,8 +344,11 @@ bool TTesselBass::IsWebConectado() {
     return std::int32_t(BASS_StreamGetFilePosition(wCanal, BASS_FILEPOS_CONNECTED)) >= 1;
 }
 
-bool TTesselBass::IsStalled() {
-    return wcarregado && wplaying && !wpaused && wIsWeb && BASS_ChannelIsActive(wCanal) == BASS_ACTIVE_STALLED;
+bool TTesselBass::IsDry() {
+    if (!(wcarregado && wplaying && !wpaused && wIsWeb))
+        return false;
+    const DWORD state = BASS_ChannelIsActive(wCanal);
+    return state == BASS_ACTIVE_STALLED || state == BASS_ACTIVE_STOPPED;
 }
 
 std::uint32_t TTesselBass::WebLength() {

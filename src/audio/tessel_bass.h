@@ -91,8 +91,9 @@ class TTesselBass : public QObject {
     double PeakDb();
 
     bool IsWebConectado();
-    // A network source playing whose buffer has run dry: the server sends nothing for now.
-    bool IsStalled();
+    // A network source the channel plays that sounds no more: its buffer has run dry (the
+    // server sends nothing for now) or its stream has ended, and the loss is not declared yet.
+    bool IsDry();
     // Fill of the download buffer in percent.
     int GetWebProgresso();
     // The upper-cased icy-name of the stream, or "Streaming".
