@@ -88,6 +88,13 @@ TEST_P(NetworkFaults, RelayReportsItMusicKeepsTheAirAndTheMainTickRuns) {
         ASSERT_TRUE(run_until([&] { return logged_starting("Erro WEB: "); }, 20000))
             << log_messages().join("\n").toStdString();
         EXPECT_TRUE(logged_starting("DESCONECTADO"));
+        // Local music filled the air from the moment the stream ran dry, before the loss was declared.
+        const QStringList m = log_messages();
+        const auto first = [&](const QString& prefix) {
+            return std::find_if(m.begin(), m.end(), [&](const QString& s) { return s.startsWith(prefix); }) - m.begin();
+        };
+        EXPECT_LT(first("Stream sem dados - Acionando Musicas locais"), first("DESCONECTADO"))
+            << m.join("\n").toStdString();
         EXPECT_FALSE(logged("Erro de Buffer - update Device")) << "a lost stream taken for a stalled output";
     }
     ASSERT_TRUE(run_until([&] { return window->Canal_Musica->isStarted(); }, 5000));
