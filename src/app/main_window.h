@@ -117,6 +117,9 @@ public:
     // ---- Stream relay ------------------------------------------------------------------------
     void INICIA_WEB();
     void CONECTA_WEB();
+    // The open of the link has come (on the main thread, after the web channel applied it).
+    void conecta_web_opened(int code, bool hls_retry);
+    void conecta_web_result();
     void Timer_ReconexaoTimer(QObject* Sender);
     void Canal_webStop(QObject* Sender);
     void FINALIZA_WEB();
@@ -169,6 +172,7 @@ public:
     void BitBtn32Click();
     void BitBtn31Click();
     void TESTA_LINK(const QString& link);
+    void testa_link_opened(const QString& link, int code, bool hls_retry);
     void BitBtn33Click();
     void EXCLUI_HORARIO_WEB(const QString& start);
     void tesselGrid2Click();
@@ -365,11 +369,21 @@ private:
     void load_banner();
     void pre_listen(QLineEdit* edit, QPushButton* button);
     bool scheduled_file_found(const QString& what, const QString& path);
+    void look_up_commercials(const QDateTime& now);
+    void fill_stream_gap();
+    void trigger_commercial(const QString& minute, qint64 late_s);
     void arm_device_refresh();
     void end_device_refresh();
 
     // The device refresh after a closing jingle is dropped when it has not run by then.
     QDateTime device_refresh_deadline_;
+    // The stream gap filler: local music put on the air while a relayed stream that was heard
+    // has run dry, handed back when the stream has sounded again for a while.
+    bool filling_stream_gap_ = false;
+    bool stream_heard_ = false;
+    int stream_sounding_ticks_ = 0;
+    // The last minute whose commercial the tick looked up (invalid before the first).
+    QDateTime last_minute_looked_up_;
 
     bool activated_ = false;
     bool music_start_under_way_ = false;

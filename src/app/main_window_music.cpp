@@ -6,6 +6,7 @@
 #include "clock.h"
 #include "configuration.h"
 #include "dialog_service.h"
+#include "engine_state.h"
 #include "file_lookup.h"
 #include "rled.h"
 #include "tessel_grid.h"
@@ -111,6 +112,53 @@ void Tfrm_miravox::PLAY_MUSICA_LOCAL() {
     Canal_Musica->Play();
     Stringgrid2->setRow(row + 1 < Stringgrid2->RowCount() ? row + 1 : 1);
     VU_GERAL->setPosition(WVOL_GERAL);
+}
+
+// A relayed stream whose server stops sending plays out what it has in hand and then runs
+// dry: the loss of the link is declared only after the read time-out and the channel's own
+// unhealthy ticks, seconds of dead air later. Local music fills the gap from the first tick
+// that finds the stream dry; the stream goes on muted underneath. If it sounds again for a
+// while (a hiccup shorter than the time-out) the track fades out and the stream fades back in,
+// as after any local track; if the link is declared lost instead, the track simply goes on as
+// the fallback's first one and the drop takes its usual course.
+void Tfrm_miravox::fill_stream_gap() {
+    // A stream must have been heard: one still gathering its first seconds is not a gap.
+    constexpr int kHeardTicks = 3;
+    // Ticks of sound again before the stream is handed back (about a second).
+    constexpr int kBackTicks = 4;
+    const bool relaying = WENCONTRADO_ACIONAMENTO && WACIONADO && WERRO_WEB == 0 && Canal_web->isStarted();
+    const bool dry = relaying && Canal_web->IsDry();
+    if (!relaying) {
+        stream_sounding_ticks_ = 0;
+        stream_heard_ = false;
+    } else if (dry) {
+        stream_sounding_ticks_ = 0;
+    } else if (++stream_sounding_ticks_ >= kHeardTicks) {
+        stream_heard_ = true;
+    }
+
+    if (filling_stream_gap_) {
+        if (relaying && Canal_Musica->isStarted()) {
+            if (stream_sounding_ticks_ >= kBackTicks) {
+                filling_stream_gap_ = false;
+                SALVA_LOGS("Stream de volta - Encerrando musica local");
+                Canal_Musica->StopFade(300);
+            }
+            return;
+        }
+        // The track ended with the stream still dry (the next one fills on), or the drop path
+        // has taken over: nothing is left to hand back. The drop is logged as always, the
+        // track on the air being the fallback's first one.
+        filling_stream_gap_ = false;
+        if (BASS_ERRO_WEB != 0 && WENCONTRADO_ACIONAMENTO && WACIONADO && !WMUSICA_STOP && Canal_Musica->isStarted())
+            SALVA_LOGS("Erro WEB: " + QString::number(BASS_ERRO_WEB) + " - Acionando Musicas locais");
+    }
+    if (!dry || !stream_heard_ || WMUSICA_STOP || Canal_Musica->isStarted() || Canal_Comercial->isStarted() ||
+        canal_vinhetas->isStarted())
+        return;
+    SALVA_LOGS("Stream sem dados - Acionando Musicas locais");
+    PLAY_MUSICA_LOCAL();
+    filling_stream_gap_ = Canal_Musica->isStarted();
 }
 
 void Tfrm_miravox::Canal_MusicaStop(QObject*) {

@@ -32,6 +32,8 @@ QString elapsed_text(const QTime& from, const QTime& to) {
 void Tfrm_miravox::INICIA_WEB() {
     if (Timer_Reconexao->Enabled())
         return;
+    // An open asked for by an earlier relay has no say in this one.
+    Canal_web->AbandonOpen();
     Label6->setText(WWEB_PLAY);
     WVOL_WEB = 0;
     Canal_web->setVolume(0);
@@ -60,6 +62,10 @@ void Tfrm_miravox::Timer_ReconexaoTimer(QObject*) {
         return;
     }
     Label21->setText(elapsed_text(WTIME_ACIONADO, miravox::clock().now().time()));
+    // The link is being opened: the relay waits for the result as it waited for the open itself
+    // when opens held the main thread, so the countdown neither runs nor starts another.
+    if (Canal_web->IsOpening())
+        return;
     if (++WCT_TEMPOCONEXAO > 360) {
         WCT_TEMPOCONEXAO = 0;
         WCT_ERROWEB = 0;
@@ -97,18 +103,33 @@ void Tfrm_miravox::CONECTA_WEB() {
 
     if (WWEB_PLAY.trimmed().isEmpty()) {
         WERRO_WEB = -1;
-    } else {
-        SALVA_LOGS("Conectando à " + WWEB_PLAY);
-        Canal_web->setFileName(WWEB_PLAY);
-        WERRO_WEB = BASS_ErrorGetCode();
-        if ((WERRO_WEB != 0 || !Canal_web->IsCarregado()) && WWEB_PLAY.toUpper().contains(".M3U8")) {
-            SALVA_LOGS("RE-CONEXÃO HLS");
-            Canal_web->FreeFile();
-            Canal_web->setFileName(WWEB_PLAY.trimmed());
-            WERRO_WEB = BASS_ErrorGetCode();
-        }
+        conecta_web_result();
+        return;
     }
+    SALVA_LOGS("Conectando à " + WWEB_PLAY);
+    // The open runs on the channel's own thread; the tick, the commercials, the jingles, local
+    // music and the operator's keys go on meanwhile.
+    Canal_web->OpenWeb(WWEB_PLAY, [this](int code) { conecta_web_opened(code, false); });
+}
 
+void Tfrm_miravox::conecta_web_opened(int code, bool hls_retry) {
+    // The relay was switched off while the link opened (a manual stop, the shutdown key): the
+    // stream must not start on its own after it.
+    if (!Timer_Reconexao->Enabled()) {
+        Canal_web->FreeFile();
+        return;
+    }
+    WERRO_WEB = code;
+    if (!hls_retry && (WERRO_WEB != 0 || !Canal_web->IsCarregado()) && WWEB_PLAY.toUpper().contains(".M3U8")) {
+        SALVA_LOGS("RE-CONEXÃO HLS");
+        Canal_web->FreeFile();
+        Canal_web->OpenWeb(WWEB_PLAY.trimmed(), [this](int again) { conecta_web_opened(again, true); });
+        return;
+    }
+    conecta_web_result();
+}
+
+void Tfrm_miravox::conecta_web_result() {
     if (WERRO_WEB != 0 || !Canal_web->IsCarregado()) {
         Label10->setText(time_text() + " - Erro ao Carregar WEB -  Erro:" + QString::number(WERRO_WEB));
         SALVA_LOGS(Label10->text());

@@ -163,9 +163,9 @@ void Tfrm_miravox::BitBtn31Click() {
         return;
     }
     WVOL_GERAL = WVOL_MAX;
+    // The test goes on off the main thread; its result enables the button again.
     BitBtn31->setEnabled(false);
     TESTA_LINK(link);
-    BitBtn31->setEnabled(true);
 }
 
 void Tfrm_miravox::TESTA_LINK(const QString& link) {
@@ -174,19 +174,22 @@ void Tfrm_miravox::TESTA_LINK(const QString& link) {
     process_messages();
     if (!Canal_cue->isStarted())
         Canal_cue->FreeFile();
+    if (link.trimmed().isEmpty()) {
+        testa_link_opened(link, 0, true);
+        return;
+    }
+    Canal_cue->OpenWeb(link, [this, link](int code) { testa_link_opened(link, code, false); });
+}
 
-    int error = 0;
-    if (!link.trimmed().isEmpty()) {
-        Canal_cue->setFileName(link);
+void Tfrm_miravox::testa_link_opened(const QString& link, int code, bool hls_retry) {
+    int error = code;
+    if (!link.trimmed().isEmpty())
         Canal_cue->setVolume(100);
-        error = BASS_ErrorGetCode();
-        // An HLS playlist often answers only the second request.
-        if ((error != 0 || !Canal_cue->IsCarregado()) && link.toUpper().contains(".M3U8")) {
-            Canal_cue->FreeFile();
-            Canal_cue->setFileName(link.trimmed());
-            Canal_cue->setVolume(100);
-            error = BASS_ErrorGetCode();
-        }
+    // An HLS playlist often answers only the second request.
+    if (!hls_retry && (error != 0 || !Canal_cue->IsCarregado()) && link.toUpper().contains(".M3U8")) {
+        Canal_cue->FreeFile();
+        Canal_cue->OpenWeb(link.trimmed(), [this, link](int again) { testa_link_opened(link, again, true); });
+        return;
     }
 
     if (error != 0 || !Canal_cue->IsCarregado()) {
@@ -270,6 +273,9 @@ void Tfrm_miravox::pre_listen(QLineEdit* edit, QPushButton* button) {
         Canal_cue->Stop();
         return;
     }
+    // A link test still opening is dropped for the file: the newer request wins.
+    if (Canal_cue->IsOpening())
+        BitBtn31->setEnabled(true);
     Canal_cue->FreeFile();
     Canal_cue->setFileName(edit->text().trimmed());
     Canal_cue->Play();

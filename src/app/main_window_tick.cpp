@@ -17,7 +17,10 @@
 #include "weekday_files.h"
 
 #include <QFileInfo>
+#include <QPushButton>
 #include <QTabBar>
+
+#include <algorithm>
 
 // Whether the scheduled file `path` (empty: none scheduled) can be played; one that is named
 // but cannot be found is logged, or a lost spot or jingle would leave no trace.
@@ -37,6 +40,9 @@ QTime schedule_time(const QString& hhmm, const QTime& fallback) {
 
 void Tfrm_miravox::stop_and_free_all_channels() {
     proof_of_play.cut_short(Canal_Comercial->Position());
+    // A link test still opening on the cue is dropped below: its button is free again.
+    if (Canal_cue->IsOpening())
+        BitBtn31->setEnabled(true);
     for (TTesselBass* channel : {Canal_web, Canal_Comercial, canal_vinhetas, Canal_Musica, Canal_cue}) {
         channel->Stop();
         channel->FreeFile();
@@ -108,20 +114,7 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
         ATUALIZA_AGENDA();
     }
 
-    // The commercial of this minute, looked up once per minute.
-    const QString minute = now.toString("HH:mm:ss").left(5);
-    if (minute != WULTIMO_TIMEDSP) {
-        WULTIMO_TIMEDSP = minute;
-        const QString path = PEGA_CAMPO(4, BUSCA_DISPARO(minute));
-        if (scheduled_file_found("Comercial: ", path)) {
-            WPATH_AUDIODSP = path;
-            proof_of_play.due(minute);
-            timer_DiminuirVolume_geral->setEnabled(true);
-            Timer_Play_Comercial->setEnabled(true);
-        } else if (!path.trimmed().isEmpty()) {
-            proof_of_play.missing(minute, path);
-        }
-    }
+    look_up_commercials(now_dt);
 
     // Select the stream window that contains now.
     if (!WENCONTRADO_ACIONAMENTO) {
@@ -196,6 +189,51 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
             SALVA_LOGS("Erro WEB: " + QString::number(BASS_ERRO_WEB) + " - Acionando Musicas locais");
             PLAY_MUSICA_LOCAL();
         }
+    }
+    fill_stream_gap();
+}
+
+// The commercial of this minute, looked up once per minute. A tick that comes more than a
+// minute after the last minute it looked up (a held thread, a suspended machine, a clock step
+// forward) looks up each minute in between too, so that no paid spot vanishes without a trace:
+// a trigger found less than kLatestTriggerS late still airs, a later one is logged and written
+// to proof of play as not aired. Minutes of an earlier day are not looked up: the day's
+// triggers are today's file.
+void Tfrm_miravox::look_up_commercials(const QDateTime& now) {
+    const QString minute = now.time().toString("HH:mm:ss").left(5);
+    if (minute == WULTIMO_TIMEDSP)
+        return;
+    WULTIMO_TIMEDSP = minute;
+    const QDateTime this_minute(now.date(), QTime(now.time().hour(), now.time().minute()));
+    const QDateTime previous = last_minute_looked_up_;
+    last_minute_looked_up_ = this_minute;
+    const bool skipped = previous.isValid() && previous.secsTo(this_minute) > 60;
+    if (skipped) {
+        QDateTime m = std::max(previous.addSecs(60), QDateTime(now.date(), QTime(0, 0)));
+        for (; m < this_minute; m = m.addSecs(60))
+            trigger_commercial(m.time().toString("HH:mm"), m.secsTo(now));
+    }
+    trigger_commercial(minute, skipped ? this_minute.secsTo(now) : 0);
+}
+
+void Tfrm_miravox::trigger_commercial(const QString& minute, qint64 late_s) {
+    constexpr qint64 kLatestTriggerS = 30;
+    const QString path = PEGA_CAMPO(4, BUSCA_DISPARO(minute));
+    if (late_s >= kLatestTriggerS) {
+        if (path.trimmed().isEmpty())
+            return;
+        const QString reason = "atraso de " + QString::number(late_s) + " s";
+        SALVA_LOGS("Comercial não executado (" + minute + ", " + reason + "): " + path);
+        proof_of_play.not_aired(minute, path, reason);
+        return;
+    }
+    if (scheduled_file_found("Comercial: ", path)) {
+        WPATH_AUDIODSP = path;
+        proof_of_play.due(minute);
+        timer_DiminuirVolume_geral->setEnabled(true);
+        Timer_Play_Comercial->setEnabled(true);
+    } else if (!path.trimmed().isEmpty()) {
+        proof_of_play.missing(minute, path);
     }
 }
 

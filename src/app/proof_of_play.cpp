@@ -80,6 +80,14 @@ void ProofOfPlay::missing(const QString& minute, const QString& path) {
     write(a);
 }
 
+void ProofOfPlay::not_aired(const QString& minute, const QString& path, const QString& reason) {
+    Airing a = now_due(path, kAiringError);
+    a.scheduled = minute;
+    a.end = QTime();
+    a.detail = reason;
+    write(a);
+}
+
 void ProofOfPlay::started(const QString& path, std::uint32_t length_ms) {
     Airing a = now_due(path, kAiringOnAir);
     a.start = a.end;

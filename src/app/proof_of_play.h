@@ -129,6 +129,9 @@ class ProofOfPlay {
     // The file of the trigger due at `minute` (or of the commercial waiting to start, when
     // `minute` is empty) is missing: one "não localizado" row per due commercial.
     void missing(const QString& minute, const QString& path);
+    // The trigger of `minute` was found too late to air (the playout was held past it): an
+    // "erro" row whose detail is `reason`.
+    void not_aired(const QString& minute, const QString& path, const QString& reason);
     // The commercial went on the air; `length_ms` is the file's length.
     void started(const QString& path, std::uint32_t length_ms);
     // The commercial could not be played; `error` is the engine's text.

@@ -64,6 +64,7 @@ TTesselBass::TTesselBass(QObject* AOwner, miravox::DialogService& dialogs)
 }
 
 TTesselBass::~TTesselBass() {
+    AbandonOpen();
     wcarregado = false;
     delete Timer_playing;
     Timer_playing = nullptr;
@@ -98,24 +99,39 @@ void TTesselBass::Play() {
         BASS_Stop();
         BASS_Start();
         FreeFile();
+        if (wfilepath.contains("://")) {
+            // The second try follows when the address has opened again.
+            OpenWeb(wfilepath, [this](int) { play_reopened(); });
+            return;
+        }
         setFileName(wfilepath);
-        if (wcarregado) {
-            setVolume(wvol);
-            wpaused = false;
-            wplaying = true;
-            wct_volfade = 0;
-            BASS_ChannelPlay(wCanal, FALSE);
-            if (const int again = BASS_ErrorGetCode(); again != 0) {
-                ++wct_erro_play;
-                SALVA_LOG_ERRO("PLAY 2 ", again);
-            } else {
-                wct_erro_play = 0;
-            }
+        play_reopened();
+        return;
+    }
+    started_playing();
+}
+
+void TTesselBass::play_reopened() {
+    if (wcarregado) {
+        setVolume(wvol);
+        wpaused = false;
+        wplaying = true;
+        wct_volfade = 0;
+        BASS_ChannelPlay(wCanal, FALSE);
+        if (const int again = BASS_ErrorGetCode(); again != 0) {
+            ++wct_erro_play;
+            SALVA_LOG_ERRO("PLAY 2 ", again);
+        } else {
+            wct_erro_play = 0;
         }
     }
     // A reopen that failed leaves nothing to tick over, whatever the last call reported.
     if (BASS_ErrorGetCode() != 0 || !wcarregado)
         return;
+    started_playing();
+}
+
+void TTesselBass::started_playing() {
     if (Timer_playing)
         Timer_playing->setEnabled(true);
     ++wct_playing;
@@ -163,6 +179,7 @@ void TTesselBass::stream_freed() {
 }
 
 void TTesselBass::FreeFile() {
+    AbandonOpen();
     if (wplaying && BASS_ChannelIsActive(wCanal) != BASS_ACTIVE_STOPPED) {
         BASS_ChannelStop(wCanal);
         setLoop(false);
@@ -325,6 +342,13 @@ bool TTesselBass::IsWebConectado() {
     if (!wcarregado)
         return false;
     return std::int32_t(BASS_StreamGetFilePosition(wCanal, BASS_FILEPOS_CONNECTED)) >= 1;
+}
+
+bool TTesselBass::IsDry() {
+    if (!(wcarregado && wplaying && !wpaused && wIsWeb))
+        return false;
+    const DWORD state = BASS_ChannelIsActive(wCanal);
+    return state == BASS_ACTIVE_STALLED || state == BASS_ACTIVE_STOPPED;
 }
 
 std::uint32_t TTesselBass::WebLength() {

@@ -12,6 +12,15 @@
 // Thread rules: main thread only. The playing tick is raised by the timer's worker thread but
 // runs on the main thread, so it never overlaps another operation of the channel. OnStop runs
 // inside whichever operation stopped the channel, possibly more than once per operation.
+//
+// Network opens. The library's opens of an address block for as long as a server makes them
+// (time-outs, the AAC and Opus attempts, the HLS passes with their pauses): tens of seconds
+// against a server that answers and then trickles. The channel runs them on a thread of its
+// own and applies the result on the main thread when it comes, with the effects a blocking
+// open has (error log, BASS_ERRO_WEB, the library's last error of the main thread set to the
+// open's). One open is current per channel: a newer one, FreeFile, AbandonOpen or the
+// channel's end abandons it, and its stream is freed when it comes, never applied. Stop does
+// not: the playout stops an empty web channel on every tick while the stream is down.
 
 #include "soundlib.h"
 
@@ -23,6 +32,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class TThreadedTimer;
 
@@ -40,6 +50,10 @@ QString name_part(const QString& path);
 
 // Spectrum data handed to Getdata and GetVULevel (256 magnitudes and one spare).
 using TFFTData = std::array<float, 257>;
+
+namespace miravox {
+struct PendingOpen;
+}
 
 class TTesselBass : public QObject {
   public:
@@ -77,6 +91,9 @@ class TTesselBass : public QObject {
     double PeakDb();
 
     bool IsWebConectado();
+    // A network source the channel plays that sounds no more: its buffer has run dry (the
+    // server sends nothing for now) or its stream has ended, and the loss is not declared yet.
+    bool IsDry();
     // Fill of the download buffer in percent.
     int GetWebProgresso();
     // The upper-cased icy-name of the stream, or "Streaming".
@@ -112,8 +129,17 @@ class TTesselBass : public QObject {
 
     std::uint32_t FileLength() const { return wfilelength; }
     QString FileName() const { return wfilename; }
-    // Opens a source: a local file, or a network address (anything containing "://").
+    // Opens a source: a local file at once, or a network address (anything containing "://"),
+    // which is left pending (IsOpening) until its result comes (see above).
     void setFileName(const QString& text);
+    // Opens a network address as setFileName does; `applied` runs on the main thread once the
+    // result is the channel's (loaded or not), with the open's error code, which is then also
+    // the library's last error. Not run for an open that was abandoned.
+    void OpenWeb(const QString& address, std::function<void(int code)> applied);
+    // An address is being opened and its result has not been applied yet.
+    bool IsOpening() const { return pending_open_ != nullptr; }
+    // Drops the pending open, if any.
+    void AbandonOpen();
     QString FilePath() const { return wfilepath; }
 
     std::uint16_t FormatoStream() const { return wtipo_stream; }
@@ -155,8 +181,13 @@ class TTesselBass : public QObject {
     void raise_stop();
     void stream_freed();
     void create_playing_timer();
-    void open_network(const QString& address, const QString& upper);
-    HSTREAM open_network_by_kind(const QString& address, const QString& upper);
+    void open_network(const QString& address, const QString& upper, std::function<void(int)> applied);
+    void apply_network_open(const QString& address, HSTREAM stream, int code);
+    // The opening thread posts a bare event when its result is in: what it carries waits in
+    // the shared PendingOpen, handed over under its lock.
+    void customEvent(QEvent* event) override;
+    void play_reopened();
+    void started_playing();
     void open_local(const QString& path, const QString& upper);
     void watch_progress();
     void fade_step();
@@ -199,6 +230,9 @@ class TTesselBass : public QObject {
     bool wplaying = false;
     bool wpaused = false;
     TThreadedTimer* Timer_playing = nullptr;
+    std::shared_ptr<miravox::PendingOpen> pending_open_;
+    QString pending_address_;
+    std::function<void(int)> pending_applied_;
     // Real time of the last progress check: a faster clock keeps them apart in real time too.
     std::chrono::steady_clock::time_point last_progress_check_{};
 };

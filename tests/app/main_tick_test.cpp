@@ -216,3 +216,31 @@ TEST_F(MainTickTest, TheDeviceRefreshAfterAClosingJingleNeverFiresInsideTheNextW
     EXPECT_EQ(wct_atualiza_device, after_relay);
     EXPECT_EQ(log_count("Atualização de Devices descartada"), 2);
 }
+
+TEST_F(MainTickTest, MinutesTheTickDidNotSeeAreLookedUpAndThoseFoundTooLateAreWrittenAsNotAired) {
+    const QString spot = media("spot.mp3");
+    const auto trigger = [&](const QString& minute) { return "|" + minute + "|07/12/2026|07/12/2026|" + spot + "|"; };
+    write_weekday(kMonday, ".DSP", {trigger("18:01"), trigger("18:02"), trigger("18:03"), trigger("18:05")});
+    tick_at(at(18, 0, 10));
+    tick_at(at(18, 3, 20)); // the tick was held for three minutes
+    EXPECT_EQ(log_count("Comercial não executado (18:01, atraso de 140 s): " + spot), 1);
+    EXPECT_EQ(log_count("Comercial não executado (18:02, atraso de 80 s): " + spot), 1);
+    EXPECT_TRUE(window->Timer_Play_Comercial->Enabled()); // 18:03, 20 s late, still airs
+    EXPECT_EQ(window->WPATH_AUDIODSP, spot);
+    window->timer_DiminuirVolume_geral->setEnabled(false);
+    window->Timer_Play_Comercial->setEnabled(false);
+
+    tick_at(at(18, 5, 45)); // 18:04 has no trigger; 18:05 is 45 s late
+    EXPECT_FALSE(window->Timer_Play_Comercial->Enabled());
+    EXPECT_EQ(log_count("Comercial não executado (18:05, atraso de 45 s): " + spot), 1);
+
+    const std::vector<Airing> rows = read_airings(proof_of_play_file(program_folder() + "LOGS/", QDate(2026, 12, 7)));
+    ASSERT_EQ(rows.size(), 3u);
+    const QStringList minutes{"18:01", "18:02", "18:05"};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].scheduled, minutes[int(i)]);
+        EXPECT_EQ(rows[i].outcome, kAiringError);
+        EXPECT_EQ(rows[i].file, spot);
+    }
+    EXPECT_EQ(rows[0].detail, "atraso de 140 s");
+}

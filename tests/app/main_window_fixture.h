@@ -22,10 +22,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <cmath>
 #include <memory>
@@ -128,6 +130,26 @@ class MainWindowTest : public ::testing::Test {
         wct_canais_carregados = 0;
         wct_erro_criar = 0;
         wct_erro_play = 0;
+    }
+
+    // ---- Network opens ----------------------------------------------------------------------
+    // Lets the opens of links under way on the window's channels come in (each runs on a
+    // thread of its channel's own and is applied from an event), up to `ms`; true when none
+    // is left pending.
+    bool wait_for_opens(int ms = 30000) {
+        const auto pending = [this] {
+            for (TTesselBass* c : {window->Canal_web, window->Canal_cue})
+                if (c->IsOpening())
+                    return true;
+            return false;
+        };
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (pending() && elapsed.elapsed() < ms) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(2);
+        }
+        return !pending();
     }
 
     // ---- Clock ----------------------------------------------------------------------------

@@ -265,6 +265,8 @@ TEST_F(StreamEditor, LinkTestThatFailsAsksWhetherToGoOnAndKeepsTheReasonInView) 
     window->BitBtn32->setEnabled(false);
     BASS_ERRO_WEB = 0;
     window->BitBtn31Click();
+    EXPECT_FALSE(window->BitBtn31->isEnabled()); // while the link opens
+    ASSERT_TRUE(wait_for_opens());
     EXPECT_GE(server.request_count("/live.m3u8"), 2u); // an HLS playlist gets a second try
     EXPECT_EQ(dialogs.shown.last(),
               "confirm: Endereço de conexão inválido ou Inativo, Deseja Continuar com o Cadastro ??");
@@ -285,6 +287,7 @@ TEST_F(StreamEditor, LinkTestPlaysTheStreamOnTheCueChannelUntilClickedAgain) {
     WVOL_GERAL = 40;
     BASS_ERRO_WEB = 1; // the relay's stream is down: local music on the air
     window->BitBtn31Click();
+    ASSERT_TRUE(wait_for_opens());
     EXPECT_EQ(BASS_ERRO_WEB, 1); // and stays so while the cue plays the tested link
     BASS_ERRO_WEB = 0;
     EXPECT_EQ(WVOL_GERAL, WVOL_MAX);

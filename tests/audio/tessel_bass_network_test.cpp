@@ -10,6 +10,7 @@ using miravox::test::AudioMount;
 using miravox::test::StreamFault;
 using miravox::test::TestStreamServer;
 using miravox::testing::ChannelTest;
+using miravox::testing::sleep_ms;
 using miravox::testing::wait_for;
 
 namespace {
@@ -45,6 +46,12 @@ class NetworkTest : public ChannelTest {
         return mount;
     }
 
+    // Opens `url` and waits for the result to be applied (opens run on the channel's thread).
+    static void open_url(TTesselBass* c, const QString& url) {
+        c->setFileName(url);
+        ASSERT_TRUE(wait_for([c] { return !c->IsOpening(); }, 30000));
+    }
+
     TTesselBass* web_channel() {
         TTesselBass* c = channel(1);
         c->setBufferOutNet(3000);
@@ -62,7 +69,7 @@ TEST_F(NetworkTest, StreamOpensWithTheChannelsNetworkSettingsAndKeepsTheFileLeng
     BASS_ERRO_WEB = 1;
 
     const QString url = url_of(server, "/radio");
-    c->setFileName(url);
+    open_url(c, url);
     ASSERT_TRUE(c->IsCarregado()) << log_texts().join(" / ").toStdString();
     EXPECT_TRUE(c->isWeb());
     EXPECT_EQ(c->FileName(), url);
@@ -101,7 +108,7 @@ TEST_F(NetworkTest, FailedOpenTriesAacAndOpusAndKeepsThePreviousSource) {
     c->setFileName(media("tone.wav"));
     c->Play();
 
-    c->setFileName(url_of(server, "/radio"));
+    open_url(c, url_of(server, "/radio"));
     EXPECT_EQ(stops, 1); // the playing file was stopped first
     EXPECT_FALSE(c->IsCarregado());
     EXPECT_FALSE(c->isWeb());
@@ -124,7 +131,7 @@ TEST_F(NetworkTest, FailedOpenTriesAacAndOpusAndKeepsThePreviousSource) {
 TEST_F(NetworkTest, WindowsMediaAddressesGetOneAttempt) {
     TestStreamServer server;
     TTesselBass* c = web_channel();
-    c->setFileName(url_of(server, "/live/video.WMV"));
+    open_url(c, url_of(server, "/live/video.WMV"));
     EXPECT_FALSE(c->IsCarregado());
     EXPECT_EQ(BASS_ERRO_WEB, 1);
     EXPECT_LE(server.requests().size(), 1u); // no AAC or Opus fallback
@@ -134,7 +141,7 @@ TEST_F(NetworkTest, HlsPlaylistOpensWithItsOwnBufferAndReadTimeout) {
     TestStreamServer server;
     server.add_directory("/hls", media("").toStdString());
     TTesselBass* c = web_channel();
-    c->setFileName(url_of(server, "/hls/" + hls_playlist_));
+    open_url(c, url_of(server, "/hls/" + hls_playlist_));
     ASSERT_TRUE(c->IsCarregado()) << log_texts().join(" / ").toStdString();
     EXPECT_TRUE(c->isWeb());
     EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_NET_READTIMEOUT), 10000u); // not BufferReadNet's 4000
@@ -146,7 +153,7 @@ TEST_F(NetworkTest, HlsPlaylistOpensWithItsOwnBufferAndReadTimeout) {
 TEST_F(NetworkTest, HlsPlaylistThatFailsIsRetried31Times) {
     TestStreamServer server;
     TTesselBass* c = web_channel();
-    c->setFileName(url_of(server, "/radio/playlist.m3u8"));
+    open_url(c, url_of(server, "/radio/playlist.m3u8"));
     EXPECT_FALSE(c->IsCarregado());
     EXPECT_EQ(BASS_ERRO_WEB, 1);
     EXPECT_EQ(server.request_count("/radio/playlist.m3u8"), 32u);
@@ -162,20 +169,63 @@ TEST_F(NetworkTest, ServerThatNeverAnswersIsAskedOnceNotOnceADecoder) {
     server.add_audio("/live.m3u8", silent);
     TTesselBass* c = web_channel();
     c->setBufferOutNet(1000);
-    c->setFileName(url_of(server, "/radio"));
+    open_url(c, url_of(server, "/radio"));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_TIMEOUT);
     EXPECT_FALSE(c->IsCarregado());
     EXPECT_EQ(server.request_count("/radio"), 1u);
-    c->setFileName(url_of(server, "/live.m3u8"));
+    open_url(c, url_of(server, "/live.m3u8"));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_TIMEOUT);
     EXPECT_EQ(server.request_count("/live.m3u8"), 1u);
+}
+
+TEST_F(NetworkTest, PendingOpenIsAbandonedByFreeFileANewerOpenAndTheChannelsEndNeverAppliedLate) {
+    TestStreamServer server;
+    AudioMount silent = radio("Mudo");
+    silent.fault = StreamFault::Silent; // accepts and never answers: each open takes its time-out
+    server.add_audio("/mute", silent);
+    server.add_audio("/radio", radio("Radio Alfa"));
+    TTesselBass* c = web_channel();
+    c->setBufferOutNet(1000);
+    BASS_ERRO_WEB = 1;
+
+    c->setFileName(url_of(server, "/mute"));
+    EXPECT_TRUE(c->IsOpening()); // the call came back before the server gave up
+    EXPECT_FALSE(c->IsCarregado());
+    c->FreeFile();
+    EXPECT_FALSE(c->IsOpening());
+
+    bool late = false;
+    int code = -1;
+    c->OpenWeb(url_of(server, "/mute"), [&](int) { late = true; });
+    c->OpenWeb(url_of(server, "/radio"), [&](int result) { code = result; });
+    ASSERT_TRUE(wait_for([c] { return !c->IsOpening(); }, 10000));
+    EXPECT_EQ(code, 0);
+    ASSERT_TRUE(c->IsCarregado());
+    // The abandoned opens give up after their time-out and change nothing.
+    ASSERT_TRUE(wait_for([&] { return server.request_count("/mute") == 2u; }, 5000));
+    sleep_ms(1500);
+    EXPECT_FALSE(late);
+    EXPECT_EQ(c->FilePath(), url_of(server, "/radio"));
+    EXPECT_EQ(BASS_ERRO_WEB, 0);
+    EXPECT_TRUE(log_texts().isEmpty());
+    c->Play();
+    EXPECT_TRUE(c->isStarted());
+
+    // A channel that goes away with an open pending (the setup dialog closed, the program's end).
+    TTesselBass* gone = channel(2);
+    gone->setBufferOutNet(1000);
+    gone->OpenWeb(url_of(server, "/mute"), [&](int) { late = true; });
+    delete gone;
+    sleep_ms(1500);
+    EXPECT_FALSE(late);
+    EXPECT_TRUE(c->isStarted());
 }
 
 TEST_F(NetworkTest, LostStreamIsStoppedAfter61UnhealthyTicksAndItsFreeIsRefused) {
     TestStreamServer server;
     server.add_audio("/radio", radio("Radio Beta", 16000)); // one second of audio
     TTesselBass* c = web_channel();
-    c->setFileName(url_of(server, "/radio"));
+    open_url(c, url_of(server, "/radio"));
     ASSERT_TRUE(c->IsCarregado()) << log_texts().join(" / ").toStdString();
     c->Play();
     // The second of audio plays out and the library frees the stream by itself.

@@ -9,6 +9,7 @@
 #include "test_media.h"
 #include "test_stream_server.h"
 #include "text_file.h"
+#include "trickle_server.h"
 #include "wav_analysis.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 
 using namespace miravox;
 using namespace miravox::testing;
@@ -436,4 +439,134 @@ TEST(MiravoxProgram, ACorruptJingleNeitherStopsItsWindowNorTheNext) {
     // On the air: the first window's stream, its closing jingle, then the second window's
     // opening jingle and stream.
     EXPECT_EQ(aired_order(h + "/air.wav", {kOpenHz, kStreamHz, kCloseHz}), (std::vector<int>{1, 2, 0, 1}));
+}
+
+// Servers nobody at the station controls hold the library's opens for seconds: one that
+// answers 200 audio/mpeg and then trickles an HTML page, and an HLS origin that refuses every
+// connection (31 passes 200 ms apart, then the reconnection's second try). Each station runs
+// beside a healthy control in the same minute, all three on the same program clock, with
+// commercials on consecutive minutes and local music in short tracks. The opens run off the
+// main thread: every commercial starts within 1 s of the control's, and local music, once on,
+// has no silence over 0.5 s outside the commercials. About 95 s of real time.
+TEST(MiravoxProgram, ServersThatHoldOpensCostNoCommercialAndNoSilenceInLocalMusic) {
+    constexpr double kMusicTone = 660, kSpotTone = 1210;
+    test::TestStreamServer server;
+    test::AudioMount healthy;
+    QTemporaryDir media;
+    ASSERT_TRUE(test::make_stream_mp3((media.path() + "/r.mp3").toStdString(), kStreamHz, 10.0));
+    healthy.data = test::read_file((media.path() + "/r.mp3").toStdString());
+    healthy.headers = {"icy-name:Radio Controle"};
+    server.add_audio("/radio", healthy);
+    test::TrickleServer trickle;
+    ASSERT_NE(trickle.port(), 0);
+    const QString refused_hls =
+        "http://127.0.0.1:" + QString::number(test::TestStreamServer::unused_port()) + "/live/index.m3u8";
+
+    struct Station {
+        QString name;
+        QString link;
+        QTemporaryDir home;
+        std::unique_ptr<e2e::ProgramRun> run;
+    };
+    Station stations[3] = {{"control", QString::fromStdString(server.url("/radio")), {}, {}},
+                           {"trickle", QString::fromStdString(trickle.url("/radio")), {}, {}},
+                           {"refused HLS", refused_hls, {}, {}}};
+    for (Station& s : stations) {
+        const QString h = s.home.path();
+        QDir().mkpath(h + "/DADOS");
+        QDir().mkpath(h + "/MUSICAS");
+        for (int t = 0; t < 6; ++t)
+            ASSERT_TRUE(make_tone(h + QString("/MUSICAS/T%1.WAV").arg(t), 4.0, kMusicTone));
+        ASSERT_TRUE(make_tone(h + "/SPOT.WAV", 2.5, kSpotTone));
+        const QString spot = "|%1|09/12/2026|09/12/2026|" + h + "/SPOT.WAV|";
+        ASSERT_TRUE(write_text_file(h + "/DADOS/04.WEB", {"|12:00|12:05|" + s.link + "|STREAMING|100|||0|0||"}));
+        // With the default time-out (5 s) the trickling server holds each open 15 s: the opens
+        // at 12:00:53 and 12:01:53 cover both commercials, the refused HLS origin's (12.5 s
+        // from 12:00:53) the first; each holds across the end of a local track.
+        ASSERT_TRUE(write_text_file(h + "/DADOS/04.DSP", {spot.arg("12:01"), spot.arg("12:02")}));
+    }
+    for (Station& s : stations) {
+        s.run = std::make_unique<e2e::ProgramRun>(s.home.path(), "2026-12-09T12:00:50");
+        ASSERT_TRUE(s.run->started());
+    }
+    // Past the second commercial (12:02:00 on the clock, 70 s in) and a few tracks more.
+    e2e::wait_until([&] { return stations[0].run->aired_seconds() > 88; }, 120000);
+    for (Station& s : stations)
+        s.run->stop();
+
+    // Per station: when each commercial came on the air, and the longest silence once local
+    // music was on (outside 2 s around the commercials, whose ramps cross-fade).
+    struct Air {
+        std::vector<double> spots;
+        double longest_silence = 0, silence_at = 0, music_from = -1;
+    };
+    const auto listen = [&](const Station& s) {
+        Air air;
+        const Capture capture = read_capture(s.home.path() + "/air.wav");
+        const double w = 0.05;
+        const std::vector<int> labels = dominant_tones(capture, {kStreamHz, kMusicTone, kSpotTone}, w, 0.01);
+        std::vector<std::pair<double, double>> spot_runs;
+        for (size_t i = 0; i < labels.size(); ++i) {
+            if (labels[i] != 2)
+                continue;
+            if (spot_runs.empty() || double(i) * w - spot_runs.back().second > 1.0)
+                spot_runs.push_back({double(i) * w, double(i) * w});
+            spot_runs.back().second = double(i + 1) * w;
+        }
+        for (const auto& [from, to] : spot_runs)
+            if (to - from > 1.0)
+                air.spots.push_back(from);
+        const auto near_spot = [&](double t) {
+            return std::any_of(spot_runs.begin(), spot_runs.end(),
+                               [&](const auto& r) { return t > r.first - 2 && t < r.second + 2; });
+        };
+        double silent_from = -1;
+        for (size_t i = 0; i < labels.size(); ++i) {
+            const double t = double(i) * w;
+            if (air.music_from < 0) {
+                if (labels[i] == 1)
+                    air.music_from = t;
+                continue;
+            }
+            const bool silent = labels[i] < 0 && !near_spot(t);
+            if (silent && silent_from < 0)
+                silent_from = t;
+            if (!silent && silent_from >= 0) {
+                if (t - silent_from > air.longest_silence) {
+                    air.longest_silence = t - silent_from;
+                    air.silence_at = silent_from;
+                }
+                silent_from = -1;
+            }
+        }
+        return air;
+    };
+    const Air control = listen(stations[0]);
+    ASSERT_EQ(control.spots.size(), 2u) << "the control aired its commercials";
+    for (int i = 1; i < 3; ++i) {
+        SCOPED_TRACE(stations[i].name.toStdString());
+        const Air air = listen(stations[i]);
+        const std::vector<e2e::LogLine> log = stations[i].run->log();
+        EXPECT_GE(e2e::count_lines(log, "Conectando à "), 2) << "the link was tried again and again";
+        EXPECT_EQ(e2e::count_lines(log, "Conectado à"), 0);
+        ASSERT_EQ(air.spots.size(), 2u);
+        for (size_t k = 0; k < 2; ++k) {
+            RecordProperty(QString("%1_spot%2_late_ms").arg(i).arg(k).toStdString(),
+                           int(std::lround((air.spots[k] - control.spots[k]) * 1000)));
+            EXPECT_NEAR(air.spots[k], control.spots[k], 1.0) << "commercial " << k + 1;
+        }
+        std::printf("  %s: commercials %+.2f s and %+.2f s against the control, longest silence in local music %.2f s\n",
+                    qPrintable(stations[i].name), air.spots[0] - control.spots[0], air.spots[1] - control.spots[1],
+                    air.longest_silence);
+        ASSERT_GE(air.music_from, 0) << "local music came on";
+        EXPECT_LE(air.longest_silence, 0.5) << "silence at " << air.silence_at << " s of the capture";
+        for (const e2e::LogLine& line : log)
+            if (line.message.startsWith("Conectando à") || line.message.contains("Erro ao Carregar WEB"))
+                std::printf("  %s log %s %s\n", qPrintable(stations[i].name),
+                            qPrintable(line.time.toString("HH:mm:ss")), qPrintable(line.message));
+        if (HasFailure())
+            for (const e2e::LogLine& line : log)
+                std::printf("  %s log %s %s\n", qPrintable(stations[i].name),
+                            qPrintable(line.time.toString("HH:mm:ss")), qPrintable(line.message));
+    }
 }
