@@ -6,6 +6,7 @@
 #include "main_window.h"
 #include "program_folder.h"
 #include "proof_of_play.h"
+#include "service_notify.h"
 #include "setup_dialog.h"
 #include "single_instance.h"
 #include "splash_window.h"
@@ -33,6 +34,8 @@ int print_commercials_report(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const int code = miravox::service_command(argc, argv); code >= 0)
+        return code;
     if (argc >= 2 && QString::fromLocal8Bit(argv[1]) == miravox::kReportOption)
         return print_commercials_report(argc, argv);
     QApplication app(argc, argv);

@@ -11,6 +11,7 @@
 #include "engine_state.h"
 #include "program_folder.h"
 #include "rled.h"
+#include "service_notify.h"
 #include "soundlib.h"
 #include "tessel_grid.h"
 #include "text_file.h"
@@ -55,6 +56,7 @@ Tfrm_miravox::Tfrm_miravox(miravox::DialogService& dialogs_, QWidget* parent)
 }
 
 Tfrm_miravox::~Tfrm_miravox() {
+    miravox::service_notifier().stopping();
     qApp->removeEventFilter(this);
     proof_of_play.cut_short(Canal_Comercial->Position(), "programa encerrado");
     // Timers first: no handler may run on a half-destroyed window.

@@ -9,6 +9,7 @@
 #include "engine_state.h"
 #include "record_fields.h"
 #include "rled.h"
+#include "service_notify.h"
 #include "soundlib.h"
 #include "tessel_grid.h"
 #include "threaded_timer.h"
@@ -49,6 +50,7 @@ void Tfrm_miravox::stop_and_free_all_channels() {
 }
 
 void Tfrm_miravox::Timer_sempreTimer(QObject*) {
+    miravox::service_notifier().tick(station_state, [this](const QString& line) { SALVA_LOGS(line); });
     if (tesselGrid1->isHidden())
         refresh_diagnostic_lines();
     if (BASS_UPDATING)

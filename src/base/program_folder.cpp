@@ -15,7 +15,12 @@ QString program_folder() {
     const QString home = qEnvironmentVariable("MIRAVOX_HOME");
     if (!home.trimmed().isEmpty())
         return with_trailing_separator(QDir::fromNativeSeparators(home.trimmed()));
-    return with_trailing_separator(QCoreApplication::applicationDirPath());
+    // Installed from the package, the executable lives in a system folder nobody may write to:
+    // the station is then the user's own ~/miravox.
+    const QString own = QCoreApplication::applicationDirPath();
+    if (own.startsWith("/usr/"))
+        return with_trailing_separator(QDir::homePath() + "/miravox");
+    return with_trailing_separator(own);
 }
 
 } // namespace miravox

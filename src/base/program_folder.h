@@ -7,7 +7,8 @@ namespace miravox {
 
 // The folder of the running executable, ending with "/". The environment variable
 // MIRAVOX_HOME names another folder (several stations on one machine, tests); a
-// trailing separator is added when missing.
+// trailing separator is added when missing. An executable installed under /usr (the package)
+// takes ~/miravox/ instead of its own folder.
 QString program_folder();
 
 } // namespace miravox

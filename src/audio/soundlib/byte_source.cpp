@@ -206,9 +206,22 @@ std::unique_ptr<ByteSource> http_body_source(std::unique_ptr<HttpConnection> con
     return std::make_unique<HttpBodySource>(std::move(conn), intr);
 }
 
-std::unique_ptr<ByteSource> ffmpeg_protocol_source(const std::string& url, const std::string& agent,
-                                                   int timeout_ms, Interrupt& intr, int& averror,
-                                                   std::vector<std::string>& icy_lines) {
+namespace {
+
+std::string option_text(AVIOContext* ctx, const char* name) {
+    uint8_t* text = nullptr;
+    if (av_opt_get(ctx, name, AV_OPT_SEARCH_CHILDREN, &text) < 0 || !text)
+        return {};
+    std::string out(reinterpret_cast<char*>(text));
+    av_free(text);
+    return out;
+}
+
+} // namespace
+
+ProtocolAnswer ffmpeg_protocol_source(const std::string& url, const std::string& agent, int timeout_ms,
+                                      Interrupt& intr) {
+    ProtocolAnswer a;
     AVDictionary* opts = nullptr;
     if (!agent.empty())
         av_dict_set(&opts, "user_agent", agent.c_str(), 0);
@@ -216,12 +229,17 @@ std::unique_ptr<ByteSource> ffmpeg_protocol_source(const std::string& url, const
         av_dict_set_int(&opts, "timeout", int64_t(timeout_ms) * 1000, 0);
     AVIOContext* ctx = nullptr;
     const AVIOInterruptCB cb = intr.callback();
-    averror = avio_open2(&ctx, url.c_str(), AVIO_FLAG_READ, &cb, &opts);
+    a.averror = avio_open2(&ctx, url.c_str(), AVIO_FLAG_READ, &cb, &opts);
     av_dict_free(&opts);
-    if (averror < 0)
-        return nullptr;
-    icy_lines = icy_header_lines(ctx);
-    return std::make_unique<ProtocolSource>(ctx, intr);
+    if (a.averror < 0)
+        return a;
+    a.icy_lines = icy_header_lines(ctx);
+    a.content_type = option_text(ctx, "mime_type");
+    a.location = option_text(ctx, "location");
+    if (a.location.empty())
+        a.location = url;
+    a.body = std::make_unique<ProtocolSource>(ctx, intr);
+    return a;
 }
 
 std::vector<std::string> icy_header_lines(AVIOContext* pb) {
@@ -247,12 +265,31 @@ std::vector<std::string> icy_header_lines(AVIOContext* pb) {
 }
 
 bool LookAheadSource::read_more() {
+    if (full())
+        return false;
     uint8_t buf[16 * 1024];
-    const int n = inner_->read(buf, sizeof buf);
+    const int n = inner_->read(buf, static_cast<int>(std::min(sizeof buf, kCap - head_.size())));
     if (n <= 0)
         return false;
     head_.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
     bytes_read_.fetch_add(static_cast<uint64_t>(n));
+    return true;
+}
+
+bool LookAheadSource::skip(uint64_t n) {
+    const size_t held = static_cast<size_t>(std::min<uint64_t>(n, head_.size()));
+    head_.erase(0, held);
+    skipped_ += held;
+    n -= held;
+    uint8_t buf[16 * 1024];
+    while (n > 0) {
+        const int got = inner_->read(buf, static_cast<int>(std::min<uint64_t>(sizeof buf, n)));
+        if (got <= 0)
+            return false;
+        bytes_read_.fetch_add(static_cast<uint64_t>(got));
+        skipped_ += static_cast<uint64_t>(got);
+        n -= static_cast<uint64_t>(got);
+    }
     return true;
 }
 

@@ -53,23 +53,38 @@ std::unique_ptr<ByteSource> open_file_source(const std::string& path, uint64_t o
 std::unique_ptr<ByteSource> memory_source(const void* data, uint64_t length);
 std::unique_ptr<ByteSource> http_body_source(std::unique_ptr<HttpConnection> conn, Interrupt& intr);
 
-// The body of an address that FFmpeg's own protocols open (https): connects and reads the
-// response header within `intr`. Returns nullptr and sets `averror` on failure. `icy_lines`
-// receives the server's "icy-" header lines.
-std::unique_ptr<ByteSource> ffmpeg_protocol_source(const std::string& url, const std::string& agent,
-                                                   int timeout_ms, Interrupt& intr, int& averror,
-                                                   std::vector<std::string>& icy_lines);
+// The answer to an address that FFmpeg's own protocols open (https), connected and with its
+// response header read within `intr`. FFmpeg follows redirects itself, to any scheme.
+struct ProtocolAnswer {
+    std::unique_ptr<ByteSource> body; // nullptr on failure, then `averror` says why
+    int averror = 0;
+    std::vector<std::string> icy_lines; // the server's "icy-" header lines
+    std::string content_type;
+    std::string location; // where the body came from, after redirects
+};
+ProtocolAnswer ffmpeg_protocol_source(const std::string& url, const std::string& agent, int timeout_ms,
+                                      Interrupt& intr);
 
 // The "icy-" response header lines that FFmpeg's http protocol kept for `pb`.
 std::vector<std::string> icy_header_lines(AVIOContext* pb);
 
 // A live source whose first bytes are read ahead, to be looked at, and then served again.
+// What it holds is capped: a source that has not told its format within the cap is left to
+// FFmpeg's probing, which has a cap of its own.
 class LookAheadSource final : public LiveByteSource {
   public:
+    static constexpr size_t kCap = 1024 * 1024;
+
     explicit LookAheadSource(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)) {}
-    // Reads what the source has next (at least a byte). False at its end or on a failure.
+    // Reads what the source has next (at least a byte). False at its end, on a failure, or when
+    // the head is full.
     bool read_more();
+    bool full() const { return head_.size() >= kCap; }
     const std::string& head() const { return head_; }
+    // Passes over the next `n` bytes (those held first), reading and dropping the rest as they
+    // arrive. False when the source ended or failed first. Only before anything was served.
+    bool skip(uint64_t n);
+    uint64_t skipped() const { return skipped_; }
     // The first `n` bytes of the head are not served.
     void drop_head(size_t n) { served_ = std::max(served_, std::min(n, head_.size())); }
 
@@ -81,6 +96,7 @@ class LookAheadSource final : public LiveByteSource {
     std::unique_ptr<ByteSource> inner_;
     std::string head_;
     size_t served_ = 0;
+    uint64_t skipped_ = 0;
 };
 
 // An AVIOContext reading `source` (which must outlive it).

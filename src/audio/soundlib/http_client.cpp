@@ -113,6 +113,19 @@ AddrList resolve(const std::string& host, int port, Interrupt& intr, int& gai_er
     return res->rc == 0 ? res : nullptr;
 }
 
+int resolution_error(Interrupt& intr, int gai_error, std::string& reason) {
+    if (intr.timed_out()) {
+        reason = "host name not resolved in time";
+        return BASS_ERROR_TIMEOUT;
+    }
+    if (gai_error == 0) {
+        reason = "stopped while resolving the host name";
+        return BASS_ERROR_UNKNOWN;
+    }
+    reason = std::string("cannot resolve host: ") + gai_strerror(gai_error);
+    return BASS_ERROR_FILEOPEN;
+}
+
 int connect_one(const addrinfo* ai, Interrupt& intr, int& err) {
     const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
     if (fd < 0) {
@@ -174,6 +187,13 @@ bool starts_with_status(const std::string& head) {
 }
 
 } // namespace
+
+int check_host_resolves(const std::string& host, Interrupt& intr, std::string& reason) {
+    int gai_error = 0;
+    if (resolve(host, 80, intr, gai_error))
+        return BASS_OK;
+    return resolution_error(intr, gai_error, reason);
+}
 
 bool HttpUrl::parse(const std::string& url, HttpUrl& out) {
     const auto sep = url.find("://");
@@ -258,9 +278,7 @@ HttpOpenResult HttpOpener::open_once(const HttpUrl& u, const std::string& agent,
     int gai_error = 0;
     AddrList addrs = resolve(u.host, u.port, intr, gai_error);
     if (!addrs) {
-        r.error = intr.timed_out() ? BASS_ERROR_TIMEOUT : BASS_ERROR_FILEOPEN;
-        r.reason = intr.timed_out() ? "host name not resolved in time"
-                                    : std::string("cannot resolve host: ") + gai_strerror(gai_error);
+        r.error = resolution_error(intr, gai_error, r.reason);
         return r;
     }
     int fd = -1;

@@ -36,6 +36,11 @@ struct HttpUrl {
 
 struct HttpOpenResult;
 
+// Whether `host` resolves before `intr` aborts: BASS_OK, BASS_ERROR_TIMEOUT when the deadline
+// passed first, BASS_ERROR_FILEOPEN when the name does not resolve (`reason` says why). The
+// system's resolver has no time-out, so it runs on a thread of its own that we stop waiting for.
+int check_host_resolves(const std::string& host, Interrupt& intr, std::string& reason);
+
 // The connection under a stream, as its last pump saw it.
 struct LinkState {
     bool pumped = false;         // a connection we download ourselves (false: files, FFmpeg's network)
@@ -95,6 +100,11 @@ class HttpConnection {
     std::atomic<uint64_t> bytes_received_{0};
 
     friend struct HttpOpenResult;
+
+// Whether `host` resolves before `intr` aborts: BASS_OK, BASS_ERROR_TIMEOUT when the deadline
+// passed first, BASS_ERROR_FILEOPEN when the name does not resolve (`reason` says why). The
+// system's resolver has no time-out, so it runs on a thread of its own that we stop waiting for.
+int check_host_resolves(const std::string& host, Interrupt& intr, std::string& reason);
     friend class HttpOpener;
 };
 

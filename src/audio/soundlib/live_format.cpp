@@ -1,5 +1,7 @@
 #include "live_format.h"
 
+#include "byte_source.h"
+
 #include <optional>
 #include <vector>
 
@@ -11,8 +13,8 @@ namespace miravox::soundlib {
 
 namespace {
 
-// How far past any ID3 tag we look before leaving the source to FFmpeg: many frames of any
-// bit rate, and more than one Ogg page.
+// How far we look for a chain of frames before leaving the source to FFmpeg: many frames of
+// any bit rate, and more than one Ogg page.
 constexpr size_t kLookLimit = 64 * 1024;
 // Consistent headers in a row that make a chain of frames: where the body begins, a frame and
 // the header that follows it; anywhere else (a burst cut at a random byte) one more, so that a
@@ -109,20 +111,20 @@ Chain chain_at(const uint8_t* data, size_t size, size_t at, const FrameKind& kin
     return Chain::Complete;
 }
 
-// Where the audio begins past any ID3v2 tags; nullopt while a tag is not whole yet.
-std::optional<size_t> skip_id3(const uint8_t* data, size_t size) {
-    size_t at = 0;
-    while (size - at >= 3 && data[at] == 'I' && data[at + 1] == 'D' && data[at + 2] == '3') {
-        if (size - at < 10)
-            return std::nullopt;
-        const uint8_t* h = data + at;
-        const size_t body = size_t(h[6] & 0x7F) << 21 | size_t(h[7] & 0x7F) << 14 | size_t(h[8] & 0x7F) << 7 |
-                            (h[9] & 0x7F);
-        at += 10 + body + ((h[5] & 0x10) ? 10 : 0);
-        if (at > size)
-            return std::nullopt;
-    }
-    return at;
+// The whole length of an ID3v2 tag that begins at `p` (10 bytes at least): header, body and
+// the footer when the flags announce one.
+size_t id3_length(const uint8_t* p) {
+    const size_t body = size_t(p[6] & 0x7F) << 21 | size_t(p[7] & 0x7F) << 14 | size_t(p[8] & 0x7F) << 7 |
+                        (p[9] & 0x7F);
+    return 10 + body + ((p[5] & 0x10) ? 10 : 0);
+}
+
+bool begins_id3(const uint8_t* data, size_t size) {
+    static const char kMagic[] = "ID3";
+    for (size_t i = 0; i < std::min<size_t>(size, 3); ++i)
+        if (data[i] != uint8_t(kMagic[i]))
+            return false;
+    return true;
 }
 
 // FFmpeg's verdict when it is certain from a signature.
@@ -142,9 +144,13 @@ const AVInputFormat* certain_format(const uint8_t* data, size_t size) {
 
 LiveFormat detect_live_format(const uint8_t* data, size_t size, bool complete) {
     LiveFormat out;
-    const auto base = skip_id3(data, size);
-    if (!base) {
-        out.verdict = complete ? LiveFormat::Verdict::Unknown : LiveFormat::Verdict::NeedMore;
+    if (begins_id3(data, size) && (size >= 3 || !complete)) {
+        if (size >= 10) {
+            out.verdict = LiveFormat::Verdict::Skip;
+            out.start = id3_length(data);
+        } else {
+            out.verdict = complete ? LiveFormat::Verdict::Unknown : LiveFormat::Verdict::NeedMore;
+        }
         return out;
     }
     if (const AVInputFormat* f = certain_format(data, size)) {
@@ -152,10 +158,10 @@ LiveFormat detect_live_format(const uint8_t* data, size_t size, bool complete) {
         out.demuxer = f->name;
         return out;
     }
-    const size_t end = std::min(size, *base + kLookLimit);
-    for (size_t at = *base; at < end; ++at) {
+    const size_t end = std::min(size, kLookLimit);
+    for (size_t at = 0; at < end; ++at) {
         for (const FrameKind& kind : kFrameKinds) {
-            const Chain c = chain_at(data, size, at, kind, at == *base ? kChainAtStart : kChainInside);
+            const Chain c = chain_at(data, size, at, kind, at == 0 ? kChainAtStart : kChainInside);
             if (c == Chain::Complete) {
                 out.verdict = LiveFormat::Verdict::Found;
                 out.demuxer = kind.demuxer;
@@ -166,9 +172,29 @@ LiveFormat detect_live_format(const uint8_t* data, size_t size, bool complete) {
                 return out; // a chain may begin here: wait for the rest of it
         }
     }
-    out.verdict = complete || size >= *base + kLookLimit ? LiveFormat::Verdict::Unknown
-                                                         : LiveFormat::Verdict::NeedMore;
+    out.verdict = complete || size >= kLookLimit ? LiveFormat::Verdict::Unknown : LiveFormat::Verdict::NeedMore;
     return out;
+}
+
+LiveFormat find_live_format(LookAheadSource& ahead) {
+    bool more = true;
+    for (;;) {
+        const std::string& head = ahead.head();
+        const LiveFormat format = detect_live_format(reinterpret_cast<const uint8_t*>(head.data()), head.size(),
+                                                     !more || ahead.full());
+        switch (format.verdict) {
+        case LiveFormat::Verdict::Skip:
+            // The tag streams past: nothing of it is kept, however long it says it is.
+            if (!ahead.skip(format.start))
+                more = false;
+            break;
+        case LiveFormat::Verdict::NeedMore:
+            more = ahead.read_more();
+            break;
+        default:
+            return format;
+        }
+    }
 }
 
 } // namespace miravox::soundlib

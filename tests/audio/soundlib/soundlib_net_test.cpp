@@ -1,7 +1,9 @@
 // Network streams against a local server: ICY streams and their headers, every fault a server
 // can show (each with its error code, within the time-outs), stalls and drops (seen at once,
-// however much audio is buffered), HLS; and against real servers of other makers (icecast2,
-// Liquidsoap's harbor, the ffmpeg CLI over HTTP and HTTPS), each of which must play its tone.
+// however much audio is buffered), HLS; against real servers of other makers (icecast2,
+// Liquidsoap's harbor, the ffmpeg CLI over HTTP and HTTPS), each of which must play its tone,
+// also through playlists and redirects that cross between http and https; and host names that
+// resolve late or not at all, whichever protocol resolves them.
 
 #include "engine_test_support.h"
 #include "live_servers.h"
@@ -11,8 +13,45 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <dlfcn.h>
+#include <netdb.h>
+#include <thread>
+#include <unistd.h>
+
 using namespace miravox::test;
 using std::chrono::milliseconds;
+
+// Host names under ".resolver.test" reach a resolver these tests control, whoever asks: our own
+// client or FFmpeg's protocols (this definition takes the place of the C library's for the whole
+// program). "nx" does not exist; "never" answers only after kSlowLookup; "once" answers its first
+// lookup at once and every later one after kSlowLookup. Other names go to the system's resolver.
+namespace {
+constexpr auto kSlowLookup = std::chrono::milliseconds(2500);
+std::atomic<int> once_lookups{0};
+std::atomic<int> slow_lookups_running{0};
+} // namespace
+
+extern "C" int getaddrinfo(const char* node, const char* service, const struct addrinfo* hints,
+                           struct addrinfo** res) {
+    using Real = int (*)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
+    static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    const std::string name = node ? node : "";
+    const std::string suffix = ".resolver.test";
+    const bool numeric_only = hints && (hints->ai_flags & AI_NUMERICHOST);
+    if (numeric_only || name.size() <= suffix.size() ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return real(node, service, hints, res);
+    const std::string host = name.substr(0, name.size() - suffix.size());
+    if (host == "nx")
+        return EAI_NONAME;
+    if (host == "once" && once_lookups.fetch_add(1) == 0)
+        return real("127.0.0.1", service, hints, res);
+    ++slow_lookups_running;
+    std::this_thread::sleep_for(kSlowLookup);
+    --slow_lookups_running;
+    return host == "never" ? EAI_AGAIN : real("127.0.0.1", service, hints, res);
+}
 
 namespace {
 
@@ -438,6 +477,51 @@ TEST_F(NetTest, PrebufferFillsBeforeTheOpenReturns) {
               BASS_StreamGetFilePosition(h, BASS_FILEPOS_END));
 }
 
+// Whichever protocol resolves a host name (our own client for http, FFmpeg's for https, HLS and
+// mmsh), a name that does not exist fails at once with the same code, and one that does not
+// resolve within the time-out fails with the time-out's code within it, opened from several
+// threads at once. FFmpeg resolves a name again after we did: when that second lookup hangs,
+// the open still ends with the time-out.
+TEST_F(NetTest, HostNamesThatDoNotResolveInTimeFailWithinTheTimeOutWhoeverResolvesThem) {
+    const std::string port = ":" + std::to_string(TestStreamServer::unused_port());
+    struct Case {
+        std::string url;
+        bool hls;
+        int error;
+        int error_code = -1;
+        double ms = 0;
+    };
+    std::vector<Case> cases;
+    for (const char* scheme : {"http", "https", "mmsh"}) {
+        cases.push_back({std::string(scheme) + "://nx.resolver.test" + port + "/radio", false, BASS_ERROR_FILEOPEN});
+        cases.push_back({std::string(scheme) + "://never.resolver.test" + port + "/radio", false, BASS_ERROR_TIMEOUT});
+    }
+    cases.push_back({"http://nx.resolver.test" + port + "/live.m3u8", true, BASS_ERROR_FILEOPEN});
+    cases.push_back({"http://never.resolver.test" + port + "/live.m3u8", true, BASS_ERROR_TIMEOUT});
+    cases.push_back({"https://once.resolver.test" + port + "/radio", false, BASS_ERROR_TIMEOUT});
+
+    std::vector<std::thread> openers;
+    for (Case& c : cases)
+        openers.emplace_back([&c] {
+            BASS_SetDevice(kSilentDevice);
+            const auto start = std::chrono::steady_clock::now();
+            const HSTREAM h = c.hls ? BASS_HLS_StreamCreateURL(c.url.c_str(), BASS_STREAM_AUTOFREE, nullptr, nullptr)
+                                    : open_url(c.url);
+            c.error_code = BASS_ErrorGetCode();
+            c.ms = elapsed_ms(start);
+            if (h)
+                BASS_StreamFree(h);
+        });
+    for (std::thread& t : openers)
+        t.join();
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.error_code, c.error) << c.url;
+        EXPECT_LT(c.ms, c.error == BASS_ERROR_TIMEOUT ? kBound.count() : 1000.0) << c.url;
+    }
+    // The lookups we stopped waiting for end on their own; let them, before the program ends.
+    EXPECT_TRUE(wait_until([] { return slow_lookups_running.load() == 0; }, kSlowLookup + milliseconds(2000)));
+}
+
 TEST_F(NetTest, MmsAddressesAreTriedThroughFfmpeg) {
     const std::string url =
         "mms://127.0.0.1:" + std::to_string(TestStreamServer::unused_port()) + "/radio.wmv";
@@ -544,7 +628,58 @@ TEST_F(RealServerTest, LiquidsoapHarborWithoutABurstPlays) {
     expect_plays(harbor.url(), 550);
 }
 
-TEST_F(RealServerTest, FfmpegsOwnHttpAndHttpsServersPlay) {
+// An HTTPS server that publishes a playlist and a redirect, both leading to `target` (Python's
+// standard library: the ffmpeg CLI serves nothing but its stream).
+class HttpsSignpost {
+  public:
+    HttpsSignpost(const std::string& cert, const std::string& key, const std::string& target)
+        : port_(TestStreamServer::unused_port()) {
+        if (::access(kPython, X_OK) != 0)
+            return;
+        static const char* const kScript = R"(
+import http.server, ssl, sys
+port, cert, key, target = sys.argv[1:5]
+class Signpost(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        if self.path == "/moved":
+            self.send_response(302)
+            self.send_header("Location", target)
+            self.end_headers()
+        elif self.path == "/radio.pls":
+            body = ("[playlist]\nFile1=%s\nLength1=-1\n" % target).encode()
+            self.send_response(200)
+            self.send_header("Content-Type", "audio/x-scpls")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+        else:
+            self.send_error(404)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", int(port)), Signpost)
+tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+tls.load_cert_chain(cert, key)
+server.socket = tls.wrap_socket(server.socket, server_side=True)
+server.serve_forever()
+)";
+        process_ = ChildProcess({kPython, "-c", kScript, std::to_string(port_), cert, key, target});
+        listening_ = wait_listening(port_, milliseconds(10000));
+    }
+    bool listening() const { return listening_; }
+    std::string url(const std::string& path) const {
+        return "https://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+  private:
+    static constexpr const char* kPython = "/usr/bin/python3";
+    uint16_t port_;
+    ChildProcess process_;
+    bool listening_ = false;
+};
+
+// https wherever a link leads: a playlist served over http whose entry is https (many stations
+// publish these), a redirect from http to https and back, a playlist served over https.
+TEST_F(RealServerTest, FfmpegsOwnHttpAndHttpsServersPlayHoweverTheLinkLeadsToThem) {
     std::string cert, key, why;
     ASSERT_TRUE(make_self_signed_cert(dir_.path(), cert, key));
     FfmpegListener http(660);
@@ -553,6 +688,21 @@ TEST_F(RealServerTest, FfmpegsOwnHttpAndHttpsServersPlay) {
     FfmpegListener https(770, cert, key);
     ASSERT_TRUE(https.start(why)) << why;
     expect_plays(https.url(), 770);
+
+    server_.add_file("/radio.pls", "[playlist]\nFile1=" + https.url() + "\nLength1=-1\n", "audio/x-scpls");
+    server_.add_redirect("/moved", https.url());
+    ASSERT_TRUE(https.start(why)) << why;
+    expect_plays(server_.url("/radio.pls"), 770);
+    ASSERT_TRUE(https.start(why)) << why;
+    EXPECT_NE(StreamHandle(open_url(server_.url("/moved"))).get(), 0u) << BASS_ErrorGetCode();
+
+    HttpsSignpost signpost(cert, key, http.url());
+    if (!signpost.listening())
+        GTEST_SKIP() << "no Python to serve an https playlist and redirect";
+    for (const char* way : {"/moved", "/radio.pls"}) {
+        ASSERT_TRUE(http.start(why)) << why;
+        EXPECT_NE(StreamHandle(open_url(signpost.url(way))).get(), 0u) << way << ": error " << BASS_ErrorGetCode();
+    }
 }
 
 class HlsTest : public NetTest {
