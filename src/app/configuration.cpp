@@ -54,6 +54,7 @@ void reset_configuration() {
     WACESSO = true;
     WSILENCIO = 0;
     WSILENCIO_DB = kDefaultSilenceDb;
+    WRESERVA_RETORNO = kDefaultBackupReturnS;
 }
 
 QStringList read_configuration_file(const QString& path) {
@@ -94,6 +95,7 @@ void apply_configuration(const QStringList& lines, const QString& program_folder
     WACESSO = WSENHA.trimmed().isEmpty();
     WSILENCIO = std::max(0, read_int(lines, "SILENCIO", 0));
     WSILENCIO_DB = read_int(lines, "SILENCIO_DB", kDefaultSilenceDb);
+    WRESERVA_RETORNO = std::max(1, read_int(lines, "RESERVA_RETORNO", kDefaultBackupReturnS));
 }
 
 QStringList configuration_file_lines(const QString& tambr, const QString& tambr_net, int dvtra, int dvcue,
@@ -116,6 +118,8 @@ QStringList configuration_file_lines(const QString& tambr, const QString& tambr_
         lines << "SILENCIO=" + QString::number(WSILENCIO);
         lines << "SILENCIO_DB=" + QString::number(WSILENCIO_DB);
     }
+    if (WRESERVA_RETORNO != kDefaultBackupReturnS)
+        lines << "RESERVA_RETORNO=" + QString::number(WRESERVA_RETORNO);
     return lines;
 }
 

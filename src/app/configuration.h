@@ -26,6 +26,10 @@ inline std::int32_t WSILENCIO = 0;       // dead-air watch: seconds of stream si
 // The dead-air threshold when MIRAVOX.INI names none.
 constexpr std::int32_t kDefaultSilenceDb = -50;
 inline std::int32_t WSILENCIO_DB = kDefaultSilenceDb; // dead-air watch: the stream is silent below this peak (dBFS)
+// How long a preferred link must deliver audio steadily, heard in the background, before the
+// air goes back to it from a backup link, when MIRAVOX.INI names no RESERVA_RETORNO.
+constexpr std::int32_t kDefaultBackupReturnS = 30;
+inline std::int32_t WRESERVA_RETORNO = kDefaultBackupReturnS; // seconds; at least 1
 
 namespace miravox {
 
@@ -54,7 +58,8 @@ QStringList read_configuration_file(const QString& path);
 void apply_configuration(const QStringList& lines, const QString& program_folder);
 
 // The eleven lines the setup dialog writes, followed by the dead-air settings SILENCIO and
-// SILENCIO_DB (edited by hand) when they are not at their defaults, so a save keeps them.
+// SILENCIO_DB (edited by hand) when they are not at their defaults, and RESERVA_RETORNO when
+// it is not at its default, so a save keeps them.
 // `tambr` and `tambr_net` are the values as typed; the folders are trimmed and given a trailing
 // separator here when not blank; `scrambled_password` is the output of CODIFICA_SENHA (already
 // 8-bit, one char per byte).
