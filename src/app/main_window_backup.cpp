@@ -25,14 +25,13 @@ namespace {
 
 constexpr int kReturnTickMs = 500;
 // A link that failed its background check is heard again after this long.
-constexpr qint64 kRecheckMs = 10000;
+constexpr qint64 kRecheckMs = 5000;
 // A link lost this soon after it got the air back waits longer before its next return.
 constexpr qint64 kFlapWindowMs = 5 * 60 * 1000;
 constexpr int kLongestWaitFactor = 8;
-// The backup's fade-out before the preferred link is opened on the air, and how long the
-// return waits for it at most.
-constexpr std::uint16_t kReturnFadeMs = 1000;
-constexpr qint64 kLongestFadeWaitMs = 3000;
+// The backup's fade-out before the preferred link is opened on the air, in steps.
+constexpr qint64 kReturnFadeMs = 1000;
+constexpr int kFadeStepMs = 50;
 // The silent device: a background check is never heard on the transmission device.
 constexpr int kSilentDevice = 0;
 
@@ -119,10 +118,9 @@ bool Tfrm_miravox::fail_over_dry_stream() {
 }
 
 void Tfrm_miravox::watch_link_return() {
-    if (return_target_ >= 0) {
-        finish_return();
-        return;
-    }
+    if (return_target_ >= 0)
+        return; // the fade runs
+
     const bool on_backup = Timer_Reconexao->Enabled() && link_index_ > 0 && !failing_over_ && WERRO_WEB == 0 &&
                            Canal_web->isStarted() && !Canal_web->IsOpening();
     if (!on_backup) {
@@ -209,22 +207,36 @@ void Tfrm_miravox::begin_return(int index) {
     return_target_ = index;
     return_started_ms_ = now_ms();
     timer_aumentarvolume_web->setEnabled(false);
-    Canal_web->StopFade(kReturnFadeMs);
+    const float from = Canal_web->Volume();
+    auto* fade = new QTimer(this);
+    fade->setInterval(kFadeStepMs);
+    QObject::connect(fade, &QTimer::timeout, this, [this, fade, from] {
+        const qint64 elapsed = now_ms() - return_started_ms_;
+        if (return_target_ >= 0 && elapsed < kReturnFadeMs && Canal_web->isStarted()) {
+            Canal_web->setVolume(from * float(kReturnFadeMs - elapsed) / float(kReturnFadeMs));
+            return;
+        }
+        fade->deleteLater();
+        fade->stop();
+        finish_return();
+    });
+    fade->start();
 }
 
 void Tfrm_miravox::finish_return() {
+    if (return_target_ < 0)
+        return; // the relay ended meanwhile
     if (!Timer_Reconexao->Enabled()) {
         return_target_ = -1;
         return;
     }
-    if (Canal_web->isStarted() && now_ms() - return_started_ms_ < kLongestFadeWaitMs)
-        return;
+    // Stopped while the return is under way, so that the channel's stop is no loss.
+    Canal_web->Stop();
+    Canal_web->FreeFile();
     link_index_ = return_target_;
     return_target_ = -1;
     returned_at_ms_[size_t(link_index_)] = now_ms();
     show_link_on_air();
-    Canal_web->Stop();
-    Canal_web->FreeFile();
     WERRO_WEB = -1;
     WCT_PRONTO = 0;
     WVOL_WEB = 0;
