@@ -190,6 +190,8 @@ public:
     // ---- Stream window editor ----------------------------------------------------------------
     void BitBtn32Click();
     void BitBtn31Click();
+    // Tests the backup link under the cursor of Edit25 (the first one) on the cue.
+    void BitBtn34Click();
     void TESTA_LINK(const QString& link);
     void testa_link_opened(const QString& link, int code, bool hls_retry);
     void BitBtn33Click();
@@ -322,6 +324,8 @@ public:
     // Stream window editor ("Streaming")
     QLineEdit* Edit24 = nullptr; // stream link
     QPushButton* BitBtn31 = nullptr; // link test on the cue: "Play" / "Stop"
+    QLineEdit* Edit25 = nullptr; // backup links, separated by blanks
+    QPushButton* BitBtn34 = nullptr; // tests a backup link on the cue
     QLineEdit* Edit9 = nullptr; // opening jingle
     QPushButton* BitBtn28 = nullptr; // chooses the opening jingle
     QPushButton* BitBtn1 = nullptr; // pre-listens to the opening jingle
