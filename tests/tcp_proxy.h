@@ -66,6 +66,9 @@ public:
             ::shutdown(fd, SHUT_RDWR);
     }
     void restore() { cut_ = false; }
+    // Holds what the server sends (connections stay open, as a server that freezes for a
+    // moment), then lets the backlog through at once.
+    void hold(bool on) { held_ = on; }
 
     // When the server of the latest connection sent the first byte after its header's blank line
     // (an epoch time point while none has yet).
@@ -122,6 +125,8 @@ private:
                 if (!q.empty())
                     wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(
                                               std::max(q.front().due - Clock::now(), Clock::duration::zero())));
+            if (held_)
+                wait = std::chrono::milliseconds(20);
             if (closed)
                 std::this_thread::sleep_for(wait);
             else if (::poll(fds, 2, int(wait.count())) > 0)
@@ -141,7 +146,7 @@ private:
                         queued[i].push_back({sent_at + round_trip_ / 2, std::string(buffer, size_t(n))});
                 }
             for (int i = 0; i < 2; ++i)
-                while (!queued[i].empty() && queued[i].front().due <= Clock::now()) {
+                while (!(i == 1 && held_) && !queued[i].empty() && queued[i].front().due <= Clock::now()) {
                     const std::string& b = queued[i].front().bytes;
                     if (::send(fds[1 - i].fd, b.data(), b.size(), MSG_NOSIGNAL) != ssize_t(b.size())) {
                         closed = true; // the peer is gone: nothing more gets through
@@ -174,6 +179,7 @@ private:
     int listen_fd_ = -1;
     std::atomic<bool> stop_{false};
     std::atomic<bool> cut_{false};
+    std::atomic<bool> held_{false};
     std::atomic<std::chrono::steady_clock::rep> last_body_at_{0};
     std::mutex mutex_;
     std::set<int> open_;

@@ -183,6 +183,9 @@ class TTesselBass : public QObject {
     void create_playing_timer();
     void open_network(const QString& address, const QString& upper, std::function<void(int)> applied);
     void apply_network_open(const QString& address, HSTREAM stream, int code);
+    // The opening thread posts a bare event when its result is in: what it carries waits in
+    // the shared PendingOpen, handed over under its lock.
+    void customEvent(QEvent* event) override;
     void play_reopened();
     void started_playing();
     void open_local(const QString& path, const QString& upper);
@@ -228,6 +231,8 @@ class TTesselBass : public QObject {
     bool wpaused = false;
     TThreadedTimer* Timer_playing = nullptr;
     std::shared_ptr<miravox::PendingOpen> pending_open_;
+    QString pending_address_;
+    std::function<void(int)> pending_applied_;
     // Real time of the last progress check: a faster clock keeps them apart in real time too.
     std::chrono::steady_clock::time_point last_progress_check_{};
 };

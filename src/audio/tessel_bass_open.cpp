@@ -10,6 +10,7 @@
 #include "threaded_timer.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 
 #include <algorithm>
 #include <condition_variable>
@@ -89,6 +90,9 @@ struct PendingOpen {
 namespace {
 
 using miravox::PendingOpen;
+
+// Posted by an opening thread when its result is in.
+const QEvent::Type kOpenArrived = QEvent::Type(QEvent::User + 22);
 
 enum class NetworkKind { WindowsMedia, Hls, Plain };
 
@@ -199,6 +203,9 @@ void TTesselBass::AbandonOpen() {
     if (!pending_open_)
         return;
     const std::shared_ptr<PendingOpen> open = std::move(pending_open_);
+    pending_open_.reset();
+    pending_address_.clear();
+    pending_applied_ = nullptr;
     std::lock_guard lock(open->mutex);
     open->abandoned = true;
     if (open->done) {
@@ -243,10 +250,12 @@ void TTesselBass::open_network(const QString& address, const QString& upper, std
 
     auto open = std::make_shared<PendingOpen>();
     pending_open_ = open;
+    pending_address_ = address;
+    pending_applied_ = std::move(applied);
     TTesselBass* const self = this;
     const std::u16string url(reinterpret_cast<const char16_t*>(address.utf16()), size_t(address.size()));
     const DWORD device = wdevice;
-    opening_threads().start([open, self, url, kind, device, address, applied = std::move(applied)] {
+    opening_threads().start([open, self, url, kind, device] {
         const HSTREAM stream = open_by_kind(url, kind, device);
         const int code = BASS_ErrorGetCode();
         std::lock_guard lock(open->mutex);
@@ -257,27 +266,34 @@ void TTesselBass::open_network(const QString& address, const QString& upper, std
         open->done = true;
         open->stream = stream;
         open->code = code;
-        // A channel gone meanwhile takes its pending events with it; its end frees the stream.
-        QMetaObject::invokeMethod(
-            self,
-            [open, self, address, applied] {
-                HSTREAM arrived = 0;
-                int result = 0;
-                {
-                    std::lock_guard guard(open->mutex);
-                    if (open->abandoned || self->pending_open_ != open)
-                        return;
-                    arrived = open->stream;
-                    result = open->code;
-                    open->stream = 0;
-                }
-                self->pending_open_.reset();
-                self->apply_network_open(address, arrived, result);
-                if (applied)
-                    applied(result);
-            },
-            Qt::QueuedConnection);
+        // Not abandoned, so the channel is still there (its end abandons first); a channel gone
+        // before the event is delivered takes the event with it and has freed the stream.
+        QCoreApplication::postEvent(self, new QEvent(kOpenArrived));
     });
+}
+
+void TTesselBass::customEvent(QEvent* event) {
+    if (event->type() != kOpenArrived || !pending_open_)
+        return;
+    const std::shared_ptr<PendingOpen> open = pending_open_;
+    HSTREAM stream = 0;
+    int code = 0;
+    {
+        std::lock_guard lock(open->mutex);
+        if (!open->done) // the event of an open abandoned since
+            return;
+        stream = open->stream;
+        code = open->code;
+        open->stream = 0;
+    }
+    pending_open_.reset();
+    const QString address = std::move(pending_address_);
+    const std::function<void(int)> applied = std::move(pending_applied_);
+    pending_address_.clear();
+    pending_applied_ = nullptr;
+    apply_network_open(address, stream, code);
+    if (applied)
+        applied(code);
 }
 
 void TTesselBass::apply_network_open(const QString& address, HSTREAM stream, int code) {

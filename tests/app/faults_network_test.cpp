@@ -88,6 +88,13 @@ TEST_P(NetworkFaults, RelayReportsItMusicKeepsTheAirAndTheMainTickRuns) {
         ASSERT_TRUE(run_until([&] { return logged_starting("Erro WEB: "); }, 20000))
             << log_messages().join("\n").toStdString();
         EXPECT_TRUE(logged_starting("DESCONECTADO"));
+        // Local music filled the air from the moment the stream ran dry, before the loss was declared.
+        const QStringList m = log_messages();
+        const auto first = [&](const QString& prefix) {
+            return std::find_if(m.begin(), m.end(), [&](const QString& s) { return s.startsWith(prefix); }) - m.begin();
+        };
+        EXPECT_LT(first("Stream sem dados - Acionando Musicas locais"), first("DESCONECTADO"))
+            << m.join("\n").toStdString();
         EXPECT_FALSE(logged("Erro de Buffer - update Device")) << "a lost stream taken for a stalled output";
     }
     ASSERT_TRUE(run_until([&] { return window->Canal_Musica->isStarted(); }, 5000));
@@ -112,3 +119,25 @@ INSTANTIATE_TEST_SUITE_P(Servers, NetworkFaults,
                                            Case{"ClosesMidStream", Fault::CloseAfter, 0},
                                            Case{"ResetsMidStream", Fault::ResetAfter, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The server freezes for a moment shorter than the read time-out: local music fills the air
+// while the stream is dry, and hands it back as soon as the stream sounds again, instead of
+// costing the network's programme a whole track. The link is never declared lost.
+TEST_F(RunningWindowTest, AStreamThatRunsDryForAMomentIsFilledAndHandedBack) {
+    write_weekday(kMonday, ".WEB", {window_line("18:00", "18:10", radio_link())});
+    QDir().mkpath(program_folder() + "MUSICAS");
+    ASSERT_TRUE(make_wav(music("A.WAV"), 30, 660));
+    start_at(at(17, 59, 59, 500));
+    ASSERT_TRUE(run_until([&] { return on_air() && window->Canal_web->Volume() >= 99; }, 10000));
+    proxy.hold(true); // about 2 s of audio in hand, then dry; 4 s of read time-out
+    ASSERT_TRUE(run_until([&] { return window->Canal_Musica->isStarted(); }, 5000))
+        << log_messages().join("\n").toStdString();
+    EXPECT_TRUE(logged("Stream sem dados - Acionando Musicas locais"));
+    proxy.hold(false);
+    ASSERT_TRUE(run_until([&] { return logged("Stream de volta - Encerrando musica local"); }, 5000))
+        << log_messages().join("\n").toStdString();
+    ASSERT_TRUE(run_until([&] { return !window->Canal_Musica->isStarted() && window->Canal_web->Volume() >= 99; }, 8000));
+    EXPECT_TRUE(window->Canal_web->isStarted());
+    EXPECT_FALSE(logged_starting("DESCONECTADO"));
+    EXPECT_EQ(count_starting("PLAY MUSICA LOCAL: "), 1);
+}

@@ -134,3 +134,30 @@ TEST_F(RelayTest, FinalizaWebResetsTheDisplayAndFreesEveryChannel) {
     EXPECT_EQ(window->CoolGauge1->Progress(), 0);
     EXPECT_GE(wct_atualiza_device, 1);
 }
+
+TEST_F(RelayTest, AnOpenPendingWhenTheRelayEndsIsWaitedForThenNeverApplied) {
+    test::TestStreamServer server;
+    test::AudioMount silent;
+    silent.fault = test::StreamFault::Silent; // accepts and never answers
+    server.add_audio("/radio", silent);
+    window->Canal_web->setBufferOutNet(1000);
+    arm(QString::fromStdString(server.url("/radio")));
+    window->Timer_ReconexaoTimer(nullptr);
+    ASSERT_TRUE(window->Canal_web->IsOpening());
+    // The supervisor waits for the result: no countdown, no second open meanwhile.
+    const int countdown = window->WTMP_RECONEXAO;
+    for (int i = 0; i < 100; ++i)
+        window->Timer_ReconexaoTimer(nullptr);
+    EXPECT_EQ(window->WTMP_RECONEXAO, countdown);
+    EXPECT_EQ(log_count("Iniciando Play (WEB)"), 1);
+
+    window->FINALIZA_WEB(); // the window's end
+    EXPECT_FALSE(window->Canal_web->IsOpening());
+    QTest::qWait(2000); // the server's time-out passes, the abandoned open gives up
+    EXPECT_EQ(window->WCT_ERROWEB, 0);
+    EXPECT_EQ(window->Label10->text(), "Status");
+    EXPECT_FALSE(window->Canal_web->IsCarregado());
+    const QStringList messages = log_messages();
+    EXPECT_FALSE(std::any_of(messages.begin(), messages.end(),
+                             [](const QString& s) { return s.contains("Erro ao Carregar WEB"); }));
+}
