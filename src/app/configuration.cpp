@@ -1,11 +1,15 @@
 #include "configuration.h"
 
 #include "dialog_service.h"
+#include "program_folder.h"
 #include "record_fields.h"
 #include "text_file.h"
 
+#include <QDir>
+
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace miravox {
 
@@ -24,6 +28,22 @@ static_assert(kAcceptedKeys.back() <= 999);
 std::int32_t read_int(const QStringList& lines, const QString& key, std::int32_t fallback) {
     bool ok = false;
     const int value = LE_CHAVE(lines, key, QString::number(fallback)).trimmed().toInt(&ok, 10);
+    return ok ? value : fallback;
+}
+
+// Settings of our own are looked up by the start of their line: a command line may hold any
+// text, another key's name included, and may be longer than the classic 255 characters.
+std::optional<QString> own_setting(const QStringList& lines, const QString& key) {
+    const QString prefix = key + '=';
+    for (const QString& line : lines)
+        if (line.trimmed().startsWith(prefix))
+            return line.trimmed().mid(prefix.size());
+    return std::nullopt;
+}
+
+std::int32_t own_int(const QStringList& lines, const QString& key, std::int32_t fallback) {
+    bool ok = false;
+    const int value = own_setting(lines, key).value_or(QString()).trimmed().toInt(&ok, 10);
     return ok ? value : fallback;
 }
 
@@ -55,6 +75,13 @@ void reset_configuration() {
     WSILENCIO = 0;
     WSILENCIO_DB = kDefaultSilenceDb;
     WRESERVA_RETORNO = kDefaultBackupReturnS;
+    WPAINEL_PORTA = 0;
+    WPAINEL_ENDERECO = kDefaultPanelAddress;
+    WPAINEL_SENHA.clear();
+    WALERTA_COMANDO.clear();
+    WALERTA_ATRASO = kDefaultAlertDelayS;
+    WALERTA_INTERVALO = kDefaultAlertIntervalS;
+    WESTACAO.clear();
 }
 
 QStringList read_configuration_file(const QString& path) {
@@ -96,6 +123,37 @@ void apply_configuration(const QStringList& lines, const QString& program_folder
     WSILENCIO = std::max(0, read_int(lines, "SILENCIO", 0));
     WSILENCIO_DB = read_int(lines, "SILENCIO_DB", kDefaultSilenceDb);
     WRESERVA_RETORNO = std::max(1, read_int(lines, "RESERVA_RETORNO", kDefaultBackupReturnS));
+    WPAINEL_PORTA = read_int(lines, "PAINEL_PORTA", 0);
+    WPAINEL_ENDERECO = LE_CHAVE(lines, "PAINEL_ENDERECO", QString()).trimmed();
+    if (WPAINEL_ENDERECO.isEmpty())
+        WPAINEL_ENDERECO = kDefaultPanelAddress;
+    WPAINEL_SENHA = LE_CHAVE(lines, "PAINEL_SENHA", QString()).trimmed();
+    WALERTA_COMANDO = own_setting(lines, "ALERTA_COMANDO").value_or(QString());
+    WALERTA_ATRASO = std::max(0, own_int(lines, "ALERTA_ATRASO", kDefaultAlertDelayS));
+    WALERTA_INTERVALO = std::max(0, own_int(lines, "ALERTA_INTERVALO", kDefaultAlertIntervalS));
+    WESTACAO = own_setting(lines, "ESTACAO").value_or(QString());
+}
+
+QString silence_settings_refusal() {
+    if (WSILENCIO <= 0)
+        return {};
+    const QString off = QStringLiteral(" - VIGILÂNCIA DE SILÊNCIO DESLIGADA");
+    if (WSILENCIO < kMinSilenceSeconds)
+        return "SILENCIO=" + QString::number(WSILENCIO) + " abaixo de " + QString::number(kMinSilenceSeconds) +
+               " s cortaria as pausas normais da fala" + off;
+    if (WSILENCIO_DB < kMinSilenceDb || WSILENCIO_DB > kMaxSilenceDb)
+        return "SILENCIO_DB=" + QString::number(WSILENCIO_DB) + " fora da faixa de " +
+               QString::number(kMinSilenceDb) + " a " + QString::number(kMaxSilenceDb) + " dBFS" + off;
+    return {};
+}
+
+AlertSettings alert_settings(const QString& program_folder) {
+    return AlertSettings{WALERTA_COMANDO, WALERTA_ATRASO, WALERTA_INTERVALO, station_name(), program_folder + "LOGS/"};
+}
+
+QString station_name() {
+    const QString name = WESTACAO.trimmed();
+    return name.isEmpty() ? QDir(PASTA_PROGRAMA()).dirName() : name;
 }
 
 QStringList configuration_file_lines(const QString& tambr, const QString& tambr_net, int dvtra, int dvcue,
@@ -120,6 +178,20 @@ QStringList configuration_file_lines(const QString& tambr, const QString& tambr_
     }
     if (WRESERVA_RETORNO != kDefaultBackupReturnS)
         lines << "RESERVA_RETORNO=" + QString::number(WRESERVA_RETORNO);
+    if (WPAINEL_PORTA != 0)
+        lines << "PAINEL_PORTA=" + QString::number(WPAINEL_PORTA);
+    if (WPAINEL_ENDERECO != kDefaultPanelAddress)
+        lines << "PAINEL_ENDERECO=" + WPAINEL_ENDERECO;
+    if (!WPAINEL_SENHA.isEmpty())
+        lines << "PAINEL_SENHA=" + WPAINEL_SENHA;
+    if (!WALERTA_COMANDO.trimmed().isEmpty())
+        lines << "ALERTA_COMANDO=" + WALERTA_COMANDO;
+    if (WALERTA_ATRASO != kDefaultAlertDelayS)
+        lines << "ALERTA_ATRASO=" + QString::number(WALERTA_ATRASO);
+    if (WALERTA_INTERVALO != kDefaultAlertIntervalS)
+        lines << "ALERTA_INTERVALO=" + QString::number(WALERTA_INTERVALO);
+    if (!WESTACAO.trimmed().isEmpty())
+        lines << "ESTACAO=" + WESTACAO;
     return lines;
 }
 

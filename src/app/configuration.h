@@ -3,6 +3,8 @@
 // start into the program-wide values below and rewritten whole only by the setup dialog.
 // Thread rules: main thread only.
 
+#include "alert_policy.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -30,6 +32,19 @@ inline std::int32_t WSILENCIO_DB = kDefaultSilenceDb; // dead-air watch: the str
 // air goes back to it from a backup link, when MIRAVOX.INI names no RESERVA_RETORNO.
 constexpr std::int32_t kDefaultBackupReturnS = 30;
 inline std::int32_t WRESERVA_RETORNO = kDefaultBackupReturnS; // seconds; at least 1
+// The status page and metrics server (by hand in MIRAVOX.INI): off while the port is 0.
+inline const QString kDefaultPanelAddress = QStringLiteral("127.0.0.1");
+inline std::int32_t WPAINEL_PORTA = 0;                 // PAINEL_PORTA: its TCP port; 0 = off
+inline QString WPAINEL_ENDERECO = kDefaultPanelAddress; // PAINEL_ENDERECO: the address it listens on
+inline QString WPAINEL_SENHA;                          // PAINEL_SENHA: the password every request needs; blank = none
+
+// Alerts: a command run for each alert, the alert in its environment; empty = no alerts.
+inline QString WALERTA_COMANDO;
+constexpr std::int32_t kDefaultAlertDelayS = 60;     // a drop shorter than this sends nothing
+constexpr std::int32_t kDefaultAlertIntervalS = 900; // the same alert at most once in this time
+inline std::int32_t WALERTA_ATRASO = kDefaultAlertDelayS;
+inline std::int32_t WALERTA_INTERVALO = kDefaultAlertIntervalS;
+inline QString WESTACAO; // the station's name in alerts; blank = the program folder's name
 
 namespace miravox {
 
@@ -57,15 +72,31 @@ QStringList read_configuration_file(const QString& path);
 // caller runs DETECTA_DEVICES when WAUTO_DEVICE is set.
 void apply_configuration(const QStringList& lines, const QString& program_folder);
 
-// The eleven lines the setup dialog writes, followed by the dead-air settings SILENCIO and
-// SILENCIO_DB (edited by hand) when they are not at their defaults, and RESERVA_RETORNO when
-// it is not at its default, so a save keeps them.
+// The eleven lines the setup dialog writes, followed by the settings edited by hand (the
+// dead-air watch's SILENCIO and SILENCIO_DB, the status server's PAINEL_PORTA, PAINEL_ENDERECO
+// and PAINEL_SENHA, the alerts' ALERTA_* and ESTACAO, the backup links' RESERVA_RETORNO) that
+// are not at their defaults, so a save keeps them.
 // `tambr` and `tambr_net` are the values as typed; the folders are trimmed and given a trailing
 // separator here when not blank; `scrambled_password` is the output of CODIFICA_SENHA (already
 // 8-bit, one char per byte).
 QStringList configuration_file_lines(const QString& tambr, const QString& tambr_net, int dvtra, int dvcue,
                                      int vol_max, int vol_min, const QString& path_dados,
                                      const QString& path_musicas, const QByteArray& scrambled_password);
+
+// Why the dead-air settings are refused (a line for the operation log), or nothing when they
+// are usable or the watch is off. A watch shorter than kMinSilenceSeconds would cut ordinary
+// pauses in speech; a threshold outside kSilenceDbRange would take every quiet passage for dead
+// air, or miss a silent encoder's noise floor.
+constexpr std::int32_t kMinSilenceSeconds = 5;
+constexpr std::int32_t kMinSilenceDb = -90;
+constexpr std::int32_t kMaxSilenceDb = -20;
+QString silence_settings_refusal();
+
+// The station's name for the world outside: ESTACAO when set, else the program folder's name.
+QString station_name();
+
+// The alert settings as read (ALERTA_*, ESTACAO), with the logs folder of `program_folder`.
+AlertSettings alert_settings(const QString& program_folder);
 
 // Whether a password can be stored: its scrambled form must hold no line break or zero byte,
 // which the line-oriented file cannot keep.

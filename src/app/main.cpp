@@ -1,6 +1,7 @@
 // Miravox: unattended radio playout. The program entry: one copy per program folder, the
 // regional-format guard, the splash window, then the main window until a confirmed shutdown.
 
+#include "configuration.h"
 #include "dialog_service.h"
 #include "format_guard.h"
 #include "main_window.h"
@@ -10,6 +11,8 @@
 #include "setup_dialog.h"
 #include "single_instance.h"
 #include "splash_window.h"
+#include "station_publisher.h"
+#include "status_server.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -19,13 +22,17 @@
 
 namespace {
 
-// "--relatorio-comerciais FROM TO [--csv]": prints the commercials report and ends, without a
-// window or a sound device.
+// "--relatorio-comerciais FROM TO [--csv] [--html FILE]": prints the commercials report (or
+// writes the statement, with the station's name from MIRAVOX.INI) and ends, without a window or
+// a sound device.
 int print_commercials_report(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString text;
-    const int code =
-        miravox::commercials_report_command(app.arguments().mid(2), PASTA_PROGRAMA() + "LOGS/", text);
+    miravox::apply_configuration(miravox::read_configuration_file(PASTA_PROGRAMA() + miravox::kConfigFileName),
+                                 PASTA_PROGRAMA());
+    const QString station = miravox::station_name();
+    const int code = miravox::commercials_report_command(app.arguments().mid(2), PASTA_PROGRAMA() + "LOGS/",
+                                                         text, station);
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), code == 0 ? stdout : stderr);
     return code;
@@ -72,5 +79,7 @@ int main(int argc, char** argv) {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();
+    // Declared after the window, so it stops before the window goes.
+    const auto status_panel = start_status_panel(window);
     return app.exec();
 }

@@ -11,13 +11,16 @@
 //   main_window_status.cpp      status display, metering, diagnostics
 //   main_window_schedule.cpp    day lists and weekday files
 //   main_window_keys.cpp        operator keys and manual control
+//   main_window_station_state.cpp the snapshot and events for outside watchers
 //   main_window_stream_editor.cpp, main_window_commercial_editor.cpp, main_window_lock.cpp
 //
 // Thread rules: main thread only. Timer handlers run on the main thread (see TThreadedTimer).
 
+#include "alerts.h"
 #include "operation_log.h"
 #include "proof_of_play.h"
 #include "silence_watch.h"
+#include "station_publisher.h"
 #include "station_state.h"
 #include "tessel_bass.h"
 #include "time_label.h"
@@ -123,6 +126,8 @@ public:
     void FINALIZA_WEB();
     // The dead-air watch, every metering tick: true when it has just cut a silent stream.
     bool watch_stream_silence();
+    // At start: refuses dead-air settings that would do harm, with the reason in the log.
+    void check_silence_settings();
 
     // ---- Backup links (main_window_backup.cpp) -----------------------------------------------
     // Takes the links of the window `record` (main link, then its backups) for the relay.
@@ -255,6 +260,13 @@ public:
     // What the station is doing, published for the status server, the alerts and the service
     // manager; none of them reads the window itself.
     miravox::StationState station_state;
+    // Builds and publishes the snapshot; the first thing of every main tick.
+    void publish_station_state();
+    // Something happened to the air: counts it and posts it to the watchers.
+    void station_event(miravox::StationEventKind kind, const QString& text, const QString& detail = {});
+    miravox::StationPublisher station_publisher;
+    // Tells someone (ALERTA_COMANDO) when the air is in trouble; none without a command.
+    std::unique_ptr<miravox::AlertService> alerts;
     QStringList wlista_horario;
     QDate WDATA_ATUAL;
     bool WENCONTRADO_ACIONAMENTO = false;

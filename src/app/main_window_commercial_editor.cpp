@@ -5,6 +5,7 @@
 
 #include "main_window.h"
 
+#include "configuration.h"
 #include "dialog_service.h"
 #include "proof_of_play.h"
 #include "record_fields.h"
@@ -163,18 +164,23 @@ void Tfrm_miravox::BitBtnRelatorioClick() {
     QDate to = DateEdit2->date();
     if (to < from)
         std::swap(from, to);
-    const QString path = Log.logs_folder() + "RELATORIO_COMERCIAIS_" + from.toString("yyyyMMdd") + "_" +
-                         to.toString("yyyyMMdd") + ".txt";
+    // The text report and, beside it, the printable statement for the advertiser.
+    const QString base = Log.logs_folder() + "RELATORIO_COMERCIAIS_" + from.toString("yyyyMMdd") + "_" +
+                         to.toString("yyyyMMdd");
+    const QString path = base + ".txt";
+    const QString html = base + ".html";
     QSaveFile file(path);
     const bool written = file.open(QIODevice::WriteOnly) &&
                          file.write(miravox::commercials_report(Log.logs_folder(), from, to, false).toUtf8()) >= 0 &&
-                         file.commit();
+                         file.commit() &&
+                         miravox::write_statement(
+                             html, miravox::commercials_statement_html(Log.logs_folder(), from, to, miravox::station_name()));
     if (!written) {
         SALVA_LOGS("Erro ao gravar relatório de comerciais: " + path);
         dialogs.MOSTRA_AVISO("Erro ao gravar relatório de comerciais: " + path + " - Verifique");
         return;
     }
-    SALVA_LOGS("Relatório de comerciais: " + path);
+    SALVA_LOGS("Relatório de comerciais: " + path + " e " + html);
     Panel18->setCaption("Relatório: " + path);
-    dialogs.information("Relatório de comerciais gravado em:\n" + path);
+    dialogs.information("Relatório de comerciais gravado em:\n" + path + "\n\nComprovante para impressão:\n" + html);
 }

@@ -5,6 +5,7 @@
 
 #include "clock.h"
 #include "configuration.h"
+#include "engine_state.h"
 #include "error_log.h"
 #include "rled.h"
 #include "soundlib.h"
@@ -55,6 +56,9 @@ void Tfrm_miravox::Timer_Play_ComercialTimer(QObject*) {
             Canal_Comercial->setFileName(WPATH_AUDIODSP);
             const int open_error = BASS_ErrorGetCode();
             Canal_Comercial->setVolume(100);
+            // The position stays where the output stopped, so the stop handler can tell what was
+            // heard (every start loads the file afresh: nothing here ever plays it again).
+            Canal_Comercial->setResetPosition(false);
             Canal_Comercial->Play();
             if (Canal_Comercial->isStarted()) {
                 proof_of_play.started(WPATH_AUDIODSP, Canal_Comercial->FileLength());
@@ -76,7 +80,9 @@ void Tfrm_miravox::Timer_Play_ComercialTimer(QObject*) {
 }
 
 void Tfrm_miravox::Canal_ComercialStop(QObject*) {
-    proof_of_play.stopped();
+    // Stops the program asks for record their airing first; what stops here by itself is the
+    // file's end, or the channel giving up on an output that stopped moving.
+    proof_of_play.stopped(Canal_Comercial->Position(), BASS_ERRO_BUFFER ? miravox::kOutputFroze : QString());
     // A stop while the next commercial waits to start lets go of the previous one (the end of a
     // window stops every channel in the very tick that found the commercial): it still airs.
     if (Timer_Play_Comercial->Enabled())

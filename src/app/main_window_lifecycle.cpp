@@ -48,7 +48,7 @@ qint64 days_since_boot() {
 
 Tfrm_miravox::Tfrm_miravox(miravox::DialogService& dialogs_, QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint), dialogs(dialogs_), Log(PASTA_PROGRAMA() + "LOGS/"),
-      proof_of_play(PASTA_PROGRAMA() + "LOGS/", [this](const QString& line) { SALVA_LOGS(line); }) {
+      proof_of_play(PASTA_PROGRAMA() + "LOGS/", [this](const QString& line) { SALVA_LOGS(line); }, &dialogs) {
     minimise_application = [this] { showMinimized(); };
     build_ui();
     create_timers();
@@ -182,6 +182,9 @@ void Tfrm_miravox::FormCreate() {
     SALVA_LOGS("PATH MUSICAS: " + WPATH_MUSICAS);
     SALVA_LOGS("VOL MAX: " + QString::number(WVOL_MAX));
     SALVA_LOGS("VOL MIN: " + QString::number(WVOL_MIN));
+    check_silence_settings();
+    alerts = miravox::AlertService::start(station_state, miravox::alert_settings(PASTA_PROGRAMA()),
+                                          [this](const QString& line) { SALVA_LOGS(line); });
 
     DateEdit1->setDate(WDATA_ATUAL);
     DateEdit2->setDate(WDATA_ATUAL.addDays(30));
@@ -218,6 +221,7 @@ bool Tfrm_miravox::FormClose() {
             Timer_sempre->setEnabled(false);
             Timer_Reconexao->setEnabled(false);
             SALVA_LOGS(banner("ENCERRADA APLICAÇÃO: "));
+            station_event(miravox::StationEventKind::stopping, "Aplicação encerrada");
             return true;
         }
         return false;

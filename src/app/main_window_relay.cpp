@@ -54,6 +54,7 @@ void Tfrm_miravox::Timer_ReconexaoTimer(QObject*) {
         Timer_Reconexao->setEnabled(false);
         FINALIZA_WEB();
         SALVA_LOGS("LIMITE DE RE-CONEXÃO ATINGIDO");
+        station_event(miravox::StationEventKind::limit_reached, "LIMITE DE RE-CONEXÃO ATINGIDO", WWEB_PLAY);
         stop_and_free_all_channels();
         WERRO_WEB = -1;
         WTMP_RECONEXAO = 0;
@@ -135,6 +136,7 @@ void Tfrm_miravox::conecta_web_result() {
     if (WERRO_WEB != 0 || !Canal_web->IsCarregado()) {
         Label10->setText(time_text() + " - Erro ao Carregar WEB -  Erro:" + QString::number(WERRO_WEB));
         SALVA_LOGS(Label10->text());
+        station_event(miravox::StationEventKind::stream_lost, Label10->text(), WWEB_PLAY);
         Canal_web->Stop();
         Canal_web->FreeFile();
         // The next backup, if any, is opened at once: the whole list failing counts as one.
@@ -177,6 +179,7 @@ void Tfrm_miravox::Canal_webStop(QObject*) {
     }
     timer_meter->setEnabled(false);
     Meter1->setPosition(0);
+    station_event(miravox::StationEventKind::stream_lost, "DESCONECTADO", WWEB_PLAY);
     if (!Label10->text().contains("DESCONECTADO")) {
         Label10->setText("DESCONECTADO");
         SALVA_LOGS(QString("DESCONECTADO") + " Código-ws: " + QString::number(BASS_ErrorGetCode()) +

@@ -8,8 +8,18 @@
 #include "engine_state.h"
 #include "threaded_timer.h"
 
+void Tfrm_miravox::check_silence_settings() {
+    // The settings stay in MIRAVOX.INI as written (a save in the setup dialog keeps them); only
+    // this run's watch is off.
+    const QString refusal = miravox::silence_settings_refusal();
+    if (refusal.isEmpty())
+        return;
+    silence_watch.refuse();
+    SALVA_LOGS(refusal);
+}
+
 bool Tfrm_miravox::watch_stream_silence() {
-    if (WSILENCIO <= 0)
+    if (WSILENCIO <= 0 || silence_watch.refused())
         return false;
     // Only the stream's own level is measured; while a commercial or a jingle is on the air
     // the station is not silent, and a studio that pauses under it is no fault.
@@ -23,6 +33,7 @@ bool Tfrm_miravox::watch_stream_silence() {
     if (seconds == 0)
         return false;
     SALVA_LOGS("SILÊNCIO NO STREAMING (" + QString::number(seconds) + " s)");
+    station_event(miravox::StationEventKind::silence_cut, "SILÊNCIO NO STREAMING", WWEB_PLAY);
     // From here on as a source lost while playing: the main tick puts local music on the air,
     // the web channel's stop reports the disconnection and the supervisor counts down to the
     // reopening. Freeing the stream closes the silent connection at once.

@@ -51,6 +51,7 @@ void Tfrm_miravox::stop_and_free_all_channels() {
 }
 
 void Tfrm_miravox::Timer_sempreTimer(QObject*) {
+    publish_station_state();
     miravox::service_notifier().tick(station_state, [this](const QString& line) { SALVA_LOGS(line); });
     if (tesselGrid1->isHidden())
         refresh_diagnostic_lines();
@@ -69,11 +70,23 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
     // A channel found its buffer stalled: stop everything and bring the devices up again.
     if (BASS_ERRO_BUFFER) {
         SALVA_LOGS("Erro de Buffer - update Device");
+        station_event(miravox::StationEventKind::device_failed, "Erro de Buffer - update Device");
         stop_and_free_all_channels();
         WERRO_WEB = -1;
         WTMP_RECONEXAO = 0;
         CoolGauge1->setProgress(0);
         ATUALIZA_DEVICE(nullptr, dialogs);
+        return;
+    }
+
+    // A device that a re-initialisation could not bring back is tried again every few seconds;
+    // once it is back the air starts again as after a buffer error, the stream without a countdown.
+    if (miravox::retry_lost_devices(nullptr, dialogs, [this](const QString& line) { SALVA_LOGS(line); })) {
+        stop_and_free_all_channels();
+        WERRO_WEB = -1;
+        WTMP_RECONEXAO = 60;
+        CoolGauge1->setProgress(0);
+        miravox::clear_device_errors();
         return;
     }
 
@@ -167,12 +180,14 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
         }
     }
 
-    // The stream cannot be received: keep its channel stopped and local music playing.
+    // The stream cannot be received: keep its channel stopped and local music playing. Not on a
+    // lost transmission device: that would be a failed start (and log lines) at every tick until
+    // it is back, and its return starts the air again anyway.
     if (WENCONTRADO_ACIONAMENTO && WACIONADO && BASS_ERRO_WEB != 0 && !WMUSICA_STOP && !failing_over()) {
         Canal_web->Stop();
         WERRO_WEB = -1;
         WCT_PRONTO = 0;
-        if (!Canal_Musica->isStarted()) {
+        if (!Canal_Musica->isStarted() && !miravox::device_lost(WDVTRA + 1)) {
             SALVA_LOGS("Erro WEB: " + QString::number(BASS_ERRO_WEB) + " - Acionando Musicas locais");
             PLAY_MUSICA_LOCAL();
         }

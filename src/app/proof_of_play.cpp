@@ -1,283 +1,54 @@
+// The commercial on the air, from its trigger to its rows.
+
 #include "proof_of_play.h"
 
 #include "clock.h"
+#include "dialog_service.h"
+#include "error_log.h"
+#include "proof_of_play_writer.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QObject>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
-#include <map>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace miravox {
 
 namespace {
 
-constexpr int kColumns = 9;
-// A commercial that stopped by itself within this much of its length played to its end (the
-// stop is seen on the next tick of the channel, and the start a little after the Play).
-constexpr qint64 kCompleteSlackMs = 1500;
-
-const char* const kHeader =
-    "data,horário programado,início,fim,segundos no ar,duração do arquivo (s),arquivo,resultado,detalhe\r\n";
-
-QString quoted(const QString& field) {
-    if (!field.contains(',') && !field.contains('"') && !field.contains('\n') && !field.contains('\r'))
-        return field;
-    QString q = field;
-    q.replace('"', "\"\"");
-    return '"' + q + '"';
-}
-
-QString time_field(const QTime& t) {
-    return t.isValid() ? t.toString("HH:mm:ss") : QString();
-}
-
-// Splits CSV text into records of fields (RFC 4180: quoted fields may hold commas, quotes and
-// line breaks). A last record without its line end is dropped: it was cut off.
-std::vector<QStringList> parse_csv(const QString& text) {
-    std::vector<QStringList> records;
-    QStringList fields;
-    QString field;
-    bool quoted_field = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (quoted_field) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted_field = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted_field = true;
-        } else if (c == ',') {
-            fields << field;
-            field.clear();
-        } else if (c == '\n') {
-            if (field.endsWith('\r'))
-                field.chop(1);
-            fields << field;
-            records.push_back(fields);
-            fields.clear();
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    return records;
-}
-
-std::optional<Airing> airing_from(const QStringList& f) {
-    if (f.size() != kColumns)
-        return std::nullopt;
-    Airing a;
-    a.date = QDate::fromString(f[0], "dd/MM/yyyy");
-    a.scheduled = f[1];
-    a.start = QTime::fromString(f[2], "HH:mm:ss");
-    a.end = QTime::fromString(f[3], "HH:mm:ss");
-    bool ok_aired = false, ok_length = true;
-    a.seconds_aired = f[4].toInt(&ok_aired);
-    a.file_seconds = f[5].isEmpty() ? -1 : f[5].toInt(&ok_length);
-    a.file = f[6];
-    a.outcome = f[7];
-    a.detail = f[8];
-    const bool known = a.outcome == kAiringComplete || a.outcome == kAiringCut ||
-                       a.outcome == kAiringMissing || a.outcome == kAiringError;
-    if (!a.date.isValid() || !ok_aired || !ok_length || !known)
-        return std::nullopt;
-    return a;
-}
-
-// Writes all of `bytes` at the end of the open file; on a short write the file is cut back to
-// `size_before`, so no part of the row stays.
-bool write_whole(int fd, const QByteArray& bytes, off_t size_before, QString* error) {
-    const ssize_t n = ::write(fd, bytes.constData(), size_t(bytes.size()));
-    if (n == ssize_t(bytes.size()) && ::fsync(fd) == 0)
-        return true;
-    const int err = n < 0 ? errno : (n == ssize_t(bytes.size()) ? errno : ENOSPC);
-    if (n > 0 && ::ftruncate(fd, size_before) != 0) {
-        // Nothing more can be done: the reader skips the part row.
-    }
-    if (error)
-        *error = QString::fromLocal8Bit(std::strerror(err));
-    return false;
-}
-
-struct FileTotals {
-    int complete = 0;
-    int cut = 0;
-    int missed = 0;
-    qint64 seconds = 0;
-    std::vector<Airing> airings;
-};
-
-QString totals_text(const FileTotals& t) {
-    return "Completos: " + QString::number(t.complete) + "   Interrompidos: " + QString::number(t.cut) +
-           "   Não exibidos: " + QString::number(t.missed) + "   Segundos no ar: " + QString::number(t.seconds);
-}
-
-QString airing_line(const Airing& a) {
-    QString when = a.start.isValid() ? time_field(a.start) + " a " + time_field(a.end) : QString(19, ' ');
-    QString line = "  " + a.date.toString("dd/MM/yyyy") + "  " + a.scheduled + "  " + when + "  " +
-                   QString::number(a.seconds_aired).rightJustified(4) + " s  " + a.outcome;
-    if (!a.detail.isEmpty())
-        line += " (" + a.detail + ")";
-    return line;
-}
-
-QString csv_airing(const Airing& a) {
-    QString text = a.date.toString("dd/MM/yyyy") + ' ' + a.scheduled;
-    if (a.start.isValid())
-        text += ' ' + time_field(a.start) + '-' + time_field(a.end);
-    return text + ' ' + a.outcome + ' ' + QString::number(a.seconds_aired) + 's';
-}
+// A commercial whose output stopped within this much of its length played to its end: the
+// last frames of a fade or of a decoder's estimate of the length.
+constexpr qint64 kCompleteSlackMs = 1000;
 
 } // namespace
 
-QString proof_of_play_file(const QString& logs_folder, const QDate& day) {
-    return logs_folder + day.toString("yyyyMMdd") + ".DSP.csv";
-}
-
-QByteArray proof_of_play_header() {
-    return QByteArray(kHeader);
-}
-
-QByteArray airing_row(const Airing& a) {
-    const QStringList fields{a.date.toString("dd/MM/yyyy"),
-                             a.scheduled,
-                             time_field(a.start),
-                             time_field(a.end),
-                             QString::number(a.seconds_aired),
-                             a.file_seconds < 0 ? QString() : QString::number(a.file_seconds),
-                             quoted(a.file),
-                             a.outcome,
-                             quoted(a.detail)};
-    return (fields.join(',') + "\r\n").toUtf8();
-}
-
-bool append_airing(const QString& path, const Airing& airing, QString* error) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const QByteArray native = QFile::encodeName(path);
-    // Read-write, so the last byte can be read on the same descriptor.
-    const int fd = ::open(native.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    struct stat st {};
-    ::fstat(fd, &st);
-    QByteArray bytes;
-    if (st.st_size == 0) {
-        bytes = proof_of_play_header();
-    } else {
-        // A row cut off at the end (power lost mid-write) gets its line closed, so this one
-        // starts on a line of its own; the reader skips the broken one.
-        char last = '\n';
-        if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
-            bytes = "\r\n";
-    }
-    bytes += airing_row(airing);
-    const bool ok = write_whole(fd, bytes, st.st_size, error);
-    ::close(fd);
-    return ok;
-}
-
-std::vector<Airing> read_airings(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    std::vector<Airing> airings;
-    for (const QStringList& record : parse_csv(QString::fromUtf8(file.readAll())))
-        if (auto a = airing_from(record))
-            airings.push_back(*a);
-    return airings;
-}
-
-QString commercials_report(const QString& logs_folder, const QDate& from, const QDate& to, bool csv) {
-    std::map<QString, FileTotals> by_file;
-    for (QDate day = from; day <= to; day = day.addDays(1)) {
-        for (const Airing& a : read_airings(proof_of_play_file(logs_folder, day))) {
-            FileTotals& t = by_file[a.file];
-            if (a.outcome == kAiringComplete)
-                ++t.complete;
-            else if (a.outcome == kAiringCut)
-                ++t.cut;
-            else
-                ++t.missed;
-            t.seconds += a.seconds_aired;
-            t.airings.push_back(a);
-        }
-    }
-
-    const QString period = from.toString("dd/MM/yyyy") + " a " + to.toString("dd/MM/yyyy");
-    QStringList lines;
-    if (csv) {
-        lines << "arquivo,completos,interrompidos,não exibidos,segundos no ar,exibições";
-        for (const auto& [file, t] : by_file) {
-            QStringList list;
-            for (const Airing& a : t.airings)
-                list << csv_airing(a);
-            lines << quoted(file) + ',' + QString::number(t.complete) + ',' + QString::number(t.cut) + ',' +
-                         QString::number(t.missed) + ',' + QString::number(t.seconds) + ',' +
-                         quoted(list.join("; "));
-        }
-        return lines.join("\r\n") + "\r\n";
-    }
-
-    lines << "RELATÓRIO DE COMERCIAIS - " + period << "";
-    if (by_file.empty())
-        lines << "Nenhum comercial registrado no período.";
-    FileTotals all;
-    for (const auto& [file, t] : by_file) {
-        lines << file;
-        lines << "  " + totals_text(t);
-        for (const Airing& a : t.airings)
-            lines << airing_line(a);
-        lines << "";
-        all.complete += t.complete;
-        all.cut += t.cut;
-        all.missed += t.missed;
-        all.seconds += t.seconds;
-    }
-    if (!by_file.empty())
-        lines << "TOTAL  " + totals_text(all);
-    return lines.join('\n') + '\n';
-}
-
-int commercials_report_command(const QStringList& args, const QString& logs_folder, QString& out) {
-    bool csv = false;
-    std::vector<QDate> dates;
-    bool bad = false;
-    for (const QString& arg : args) {
-        if (arg == "--csv") {
-            csv = true;
-            continue;
-        }
-        const QDate d = QDate::fromString(arg.trimmed(), "dd/MM/yyyy");
-        bad = bad || !d.isValid();
-        dates.push_back(d);
-    }
-    if (bad || dates.size() != 2) {
-        out = "Uso: miravox " + kReportOption +
-              " DD/MM/AAAA DD/MM/AAAA [--csv]\n"
-              "Relatório dos comerciais registrados em LOGS/AAAAMMDD.DSP.csv entre as duas datas.\n";
-        return 2;
-    }
-    out = commercials_report(logs_folder, std::min(dates[0], dates[1]), std::max(dates[0], dates[1]), csv);
-    return 0;
-}
-
 // ---- The airing in progress ----------------------------------------------------------------------
+
+ProofOfPlay::ProofOfPlay(QString logs_folder, std::function<void(const QString&)> log, DialogService* dialogs)
+    : logs_folder_(std::move(logs_folder)), log_(std::move(log)), dialogs_(dialogs),
+      context_(std::make_unique<QObject>()) {
+    AiringWriter::Events events;
+    events.outage = [this](const QString& path, const QString& error) { outage(path, error); };
+    events.recovered = [this](const QString& path, int rows) {
+        const QString text = QString::number(rows) + " registro(s) gravado(s) com atraso";
+        if (log_)
+            log_("Comerciais: " + text + " em " + path);
+        if (dialogs_ && !outage_error_.isEmpty())
+            record_outage(path, " - " + text);
+    };
+    events.dropped = [this](const QString& row) {
+        if (log_)
+            log_("Comercial não gravado (memória cheia): " + row);
+    };
+    writer_ = std::make_unique<AiringWriter>(context_.get(), std::move(events));
+}
+
+ProofOfPlay::~ProofOfPlay() = default;
+
+bool ProofOfPlay::all_written() const {
+    return writer_->idle();
+}
 
 Airing ProofOfPlay::now_due(const QString& path, const QString& outcome) const {
     const QDateTime now = clock().now();
@@ -318,17 +89,27 @@ void ProofOfPlay::not_aired(const QString& minute, const QString& path, const QS
 }
 
 void ProofOfPlay::started(const QString& path, std::uint32_t length_ms) {
-    Airing a = now_due(path, kAiringComplete);
+    Airing a = now_due(path, kAiringOnAir);
     a.start = a.end;
-    a.end = QTime();
     a.file_seconds = int(std::lround(length_ms / 1000.0));
     on_air_ = a;
-    started_ms_ = clock().now_ms();
+    length_ms_ = length_ms;
     last_position_ms_ = 0;
+    last_mark_ms_ = clock().now_ms();
+    // On the disk before anything else can happen to it: a crash from here on leaves a row.
+    write(a);
 }
 
 void ProofOfPlay::progress(int position_ms) {
     last_position_ms_ = std::max(last_position_ms_, position_ms);
+    if (!on_air_ || clock().now_ms() - last_mark_ms_ < kProgressMarkMs)
+        return;
+    last_mark_ms_ = clock().now_ms();
+    Airing mark = *on_air_;
+    mark.end = clock().now().time();
+    // What was surely heard: whole seconds only.
+    mark.seconds_aired = std::clamp(last_position_ms_ / 1000, 0, std::max(mark.file_seconds, 0));
+    write(mark);
 }
 
 void ProofOfPlay::failed(const QString& path, const QString& error) {
@@ -338,15 +119,20 @@ void ProofOfPlay::failed(const QString& path, const QString& error) {
     write(a);
 }
 
-void ProofOfPlay::stopped() {
+void ProofOfPlay::stopped(int position_ms, const QString& reason) {
     if (!on_air_)
         return;
-    // The channel has already rewound, so the time on the air stands in for its position
-    // where the main tick did not see it near the end (a held main thread).
-    const qint64 aired_ms = std::max<qint64>(last_position_ms_, clock().now_ms() - started_ms_);
-    const bool complete = aired_ms + kCompleteSlackMs >= qint64(on_air_->file_seconds) * 1000;
-    finish(complete ? kAiringComplete : kAiringCut, complete ? on_air_->file_seconds * 1000 : int(aired_ms),
-           {});
+    // The position the output played, not the time since the start: a commercial whose output
+    // froze was not heard however long it stood on the air.
+    const int aired_ms = std::max(position_ms, last_position_ms_);
+    if (qint64(aired_ms) + kCompleteSlackMs >= qint64(length_ms_))
+        finish(kAiringComplete, on_air_->file_seconds * 1000, {});
+    else
+        finish(kAiringCut, aired_ms, reason.isEmpty() ? kEndedEarly : reason);
+}
+
+void ProofOfPlay::stopped() {
+    stopped(last_position_ms_);
 }
 
 void ProofOfPlay::cut_short(int position_ms, const QString& reason) {
@@ -365,10 +151,33 @@ void ProofOfPlay::finish(const QString& outcome, int aired_ms, const QString& re
 }
 
 void ProofOfPlay::write(const Airing& airing) {
-    const QString path = proof_of_play_file(logs_folder_, airing.date);
-    QString error;
-    if (!append_airing(path, airing, &error) && log_)
-        log_("Erro ao gravar " + path + ": " + error);
+    // Watchers see each airing once, when its outcome is known; the marks of one on the air
+    // are for the file alone.
+    if (on_row && airing.outcome != kAiringOnAir)
+        on_row(airing);
+    writer_->post(proof_of_play_file(logs_folder_, airing.date), airing);
+}
+
+void ProofOfPlay::outage(const QString& path, const QString& error) {
+    if (log_)
+        log_("Erro ao gravar " + path + ": " + error +
+             " - registros de comerciais guardados até a gravação voltar");
+    if (!dialogs_)
+        return;
+    // The engine error log lives in the same LOGS folder: when that folder is what fails, its
+    // block waits for the end of the outage instead of raising a second notice of its own.
+    const QFileInfo folder(QFileInfo(error_log_path(clock().now().date())).absolutePath());
+    outage_error_ = error;
+    if (folder.isDir() && folder.isWritable())
+        record_outage(path, {});
+    dialogs_->notice("Não foi possível gravar o registro dos comerciais em\n" + path + "\n(" + error +
+                     ").\n\nOs registros ficam guardados e serão gravados quando a pasta voltar a aceitar "
+                     "- Verifique");
+}
+
+void ProofOfPlay::record_outage(const QString& path, const QString& after) {
+    append_error_log("ERRO AO GRAVAR REGISTRO DE COMERCIAIS: " + outage_error_ + after, 0, path, *dialogs_);
+    outage_error_.clear();
 }
 
 } // namespace miravox

@@ -22,12 +22,18 @@ class SilenceWatch {
     // Something else is on the air (a commercial, a jingle): the silence so far does not count.
     void reset() { silent_since_ms_ = -1; }
 
+    // Settings that would cut ordinary speech pauses or every stream keep the watch off for
+    // the whole run (they are read once, at start).
+    void refuse() { refused_ = true; }
+    bool refused() const { return refused_; }
+
   private:
     // A gap between readings longer than this (the meter ticks every 100 ms) restarts the count.
     static constexpr qint64 kMaxGapMs = 2000;
 
     qint64 silent_since_ms_ = -1;
     qint64 last_reading_ms_ = -1;
+    bool refused_ = false;
 };
 
 } // namespace miravox

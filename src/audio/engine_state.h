@@ -15,6 +15,7 @@
 #include <QTime>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -52,7 +53,7 @@ inline std::uint16_t wct_erro_play = 0;        // failed starts
 // list order (so the library finds the system's devices as they are now), handing it `handle`,
 // reloads the format plug-ins and clears the error state and the per-run counters. The caller
 // stops and frees its channels first. A device that does not come back is reported through
-// `dialogs`; the routine goes on with the next one.
+// `dialogs`, the routine goes on with the next one, and retry_lost_devices() tries it again.
 void ATUALIZA_DEVICE(void* handle, miravox::DialogService& dialogs);
 
 // Clears `list` and fills it with the names of the devices 1 to 10 the library knows.
@@ -62,6 +63,25 @@ namespace miravox {
 
 // The format plug-ins, as file names inside the program folder, in start-up order.
 inline const QStringList kPluginFiles = {"bass_aac.dll", "bassopus.dll", "basshls.dll"};
+
+// Sets the per-run counters and the error flags back to 0, as a re-initialisation does.
+void clear_device_errors();
+
+// Devices that a re-initialisation could not bring back (a sound server away, a card
+// unplugged), in the order they were lost.
+const std::vector<std::int16_t>& lost_devices();
+bool device_lost(int device);
+
+// How often retry_lost_devices() tries a lost device again, in program time.
+inline constexpr qint64 kDeviceRetryMs = 3000;
+
+// Called by the main tick. While a device is lost it is brought up again (with `handle`) every
+// kDeviceRetryMs, without a box: an outage of the sound server may last minutes. One line per
+// outage goes to `log` (the operation log) and one block to the engine error log when the loss is
+// first seen, one line to `log` when the device is back. Returns true when one came back: the
+// caller starts its channels again as after a re-initialisation (they were freed by the one that
+// lost the device, or have failed on it since) and clears the error state.
+bool retry_lost_devices(void* handle, DialogService& dialogs, const std::function<void(const QString&)>& log);
 
 // Loads, in the given order, each plug-in whose file exists in the program folder.
 void load_plugins(const QStringList& files);

@@ -39,6 +39,8 @@ struct CommercialToday {
 struct StationSnapshot {
     QDateTime taken;         // program clock, local time
     QString station;         // the station's name (ESTACAO, else its folder's name)
+    QString version;         // the program's version ("1.0")
+    QDateTime program_started; // program clock, when the program started
     OnAir on_air = OnAir::none;
     QString status_line;     // the main window's status line as the operator reads it
 
@@ -64,6 +66,8 @@ struct StationSnapshot {
     int level_stream = 0;           // the stream channel's volume, 0..100
     int meter_left = 0, meter_right = 0; // the main window's meters, 0..114
     bool lamp_stream = false, lamp_music = false, lamp_commercial = false;
+    int gauge_progress = 0, gauge_max = 60; // the reconnection gauge (or the local track's rest, ms)
+    QString notice;                         // the notices strip (a missing commercial, long uptime)
 
     // Counters since the program started.
     std::uint64_t drops_total = 0;

@@ -206,3 +206,62 @@ TEST_F(ConfigurationTest, DeadAirSettingsAreReadAndKeptByASaveOnlyWhenSet) {
     apply_configuration({"RESERVA_RETORNO=0"}, home);
     EXPECT_EQ(WRESERVA_RETORNO, 1);
 }
+
+// Values that would cut ordinary pauses in speech, or take every quiet passage for dead air, are
+// refused with a reason; the file keeps them as written (a save does not lose what was typed).
+TEST_F(ConfigurationTest, HarmfulDeadAirSettingsAreRefusedWithAReason) {
+    const auto refusal = [&](const QStringList& lines) {
+        apply_configuration(lines, home);
+        return silence_settings_refusal();
+    };
+    EXPECT_EQ(refusal({}), "");                                      // off: nothing to say
+    EXPECT_EQ(refusal({"SILENCIO=0", "SILENCIO_DB=-5"}), "");        // off, however odd the threshold
+    EXPECT_EQ(refusal({"SILENCIO=5", "SILENCIO_DB=-90"}), "");
+    EXPECT_EQ(refusal({"SILENCIO=600", "SILENCIO_DB=-20"}), "");
+    EXPECT_EQ(refusal({"SILENCIO=4"}),
+              "SILENCIO=4 abaixo de 5 s cortaria as pausas normais da fala - VIGILÂNCIA DE SILÊNCIO DESLIGADA");
+    EXPECT_EQ(refusal({"SILENCIO=30", "SILENCIO_DB=-19"}),
+              "SILENCIO_DB=-19 fora da faixa de -90 a -20 dBFS - VIGILÂNCIA DE SILÊNCIO DESLIGADA");
+    EXPECT_TRUE(refusal({"SILENCIO=30", "SILENCIO_DB=-91"}).startsWith("SILENCIO_DB=-91 fora"));
+    EXPECT_TRUE(configuration_file_lines("500", "5000", 0, 0, 100, 30, "", "", "").contains("SILENCIO_DB=-91"));
+}
+
+// The alert settings are matched at the start of their line: a command may name other keys
+// (and be longer than 255 characters) without being taken for them, or them for it.
+TEST_F(ConfigurationTest, AlertSettingsAreReadWholeAndKeptByASave) {
+    apply_configuration({}, home);
+    EXPECT_EQ(WALERTA_COMANDO, "");
+    EXPECT_EQ(WALERTA_ATRASO, 60);
+    EXPECT_EQ(WALERTA_INTERVALO, 900);
+    EXPECT_EQ(configuration_file_lines("500", "5000", 0, 0, 100, 30, "", "", "").size(), 11);
+
+    const QString command = "curl -d \"ESTACAO=$MIRAVOX_ESTACAO&x=" + QString(300, 'x') + "\" http://h/";
+    apply_configuration({"ALERTA_COMANDO=" + command, "ESTACAO=Rádio Beta", "ALERTA_ATRASO=10",
+                         "ALERTA_INTERVALO=0"},
+                        home);
+    EXPECT_EQ(WALERTA_COMANDO, command);
+    EXPECT_EQ(WESTACAO, "Rádio Beta");
+    EXPECT_EQ(station_name(), "Rádio Beta");
+    EXPECT_EQ(WALERTA_ATRASO, 10);
+    EXPECT_EQ(WALERTA_INTERVALO, 0);
+    EXPECT_EQ(configuration_file_lines("500", "5000", 0, 0, 100, 30, "", "", "").mid(11),
+              (QStringList{"ALERTA_COMANDO=" + command, "ALERTA_ATRASO=10", "ALERTA_INTERVALO=0",
+                           "ESTACAO=Rádio Beta"}));
+
+    apply_configuration({"ALERTA_ATRASO=um minuto", "ALERTA_INTERVALO=-3"}, home);
+    EXPECT_EQ(WALERTA_ATRASO, 60);
+    EXPECT_EQ(WALERTA_INTERVALO, 0);
+}
+
+TEST_F(ConfigurationTest, StatusPanelSettingsAreReadAndKeptByASaveOnlyWhenSet) {
+    apply_configuration({"PAINEL_ENDERECO=   "}, home);
+    EXPECT_EQ(WPAINEL_PORTA, 0);
+    EXPECT_EQ(WPAINEL_ENDERECO, "127.0.0.1");
+    EXPECT_EQ(configuration_file_lines("500", "5000", 0, 0, 100, 30, "", "", "").size(), 11);
+    apply_configuration({"PAINEL_PORTA=9300", "PAINEL_ENDERECO= 0.0.0.0 ", "PAINEL_SENHA= s3gr3d0 x "}, home);
+    EXPECT_EQ(WPAINEL_PORTA, 9300);
+    EXPECT_EQ(WPAINEL_ENDERECO, "0.0.0.0");
+    EXPECT_EQ(WPAINEL_SENHA, "s3gr3d0 x");
+    EXPECT_EQ(configuration_file_lines("500", "5000", 0, 0, 100, 30, "", "", "").mid(11),
+              (QStringList{"PAINEL_PORTA=9300", "PAINEL_ENDERECO=0.0.0.0", "PAINEL_SENHA=s3gr3d0 x"}));
+}

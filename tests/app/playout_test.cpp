@@ -203,7 +203,10 @@ TEST_F(PlayoutTest, EveryCommercialOfTheDayIsRecordedWithItsOutcome) {
                    "|18:01|07/12/2026|07/12/2026|" + media("long_spot.wav") + "|"});
     const QString logs = program_folder() + "LOGS/";
     const QString csv = proof_of_play_file(logs, QDate(2026, 12, 7));
-    const auto rows = [&] { return read_airings(csv).size(); };
+    const auto rows = [&] { // airings ended (one on the air has a row from its start)
+        const std::vector<Airing> all = read_airings(csv);
+        return std::count_if(all.begin(), all.end(), [](const Airing& a) { return a.outcome != kAiringOnAir; });
+    };
     set_now(QDateTime(QDate(2026, 12, 7), QTime(17, 58, 59, 500)));
     window->FormActivate();
     window->Timer_sempre->setEnabled(true);
@@ -215,8 +218,9 @@ TEST_F(PlayoutTest, EveryCommercialOfTheDayIsRecordedWithItsOutcome) {
     ASSERT_TRUE(run_until([&] { return window->Canal_Comercial->isStarted(); }, 6000));
     run(2500);
     set_now(QDateTime(QDate(2026, 12, 7), QTime(18, 1, 59, 800)));
-    ASSERT_TRUE(run_until([&] { return rows() == 3; }, 3000));
-    EXPECT_TRUE(logged("*** DESLIGAMENTO 18:00  AS 18:02 ***"));
+    ASSERT_TRUE(run_until(
+        [&] { return logged("*** DESLIGAMENTO 18:00  AS 18:02 ***") && window->proof_of_play.all_written(); }, 3000));
+    EXPECT_EQ(rows(), 3);
 
     const std::vector<Airing> day = read_airings(csv);
     EXPECT_EQ(day[0].scheduled, "17:59");

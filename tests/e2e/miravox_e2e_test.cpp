@@ -148,7 +148,7 @@ class SilenceStation {
 // The stream stays connected but falls silent: within SILENCIO + 1 s of the silence's start the
 // stream is cut and local music is on the air.
 TEST(MiravoxProgram, DeadAirWatchPutsLocalMusicOnWhenTheStreamFallsSilent) {
-    SilenceStation station(4, tone_during({{0, 7}}), 60);
+    SilenceStation station(5, tone_during({{0, 7}}), 60);
     ASSERT_TRUE(station.ok);
     e2e::ProgramRun program(station.home.path(), "2026-12-09T11:59:57");
     ASSERT_TRUE(program.started());
@@ -159,7 +159,7 @@ TEST(MiravoxProgram, DeadAirWatchPutsLocalMusicOnWhenTheStreamFallsSilent) {
 
     const std::vector<e2e::LogLine> log = program.log();
     const int connected = e2e::find_line(log, "Conectado à RADIO E2E");
-    const int silence = e2e::find_line(log, "SILÊNCIO NO STREAMING (4 s)");
+    const int silence = e2e::find_line(log, "SILÊNCIO NO STREAMING (5 s)");
     ASSERT_GE(connected, 0);
     ASSERT_GT(silence, connected);
     EXPECT_GT(e2e::find_line(log, "Erro WEB: 2 - Acionando Musicas locais", silence), silence);
@@ -176,14 +176,14 @@ TEST(MiravoxProgram, DeadAirWatchPutsLocalMusicOnWhenTheStreamFallsSilent) {
     ASSERT_NE(after, runs.end());
     EXPECT_EQ(after->tone, 1);
     RecordProperty("music_after_silence_ms", int(std::lround((after->from - runs[size_t(stream)].to) * 1000)));
-    EXPECT_LE(after->from - runs[size_t(stream)].to, 4 + 1.0)
+    EXPECT_LE(after->from - runs[size_t(stream)].to, 5 + 1.0)
         << "silence from " << runs[size_t(stream)].to << " s, music from " << after->from << " s";
 }
 
 // A quiet passage shorter than the setting, and a long silence with the watch off, change nothing.
 TEST(MiravoxProgram, DeadAirWatchLeavesShortPausesAndAnUnsetWatchAlone) {
     for (const auto& [silencio, expr] :
-         {std::pair{4, tone_during({{0, 6}, {8.5, 40}})}, std::pair{0, tone_during({{0, 6}})}}) {
+         {std::pair{5, tone_during({{0, 6}, {8.5, 40}})}, std::pair{0, tone_during({{0, 6}})}}) {
         SCOPED_TRACE(silencio);
         SilenceStation station(silencio, expr, 60);
         ASSERT_TRUE(station.ok);
@@ -211,8 +211,9 @@ TEST(MiravoxProgram, DeadAirWatchLeavesShortPausesAndAnUnsetWatchAlone) {
 }
 
 // A day of commercials at ten times real speed: one airs whole, one is due with its file
-// missing, and the program is killed while a third is on the air. The rows written before the
-// crash are whole, and the report command reads them without a window or a sound device.
+// missing, and the program is killed 8 s into a third. Every one has its row: the third, cut
+// where the program stopped, with the seconds of its last progress mark; and the report
+// command reads them without a window or a sound device.
 TEST(MiravoxProgram, ProofOfPlaySurvivesACrashAndFeedsTheReport) {
     QTemporaryDir home;
     const QString h = home.path();
@@ -234,16 +235,16 @@ TEST(MiravoxProgram, ProofOfPlaySurvivesACrashAndFeedsTheReport) {
     program.start(MIRAVOX_BINARY, {});
     ASSERT_TRUE(program.waitForStarted(10000));
 
-    // The long spot is on the air from 12:01 (6 s of real time after 12:00) for 12 s.
+    // The long spot goes on the air at 12:01 (6 s of real time after 12:00): its start row.
     const QString csv = proof_of_play_file(h + "/LOGS/", QDate(2026, 12, 9));
-    ASSERT_TRUE(e2e::wait_until([&] { return read_airings(csv).size() == 2; }, 60000));
+    ASSERT_TRUE(e2e::wait_until([&] { return read_airings(csv).size() == 3; }, 60000));
     QThread::msleep(8000);
     ASSERT_EQ(program.state(), QProcess::Running);
     program.kill();
     program.waitForFinished(5000);
 
     const std::vector<Airing> rows = read_airings(csv);
-    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].scheduled, "11:59");
     EXPECT_EQ(rows[0].outcome, kAiringComplete);
     EXPECT_EQ(rows[0].file, h + "/spot.wav");
@@ -253,12 +254,20 @@ TEST(MiravoxProgram, ProofOfPlaySurvivesACrashAndFeedsTheReport) {
     EXPECT_EQ(rows[1].scheduled, "12:00");
     EXPECT_EQ(rows[1].outcome, kAiringMissing);
     EXPECT_EQ(rows[1].file, h + "/gone.wav");
+    EXPECT_EQ(rows[2].scheduled, "12:01");
+    EXPECT_EQ(rows[2].file, h + "/long.wav");
+    EXPECT_EQ(rows[2].outcome, kAiringCut);
+    EXPECT_EQ(rows[2].detail, kProgramStopped);
+    EXPECT_EQ(rows[2].file_seconds, 120);
+    // Its seconds are those of its last progress mark (every 5 s of the clock, which here runs
+    // ten times as fast as the 8 s it played), and that mark was made as the program died.
+    EXPECT_GE(rows[2].seconds_aired, 40);
+    EXPECT_NEAR(rows[2].seconds_aired, rows[2].start.secsTo(rows[2].end), 6);
     QFile file(csv);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
     EXPECT_TRUE(bytes.startsWith(proof_of_play_header()));
     EXPECT_TRUE(bytes.endsWith("\r\n"));
-    EXPECT_EQ(bytes.count('\n'), 3);
 
     // The report, from the command line, with no display and no sound device named.
     QProcess report;
@@ -275,11 +284,22 @@ TEST(MiravoxProgram, ProofOfPlaySurvivesACrashAndFeedsTheReport) {
     EXPECT_EQ(text, commercials_report(h + "/LOGS/", QDate(2026, 12, 1), QDate(2026, 12, 31), false));
     EXPECT_TRUE(text.contains("Completos: 1   Interrompidos: 0   Não exibidos: 0   Segundos no ar: 3"))
         << text.toStdString();
+    EXPECT_TRUE(text.contains("interrompido (programa parou)"));
     EXPECT_FALSE(QFileInfo::exists(h + "/LOGS/" + QDate::currentDate().toString("yyyyMMdd") + ".NET"));
     report.start(MIRAVOX_BINARY, {"--relatorio-comerciais", "31/12/2026", "01/12/2026", "--csv"});
     ASSERT_TRUE(report.waitForFinished(20000));
     EXPECT_EQ(report.exitCode(), 0);
     EXPECT_TRUE(QString::fromUtf8(report.readAllStandardOutput()).startsWith("arquivo,completos,"));
+    // The statement, with the station's name from MIRAVOX.INI.
+    ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI", {"ESTACAO=Rádio Beta"}));
+    report.start(MIRAVOX_BINARY, {"--relatorio-comerciais", "01/12/2026", "31/12/2026", "--html", h + "/c.html"});
+    ASSERT_TRUE(report.waitForFinished(20000));
+    EXPECT_EQ(report.exitCode(), 0);
+    QFile statement(h + "/c.html");
+    ASSERT_TRUE(statement.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(statement.readAll());
+    EXPECT_TRUE(html.contains("Rádio Beta"));
+    EXPECT_TRUE(html.contains("interrompido (programa parou)"));
     report.start(MIRAVOX_BINARY, {"--relatorio-comerciais", "31/12/2026"});
     ASSERT_TRUE(report.waitForFinished(20000));
     EXPECT_EQ(report.exitCode(), 2);

@@ -37,14 +37,23 @@ Engine::~Engine() {
     }
     for (auto& s : doomed)
         s->close();
-    if (used_portaudio)
+    if (used_portaudio) {
+        PortAudioLock pa(PortAudioLock::Mode::Exclusive, true);
         portaudio_shutdown();
+    }
 }
 
 namespace {
 
 bool is_system_output(const DeviceDescription& d) {
     return d.kind == DeviceDescription::Kind::PortAudio;
+}
+
+// How often the janitor reads the system's device list while its devices are away.
+constexpr auto kAwayReading = std::chrono::seconds(2);
+
+bool offers_system_output(const std::vector<DeviceDescription>& list) {
+    return std::any_of(list.begin(), list.end(), is_system_output);
 }
 
 } // namespace
@@ -56,34 +65,90 @@ bool Engine::system_output_open() const {
     return false;
 }
 
-void Engine::ensure_devices() {
-    if (enumerated_)
-        return;
-    if (devices_.empty()) {
-        for (auto& d : enumerate_devices(from_system_))
-            devices_.push_back(DeviceSlot{std::move(d), nullptr, nullptr});
-        enumerated_ = true;
-        return;
-    }
-    // Read the system's list again. Entry 0 ("No sound") keeps its output and its streams.
-    portaudio_shutdown();
-    auto fresh = enumerate_devices(from_system_);
-    enumerated_ = true;
-    const bool had_outputs = std::any_of(devices_.begin(), devices_.end(),
-                                         [](const DeviceSlot& s) { return is_system_output(s.description); });
-    if (had_outputs && std::none_of(fresh.begin(), fresh.end(), is_system_output)) {
-        // The sound server is away right now: keep its devices' names and numbers rather than
-        // put a silent device in the place of device 1. They cannot be opened (the list is
-        // read again at each device call until it is back).
-        log_line("no output device found; keeping the previous list until the system offers one");
-        enumerated_ = false;
-        return;
-    }
+void Engine::take_list(std::vector<DeviceDescription> fresh) {
+    // Entry 0 ("No sound") keeps its output and its streams.
     devices_.resize(1);
     if (current_ > 0)
         current_ = -1; // it named a closed device that may now be another one
     for (size_t i = 1; i < fresh.size(); ++i)
         devices_.push_back(DeviceSlot{std::move(fresh[i]), nullptr, nullptr});
+    enumerated_ = true;
+    if (away_)
+        log_line("the system offers output devices again");
+    away_ = false;
+}
+
+void Engine::system_away() {
+    // Its devices keep their names and numbers rather than a silent device taking the place of
+    // device 1; they cannot be opened until the janitor finds them again.
+    if (!away_)
+        log_line("no output device found; keeping the previous list until the system offers one");
+    away_ = true;
+    next_reading_ = std::chrono::steady_clock::now() + kAwayReading;
+}
+
+void Engine::ensure_devices() {
+    if (enumerated_)
+        return;
+    if (devices_.empty()) {
+        PortAudioLock pa(PortAudioLock::Mode::Exclusive, true); // the first device call of the process
+        for (auto& d : enumerate_devices(from_system_))
+            devices_.push_back(DeviceSlot{std::move(d), nullptr, nullptr});
+        enumerated_ = true;
+        return;
+    }
+    if (fresh_) {
+        take_list(std::move(*fresh_));
+        fresh_.reset();
+        return;
+    }
+    if (away_)
+        return;
+    // Read the system's list again, unless the janitor is at PortAudio right now (it may be
+    // blocked against a sound server that is coming back).
+    std::optional<std::vector<DeviceDescription>> fresh;
+    {
+        PortAudioLock pa(PortAudioLock::Mode::Exclusive, false);
+        if (pa.held() && portaudio_shutdown())
+            fresh = enumerate_devices(from_system_);
+    }
+    const bool had_outputs = std::any_of(devices_.begin(), devices_.end(),
+                                         [](const DeviceSlot& s) { return is_system_output(s.description); });
+    if (!fresh || (had_outputs && !offers_system_output(*fresh))) {
+        system_away();
+        return;
+    }
+    take_list(std::move(*fresh));
+}
+
+void Engine::watch_system(std::unique_lock<std::mutex>& lock) {
+    // Outputs the system took away are opened again, each outside the engine's mutex.
+    std::vector<std::shared_ptr<OutputDevice>> lost;
+    for (auto& slot : devices_)
+        if (slot.output && slot.output->lost())
+            lost.push_back(slot.output);
+    const bool read = away_ && !fresh_ && std::chrono::steady_clock::now() >= next_reading_;
+    if (lost.empty() && !read)
+        return;
+    lock.unlock();
+    for (auto& out : lost)
+        out->keep_alive();
+    lost.clear(); // an output freed meanwhile is closed here
+    std::optional<std::vector<DeviceDescription>> fresh;
+    if (read) {
+        PortAudioLock pa(PortAudioLock::Mode::Exclusive, true);
+        bool from_system = false;
+        if (portaudio_shutdown())
+            if (auto list = enumerate_devices(from_system); offers_system_output(list))
+                fresh = std::move(list);
+    }
+    lock.lock();
+    if (!read)
+        return;
+    next_reading_ = std::chrono::steady_clock::now() + kAwayReading;
+    // Kept for the next device call, unless the list was taken meanwhile.
+    if (fresh && away_ && !enumerated_)
+        fresh_ = std::move(fresh);
 }
 
 int Engine::device_info(DWORD device, BASS_DEVICEINFO& info) {
@@ -121,7 +186,7 @@ int Engine::init(int device) {
         slot.capture = std::move(writer);
     }
     int error = BASS_OK;
-    slot.output = open_output_device(slot.description, slot.capture.get(), error);
+    slot.output = open_output_device(slot.description, slot.capture.get(), &end_bell_, error);
     if (!slot.output)
         return error;
     current_ = device;
@@ -139,6 +204,7 @@ std::shared_ptr<Stream> Engine::detach(std::map<DWORD, std::shared_ptr<Stream>>:
 
 int Engine::free_current() {
     std::vector<std::shared_ptr<Stream>> doomed;
+    std::shared_ptr<OutputDevice> closed; // closed outside the mutex: a system output may take a while
     {
         std::lock_guard lock(mutex_);
         ensure_devices();
@@ -150,13 +216,14 @@ int Engine::free_current() {
                 doomed.push_back(detach(it));
             it = next;
         }
-        devices_[static_cast<size_t>(current_)].output.reset();
+        closed = std::move(devices_[static_cast<size_t>(current_)].output);
         // Nothing of the system's is open any more: the next device call reads its list again.
         if (from_system_ && !system_output_open())
             enumerated_ = false;
     }
     for (auto& s : doomed)
         s->close();
+    closed.reset();
     return BASS_OK;
 }
 
@@ -257,9 +324,9 @@ void Engine::janitor() {
         lock.lock();
         if (quit_)
             break;
-        for (auto& slot : devices_)
-            if (slot.output)
-                slot.output->keep_alive();
+        watch_system(lock);
+        if (quit_)
+            break;
         std::vector<std::shared_ptr<Stream>> doomed;
         for (auto it = streams_.begin(); it != streams_.end();) {
             auto next = std::next(it);

@@ -1,13 +1,19 @@
 #pragma once
 // The process-wide engine: the device list and the initialised devices, the current device, the
 // table of stream handles, and a janitor thread that frees BASS_STREAM_AUTOFREE streams that
-// ended by themselves and opens again the outputs the system took away.
+// ended by themselves and watches the system's outputs.
 // The system's device list is read again (PortAudio started anew) at the first device call after
 // the last system output was freed, so that a re-initialisation finds a sound server that
-// restarted or a card plugged in since; device 1 stays the system default.
+// restarted or a card plugged in since; device 1 stays the system default. When that reading
+// finds the system's devices away (its sound server is down, or PortAudio is busy), the device
+// calls keep the previous list and fail at once, and the janitor reads the list again every
+// couple of seconds; the first device call after it found devices takes its list.
+// The janitor also opens again the outputs the system took away. It does both outside the
+// engine's mutex, since either may block as long as a half-started sound server makes it: the
+// device calls never wait for it.
 // Thread rules: every member may be called from any thread; one mutex guards devices and the
-// handle table, and is never taken by output threads nor held across a network open or a
-// decoder-thread join.
+// handle table, and is never taken by output threads nor held across a network open, a
+// decoder-thread join or the janitor's work on the system's devices.
 
 #include "doorbell.h"
 #include "output_device.h"
@@ -16,9 +22,11 @@
 
 #include "soundlib.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -53,18 +61,26 @@ class Engine {
     struct DeviceSlot {
         DeviceDescription description;
         std::unique_ptr<WavWriter> capture; // kept across re-initialisations: captures append
-        std::unique_ptr<OutputDevice> output;
+        // Shared with the janitor while it opens the output again; a device freed meanwhile
+        // is closed by whichever lets go of it last.
+        std::shared_ptr<OutputDevice> output;
     };
 
     Engine();
     void ensure_devices();                                                                 // mutex held
+    void take_list(std::vector<DeviceDescription> fresh);                                  // mutex held
+    void system_away();                                                                    // mutex held
     bool system_output_open() const;                                                       // mutex held
+    void watch_system(std::unique_lock<std::mutex>& lock);                                 // janitor
     std::shared_ptr<Stream> detach(std::map<DWORD, std::shared_ptr<Stream>>::iterator it); // mutex held
     void janitor();
 
     std::mutex mutex_;
     bool enumerated_ = false;
     bool from_system_ = false; // the list is the system's (not MIRAVOX_AUDIO_DEVICES)
+    bool away_ = false;        // the last reading found none of the system's devices: the janitor reads
+    std::optional<std::vector<DeviceDescription>> fresh_; // read by the janitor, not yet taken
+    std::chrono::steady_clock::time_point next_reading_{};
     std::vector<DeviceSlot> devices_;
     int current_ = -1;
     std::map<DWORD, std::shared_ptr<Stream>> streams_;

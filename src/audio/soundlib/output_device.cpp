@@ -1,5 +1,6 @@
 #include "output_device.h"
 
+#include "doorbell.h"
 #include "engine_log.h"
 #include "soundlib.h"
 
@@ -15,6 +16,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 
 #ifdef MIRAVOX_HAVE_JACK
@@ -110,8 +112,10 @@ class ClockOutput final : public OutputDevice {
 
 // ---- PortAudio --------------------------------------------------------------------------
 
-std::mutex pa_mutex;
-bool pa_initialised = false;
+std::shared_mutex pa_lock;
+bool pa_initialised = false; // changed under pa_lock, exclusive
+// Streams open on PortAudio: it is never ended under one (ending it would free them).
+std::atomic<int> pa_open_streams{0};
 
 void silent_alsa_handler(const char*, int, const char*, int, const char*, ...) {}
 
@@ -119,42 +123,73 @@ void silent_alsa_handler(const char*, int, const char*, int, const char*, ...) {
 void silent_jack_handler(const char*) {}
 #endif
 
+// The control threads' calls (start, stop, running) only try the output's own lock: while the
+// watch opens the output again, they answer at once as for an output that does not play.
 class PortAudioOutput final : public OutputDevice {
   public:
-    ~PortAudioOutput() override { close(); }
-    int open(int index) {
+    explicit PortAudioOutput(Doorbell* watch) : watch_(watch) {}
+    ~PortAudioOutput() override {
+        std::lock_guard lock(mutex_);
+        close();
+    }
+    int open(int index, const std::string& name) {
         index_ = index;
-        const int error = open_stream(true);
-        return error == BASS_OK ? start() : error;
+        name_ = name;
+        std::lock_guard lock(mutex_);
+        const int error = open_stream(true, false);
+        if (error != BASS_OK)
+            return error;
+        wanted_ = true;
+        if (const PaError err = Pa_StartStream(stream_); err != paNoError) {
+            log_line("cannot start output: %s", Pa_GetErrorText(err));
+            close();
+            return BASS_ERROR_START;
+        }
+        return BASS_OK;
     }
     int start() override {
         wanted_ = true;
-        if (Pa_IsStreamActive(stream_) == 1)
+        std::unique_lock lock(mutex_, std::try_to_lock);
+        if (!lock.owns_lock())
+            return BASS_ERROR_START; // the watch is opening it again
+        if (stream_ && Pa_IsStreamActive(stream_) == 1)
             return BASS_OK;
-        // A stream the system ended (its sound server went away) cannot be started again:
-        // it is opened anew.
-        if (Pa_IsStreamStopped(stream_) == 1 && Pa_StartStream(stream_) == paNoError)
+        if (stream_ && Pa_IsStreamStopped(stream_) == 1 && Pa_StartStream(stream_) == paNoError)
             return BASS_OK;
-        return reopen(true);
+        // A stream the system ended (its sound server went away) cannot be started again: the
+        // watch opens it anew, on its own thread, since an open may block against a server that
+        // is coming back.
+        if (watch_)
+            watch_->ring();
+        return BASS_ERROR_START;
     }
     int stop() override {
         wanted_ = false;
-        if (Pa_IsStreamActive(stream_) == 1)
+        std::unique_lock lock(mutex_, std::try_to_lock);
+        // Else the watch is opening it again, and stops it when it sees it is no longer wanted.
+        if (lock.owns_lock() && stream_ && Pa_IsStreamActive(stream_) == 1)
             Pa_StopStream(stream_);
         return BASS_OK;
     }
-    bool running() const override { return Pa_IsStreamActive(stream_) == 1; }
+    bool running() const override {
+        std::unique_lock lock(mutex_, std::try_to_lock);
+        return lock.owns_lock() && stream_ && Pa_IsStreamActive(stream_) == 1;
+    }
+    bool lost() const override { return wanted_ && !running(); }
     void keep_alive() override {
-        if (!wanted_ || running())
+        std::lock_guard lock(mutex_);
+        if (!wanted_ || (stream_ && Pa_IsStreamActive(stream_) == 1))
             return;
-        if (!lost_)
-            log_line("output device \"%s\" stopped by the system; opening it again", name().c_str());
         // Quiet while it stays away: one line when it is lost, one when it is back.
-        if (reopen(!lost_) == BASS_OK) {
-            log_line("output device \"%s\" is back", name().c_str());
-            lost_ = false;
+        if (!reported_)
+            log_line("output device \"%s\" stopped by the system; opening it again", name_.c_str());
+        if (reopen(!reported_) == BASS_OK) {
+            log_line("output device \"%s\" is back", name_.c_str());
+            reported_ = false;
+            if (!wanted_)
+                Pa_StopStream(stream_); // stopped by a control thread while it was opening
         } else {
-            lost_ = true;
+            reported_ = true;
         }
     }
 
@@ -165,12 +200,11 @@ class PortAudioOutput final : public OutputDevice {
         return paContinue;
     }
 
-    std::string name() const {
-        const PaDeviceInfo* info = Pa_GetDeviceInfo(index_);
-        return info ? info->name : "?";
-    }
-
-    int open_stream(bool report) {
+    // mutex_ held. `wait`: for PortAudio's lock (the watch), or only try it (a control thread).
+    int open_stream(bool report, bool wait) {
+        PortAudioLock pa(PortAudioLock::Mode::Shared, wait);
+        if (!pa.held() || !pa_initialised)
+            return BASS_ERROR_DRIVER;
         const PaDeviceInfo* info = Pa_GetDeviceInfo(index_);
         if (!info)
             return BASS_ERROR_DEVICE;
@@ -188,20 +222,25 @@ class PortAudioOutput final : public OutputDevice {
                 log_line("cannot open output device \"%s\": %s", info->name, Pa_GetErrorText(err));
             return err == paInvalidSampleRate ? BASS_ERROR_FREQ : BASS_ERROR_DRIVER;
         }
+        ++pa_open_streams;
         return BASS_OK;
     }
 
+    // mutex_ held.
     void close() {
-        if (stream_) {
-            Pa_AbortStream(stream_);
-            Pa_CloseStream(stream_);
-            stream_ = nullptr;
-        }
+        if (!stream_)
+            return;
+        PortAudioLock pa(PortAudioLock::Mode::Shared, true);
+        Pa_AbortStream(stream_);
+        Pa_CloseStream(stream_);
+        stream_ = nullptr;
+        --pa_open_streams;
     }
 
+    // mutex_ held; the watch thread only.
     int reopen(bool report) {
         close();
-        if (open_stream(report) != BASS_OK)
+        if (open_stream(report, true) != BASS_OK)
             return BASS_ERROR_START;
         if (const PaError err = Pa_StartStream(stream_); err != paNoError) {
             if (report)
@@ -212,10 +251,13 @@ class PortAudioOutput final : public OutputDevice {
         return BASS_OK;
     }
 
+    Doorbell* watch_;
+    mutable std::mutex mutex_; // stream_ and the PortAudio calls on it
     PaStream* stream_ = nullptr;
     int index_ = -1;
-    bool wanted_ = false; // started and not stopped since: it should be playing
-    bool lost_ = false;   // the system took it away and it has not come back yet
+    std::string name_;
+    std::atomic<bool> wanted_{false}; // started and not stopped since: it should be playing
+    bool reported_ = false;           // under mutex_: its loss was logged and it is not back yet
 };
 
 std::vector<DeviceDescription> portaudio_devices() {
@@ -249,8 +291,28 @@ std::vector<DeviceDescription> portaudio_devices() {
 
 } // namespace
 
+PortAudioLock::PortAudioLock(Mode mode, bool wait) : mode_(mode) {
+    if (mode_ == Mode::Exclusive) {
+        if (wait)
+            pa_lock.lock();
+        held_ = wait || pa_lock.try_lock();
+    } else {
+        if (wait)
+            pa_lock.lock_shared();
+        held_ = wait || pa_lock.try_lock_shared();
+    }
+}
+
+PortAudioLock::~PortAudioLock() {
+    if (!held_)
+        return;
+    if (mode_ == Mode::Exclusive)
+        pa_lock.unlock();
+    else
+        pa_lock.unlock_shared();
+}
+
 bool portaudio_acquire() {
-    std::lock_guard lock(pa_mutex);
     if (pa_initialised)
         return true;
     // PortAudio probes ALSA and JACK and both print dozens of lines on a machine without a
@@ -269,14 +331,17 @@ bool portaudio_acquire() {
     return true;
 }
 
-void portaudio_shutdown() {
-    std::lock_guard lock(pa_mutex);
+bool portaudio_shutdown() {
+    if (pa_open_streams.load() > 0)
+        return false;
     if (pa_initialised)
         Pa_Terminate();
     pa_initialised = false;
+    return true;
 }
 
-std::unique_ptr<OutputDevice> open_output_device(DeviceDescription& desc, WavWriter* capture, int& error) {
+std::unique_ptr<OutputDevice> open_output_device(DeviceDescription& desc, WavWriter* capture, Doorbell* watch,
+                                                 int& error) {
     error = BASS_OK;
     switch (desc.kind) {
     case DeviceDescription::Kind::NoSound:
@@ -293,17 +358,19 @@ std::unique_ptr<OutputDevice> open_output_device(DeviceDescription& desc, WavWri
     case DeviceDescription::Kind::Capture:
         return std::make_unique<ClockOutput>(capture);
     case DeviceDescription::Kind::PortAudio: {
-        if (!portaudio_acquire()) {
-            error = BASS_ERROR_DRIVER;
-            return nullptr;
+        int index = paNoDevice;
+        {
+            // Started here only when the list was read: PortAudio is up while it offers devices.
+            PortAudioLock pa(PortAudioLock::Mode::Shared, false);
+            if (pa.held() && pa_initialised)
+                index = desc.portaudio_index >= 0 ? desc.portaudio_index : Pa_GetDefaultOutputDevice();
         }
-        const int index = desc.portaudio_index >= 0 ? desc.portaudio_index : Pa_GetDefaultOutputDevice();
         if (index == paNoDevice) {
             error = BASS_ERROR_DRIVER;
             return nullptr;
         }
-        auto out = std::make_unique<PortAudioOutput>();
-        error = out->open(index);
+        auto out = std::make_unique<PortAudioOutput>(watch);
+        error = out->open(index, desc.name);
         return error == BASS_OK ? std::move(out) : nullptr;
     }
     }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 using namespace miravox::test;
 using namespace std::chrono_literals;
 
@@ -119,8 +121,9 @@ TEST_F(SystemDevices, TheListIsReadAgainOnceNoSystemDeviceIsOpen) {
 }
 
 // A re-initialisation while the sound server is away finds no output: device 1 stays the
-// system default (not a silent device put in its place) and fails to come up; once the server
-// is back the next attempt reads the list again and plays.
+// system default (not a silent device put in its place) and fails to come up, at once and
+// without reading the list again at each attempt; once the server is back the engine finds it
+// by itself within a few seconds and the next attempt plays.
 TEST_F(SystemDevices, AReinitialisationWhileTheServerIsAwayKeepsTheListAndFailsUntilItIsBack) {
     ASSERT_TRUE(BASS_Init(kDefaultDevice, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
     const std::string name = device_name(kDefaultDevice);
@@ -134,8 +137,55 @@ TEST_F(SystemDevices, AReinitialisationWhileTheServerIsAwayKeepsTheListAndFailsU
 
     std::string why;
     ASSERT_TRUE(pulse_.start(why)) << why;
-    ASSERT_TRUE(BASS_Init(kDefaultDevice, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
+    const auto back = std::chrono::steady_clock::now();
+    ASSERT_TRUE(
+        wait_until([] { return BASS_Init(kDefaultDevice, 44100, 0, nullptr, nullptr) != FALSE; }, 10000ms))
+        << BASS_ErrorGetCode();
+    std::printf("device 1 up again %.1f s after the server's return\n", elapsed_ms(back) / 1000);
     EXPECT_EQ(device_name(kDefaultDevice), name);
+    StreamHandle tone(looping_tone());
+    ASSERT_TRUE(BASS_ChannelPlay(tone, FALSE));
+    EXPECT_TRUE(advances(tone, 5000ms));
+}
+
+// The sound server comes back slowly: its socket takes connections and does not answer yet. The
+// watch that opens the lost output again waits on it, and so does a reading of the device list;
+// no device or stream call may wait with them (the program's main thread makes them every few
+// milliseconds). Once the server is really up, the device comes up again.
+TEST_F(SystemDevices, NoCallWaitsForASoundServerThatIsStillStarting) {
+    ASSERT_TRUE(BASS_Init(kDefaultDevice, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
+    StreamHandle air(looping_tone());
+    ASSERT_TRUE(BASS_ChannelPlay(air, FALSE));
+    ASSERT_TRUE(advances(air, 10000ms));
+
+    pulse_.kill();
+    std::string why;
+    ASSERT_TRUE(pulse_.hang(why)) << why;
+    ASSERT_TRUE(wait_until([&] { return pulse_.hung_clients() > 0; }, 10000ms))
+        << "the lost output was not opened again";
+
+    // The calls run on a thread of their own, so that a call held until the client gives up on
+    // the server (half a minute) fails the test instead of holding it.
+    auto calls = std::async(std::launch::async, [&] {
+        StreamHandle later(looping_tone());
+        BASS_DEVICEINFO info{};
+        const bool listed = BASS_GetDeviceInfo(kDefaultDevice, &info) != FALSE;
+        const bool known = BASS_ChannelIsActive(air) == BASS_ACTIVE_PLAYING; // its output is away
+        const bool played = BASS_ChannelPlay(later, FALSE) != FALSE;
+        const bool freed = BASS_SetDevice(kDefaultDevice) && BASS_Free();
+        const bool up = BASS_Init(kDefaultDevice, 44100, 0, nullptr, nullptr) != FALSE;
+        return std::vector<bool>{listed, known, played, freed, up};
+    });
+    ASSERT_EQ(calls.wait_for(5s), std::future_status::ready) << "a call waited for the sound server";
+    // Listed still; a stream cannot start; the device is freed; it cannot come up while the
+    // server is not.
+    EXPECT_EQ(calls.get(), (std::vector<bool>{true, true, false, true, false}));
+
+    pulse_.stop_hanging();
+    ASSERT_TRUE(pulse_.start(why)) << why;
+    ASSERT_TRUE(
+        wait_until([] { return BASS_Init(kDefaultDevice, 44100, 0, nullptr, nullptr) != FALSE; }, 15000ms))
+        << BASS_ErrorGetCode();
     StreamHandle tone(looping_tone());
     ASSERT_TRUE(BASS_ChannelPlay(tone, FALSE));
     EXPECT_TRUE(advances(tone, 5000ms));
