@@ -6,6 +6,7 @@
 //   main_window_lifecycle.cpp   creation, first activation, close, title drag
 //   main_window_tick.cpp        main tick, jingle watcher, device refresh
 //   main_window_relay.cpp       stream relay and reconnection
+//   main_window_backup.cpp      backup links: failover and return to a preferred link
 //   main_window_commercials.cpp commercial start and the volume ramps
 //   main_window_music.cpp       local music fallback
 //   main_window_status.cpp      status display, metering, diagnostics
