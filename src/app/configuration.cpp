@@ -74,6 +74,7 @@ void reset_configuration() {
     WACESSO = true;
     WSILENCIO = 0;
     WSILENCIO_DB = kDefaultSilenceDb;
+    WRESERVA_RETORNO = kDefaultBackupReturnS;
     WPAINEL_PORTA = 0;
     WPAINEL_ENDERECO = kDefaultPanelAddress;
     WPAINEL_SENHA.clear();
@@ -121,6 +122,7 @@ void apply_configuration(const QStringList& lines, const QString& program_folder
     WACESSO = WSENHA.trimmed().isEmpty();
     WSILENCIO = std::max(0, read_int(lines, "SILENCIO", 0));
     WSILENCIO_DB = read_int(lines, "SILENCIO_DB", kDefaultSilenceDb);
+    WRESERVA_RETORNO = std::max(1, read_int(lines, "RESERVA_RETORNO", kDefaultBackupReturnS));
     WPAINEL_PORTA = read_int(lines, "PAINEL_PORTA", 0);
     WPAINEL_ENDERECO = LE_CHAVE(lines, "PAINEL_ENDERECO", QString()).trimmed();
     if (WPAINEL_ENDERECO.isEmpty())
@@ -174,6 +176,8 @@ QStringList configuration_file_lines(const QString& tambr, const QString& tambr_
         lines << "SILENCIO=" + QString::number(WSILENCIO);
         lines << "SILENCIO_DB=" + QString::number(WSILENCIO_DB);
     }
+    if (WRESERVA_RETORNO != kDefaultBackupReturnS)
+        lines << "RESERVA_RETORNO=" + QString::number(WRESERVA_RETORNO);
     if (WPAINEL_PORTA != 0)
         lines << "PAINEL_PORTA=" + QString::number(WPAINEL_PORTA);
     if (WPAINEL_ENDERECO != kDefaultPanelAddress)

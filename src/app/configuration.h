@@ -28,6 +28,10 @@ inline std::int32_t WSILENCIO = 0;       // dead-air watch: seconds of stream si
 // The dead-air threshold when MIRAVOX.INI names none.
 constexpr std::int32_t kDefaultSilenceDb = -50;
 inline std::int32_t WSILENCIO_DB = kDefaultSilenceDb; // dead-air watch: the stream is silent below this peak (dBFS)
+// How long a preferred link must deliver audio steadily, heard in the background, before the
+// air goes back to it from a backup link, when MIRAVOX.INI names no RESERVA_RETORNO.
+constexpr std::int32_t kDefaultBackupReturnS = 30;
+inline std::int32_t WRESERVA_RETORNO = kDefaultBackupReturnS; // seconds; at least 1
 // The status page and metrics server (by hand in MIRAVOX.INI): off while the port is 0.
 inline const QString kDefaultPanelAddress = QStringLiteral("127.0.0.1");
 inline std::int32_t WPAINEL_PORTA = 0;                 // PAINEL_PORTA: its TCP port; 0 = off
@@ -70,8 +74,8 @@ void apply_configuration(const QStringList& lines, const QString& program_folder
 
 // The eleven lines the setup dialog writes, followed by the settings edited by hand (the
 // dead-air watch's SILENCIO and SILENCIO_DB, the status server's PAINEL_PORTA, PAINEL_ENDERECO
-// and PAINEL_SENHA, the alerts' ALERTA_* and ESTACAO) that are not at their defaults, so a save
-// keeps them.
+// and PAINEL_SENHA, the alerts' ALERTA_* and ESTACAO, the backup links' RESERVA_RETORNO) that
+// are not at their defaults, so a save keeps them.
 // `tambr` and `tambr_net` are the values as typed; the folders are trimmed and given a trailing
 // separator here when not blank; `scrambled_password` is the output of CODIFICA_SENHA (already
 // 8-bit, one char per byte).

@@ -6,6 +6,7 @@
 //   main_window_lifecycle.cpp   creation, first activation, close, title drag
 //   main_window_tick.cpp        main tick, jingle watcher, device refresh
 //   main_window_relay.cpp       stream relay and reconnection
+//   main_window_backup.cpp      backup links: failover and return to a preferred link
 //   main_window_commercials.cpp commercial start and the volume ramps
 //   main_window_music.cpp       local music fallback
 //   main_window_status.cpp      status display, metering, diagnostics
@@ -46,6 +47,7 @@ class QPushButton;
 class QStackedWidget;
 class QTabBar;
 class QTabWidget;
+class QTimer;
 class TCoolGauge;
 class TRLed;
 class TThreadedTimer;
@@ -128,6 +130,29 @@ public:
     // At start: refuses dead-air settings that would do harm, with the reason in the log.
     void check_silence_settings();
 
+    // ---- Backup links (main_window_backup.cpp) -----------------------------------------------
+    // Takes the links of the window `record` (main link, then its backups) for the relay.
+    void arm_backup_links(const QString& record);
+    // The link opened or relayed now; "" with no window.
+    QString current_link() const;
+    // The link on the air: the one relayed while the stream sounds, else "".
+    QString link_on_air() const;
+    // "principal" or "reserva N".
+    QString link_role(int index) const;
+    // The link in use was lost (`cause`): opens the next backup and returns true, or, with none
+    // left, goes back to the main link for the reconnection countdown and returns false.
+    bool try_next_link(const QString& cause);
+    // A relayed stream has run dry while a backup is left: it is cut and the next link tried.
+    bool fail_over_dry_stream();
+    // Every half second: hears a preferred link in the background while a backup is on the air
+    // and hands the air back to it once it has sounded steadily long enough.
+    void watch_link_return();
+    void stop_return_check();
+    // The relay ended: no failover, no background check.
+    void end_backup_links();
+    // A backup is being opened after the link on the air was lost: local music waits for it.
+    bool failing_over() const { return failing_over_; }
+
     // ---- Commercials and ramps ---------------------------------------------------------------
     void timer_DiminuirVolume_geralTimer(QObject* Sender);
     void timer_aumentarvolume_geralTimer(QObject* Sender);
@@ -171,6 +196,8 @@ public:
     // ---- Stream window editor ----------------------------------------------------------------
     void BitBtn32Click();
     void BitBtn31Click();
+    // Tests the backup link under the cursor of Edit25 (the first one) on the cue.
+    void BitBtn34Click();
     void TESTA_LINK(const QString& link);
     void testa_link_opened(const QString& link, int code, bool hls_retry);
     void BitBtn33Click();
@@ -310,6 +337,8 @@ public:
     // Stream window editor ("Streaming")
     QLineEdit* Edit24 = nullptr; // stream link
     QPushButton* BitBtn31 = nullptr; // link test on the cue: "Play" / "Stop"
+    QLineEdit* Edit25 = nullptr; // backup links, separated by blanks
+    QPushButton* BitBtn34 = nullptr; // tests a backup link on the cue
     QLineEdit* Edit9 = nullptr; // opening jingle
     QPushButton* BitBtn28 = nullptr; // chooses the opening jingle
     QPushButton* BitBtn1 = nullptr; // pre-listens to the opening jingle
@@ -374,6 +403,11 @@ private:
     void trigger_commercial(const QString& minute, qint64 late_s);
     void arm_device_refresh();
     void end_device_refresh();
+    void start_return_check(int index);
+    void return_check_opened(int index, int code);
+    void begin_return(int index);
+    void finish_return();
+    void show_link_on_air();
 
     // The device refresh after a closing jingle is dropped when it has not run by then.
     QDateTime device_refresh_deadline_;
@@ -384,6 +418,23 @@ private:
     int stream_sounding_ticks_ = 0;
     // The last minute whose commercial the tick looked up (invalid before the first).
     QDateTime last_minute_looked_up_;
+
+    // Backup links: the window's links (main first), the one in use, and the background check
+    // of a preferred one on a channel of its own on the silent device (never heard).
+    QStringList relay_links_;
+    int link_index_ = 0;
+    bool failing_over_ = false;
+    QString loss_cause_;
+    TTesselBass* Canal_retorno = nullptr; // background check of a preferred link
+    QTimer* return_timer_ = nullptr;
+    int checked_link_ = -1;
+    qint64 check_sound_since_ms_ = 0;
+    int check_last_position_ = -1;
+    std::vector<qint64> next_check_ms_;
+    std::vector<int> return_wait_factor_;
+    std::vector<qint64> returned_at_ms_;
+    int return_target_ = -1; // the link the air is going back to, while the backup fades out
+    qint64 return_started_ms_ = 0;
 
     bool activated_ = false;
     bool music_start_under_way_ = false;

@@ -156,6 +156,8 @@ void Tfrm_miravox::fill_stream_gap() {
     if (!dry || !stream_heard_ || WMUSICA_STOP || Canal_Musica->isStarted() || Canal_Comercial->isStarted() ||
         canal_vinhetas->isStarted())
         return;
+    if (fail_over_dry_stream())
+        return;
     SALVA_LOGS("Stream sem dados - Acionando Musicas locais");
     PLAY_MUSICA_LOCAL();
     filling_stream_gap_ = Canal_Musica->isStarted();

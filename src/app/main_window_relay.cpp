@@ -11,6 +11,7 @@
 #include "threaded_timer.h"
 
 #include <QLabel>
+#include <QTimer>
 
 #include <cmath>
 
@@ -34,6 +35,7 @@ void Tfrm_miravox::INICIA_WEB() {
         return;
     // An open asked for by an earlier relay has no say in this one.
     Canal_web->AbandonOpen();
+    end_backup_links();
     Label6->setText(WWEB_PLAY);
     WVOL_WEB = 0;
     Canal_web->setVolume(0);
@@ -64,7 +66,7 @@ void Tfrm_miravox::Timer_ReconexaoTimer(QObject*) {
     Label21->setText(elapsed_text(WTIME_ACIONADO, miravox::clock().now().time()));
     // The link is being opened: the relay waits for the result as it waited for the open itself
     // when opens held the main thread, so the countdown neither runs nor starts another.
-    if (Canal_web->IsOpening())
+    if (Canal_web->IsOpening() || failing_over())
         return;
     if (++WCT_TEMPOCONEXAO > 360) {
         WCT_TEMPOCONEXAO = 0;
@@ -101,15 +103,16 @@ void Tfrm_miravox::CONECTA_WEB() {
     if (!Canal_web->isStarted())
         Canal_web->FreeFile();
 
-    if (WWEB_PLAY.trimmed().isEmpty()) {
+    const QString link = current_link();
+    if (link.trimmed().isEmpty()) {
         WERRO_WEB = -1;
         conecta_web_result();
         return;
     }
-    SALVA_LOGS("Conectando à " + WWEB_PLAY);
+    SALVA_LOGS("Conectando à " + link);
     // The open runs on the channel's own thread; the tick, the commercials, the jingles, local
     // music and the operator's keys go on meanwhile.
-    Canal_web->OpenWeb(WWEB_PLAY, [this](int code) { conecta_web_opened(code, false); });
+    Canal_web->OpenWeb(link, [this](int code) { conecta_web_opened(code, false); });
 }
 
 void Tfrm_miravox::conecta_web_opened(int code, bool hls_retry) {
@@ -120,10 +123,10 @@ void Tfrm_miravox::conecta_web_opened(int code, bool hls_retry) {
         return;
     }
     WERRO_WEB = code;
-    if (!hls_retry && (WERRO_WEB != 0 || !Canal_web->IsCarregado()) && WWEB_PLAY.toUpper().contains(".M3U8")) {
+    if (!hls_retry && (WERRO_WEB != 0 || !Canal_web->IsCarregado()) && current_link().toUpper().contains(".M3U8")) {
         SALVA_LOGS("RE-CONEXÃO HLS");
         Canal_web->FreeFile();
-        Canal_web->OpenWeb(WWEB_PLAY.trimmed(), [this](int again) { conecta_web_opened(again, true); });
+        Canal_web->OpenWeb(current_link().trimmed(), [this](int again) { conecta_web_opened(again, true); });
         return;
     }
     conecta_web_result();
@@ -136,10 +139,15 @@ void Tfrm_miravox::conecta_web_result() {
         station_event(miravox::StationEventKind::stream_lost, Label10->text(), WWEB_PLAY);
         Canal_web->Stop();
         Canal_web->FreeFile();
+        // The next backup, if any, is opened at once: the whole list failing counts as one.
+        if (try_next_link("Erro " + QString::number(WERRO_WEB)))
+            return;
         ++WCT_ERROWEB;
         WTMP_RECONEXAO = WCT_ERROWEB <= 2 ? 30 : 0;
         CoolGauge1->setProgress(0);
     } else {
+        failing_over_ = false;
+        show_link_on_air();
         Canal_web->setPosition(0);
         Canal_web->setVolume(0);
         Canal_web->Play();
@@ -155,6 +163,9 @@ void Tfrm_miravox::conecta_web_result() {
 }
 
 void Tfrm_miravox::Canal_webStop(QObject*) {
+    // The fade that hands the air back from a backup is no loss.
+    if (return_target_ >= 0)
+        return;
     WCT_TEMPOCONEXAO = 0;
     const int code = BASS_ErrorGetCode();
     if (code == BASS_ERROR_POSITION) {
@@ -174,10 +185,24 @@ void Tfrm_miravox::Canal_webStop(QObject*) {
         SALVA_LOGS(QString("DESCONECTADO") + " Código-ws: " + QString::number(BASS_ErrorGetCode()) +
                    " Web: " + QString::number(BASS_ERRO_WEB));
     }
+    // A link lost on the air hands over to the next backup before local music. The open is
+    // posted: whoever stopped the channel may free it right after, which would drop the open.
+    if (Timer_Reconexao->Enabled() && BASS_ERRO_WEB != 0 && !failing_over_ && !Canal_web->IsOpening() &&
+        link_index_ + 1 < relay_links_.size()) {
+        failing_over_ = true;
+        const QString cause = loss_cause_.isEmpty() ? QStringLiteral("DESCONECTADO") : loss_cause_;
+        loss_cause_.clear();
+        QTimer::singleShot(0, this, [this, cause] {
+            failing_over_ = false;
+            if (Timer_Reconexao->Enabled() && !Canal_web->IsOpening() && !try_next_link(cause))
+                WTMP_RECONEXAO = 0;
+        });
+    }
 }
 
 void Tfrm_miravox::FINALIZA_WEB() {
     Timer_Reconexao->setEnabled(false);
+    end_backup_links();
     timer_meter->setEnabled(false);
     Meter1->setPosition(0);
     Label10->setText("Status");

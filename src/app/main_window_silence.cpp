@@ -38,6 +38,7 @@ bool Tfrm_miravox::watch_stream_silence() {
     // the web channel's stop reports the disconnection and the supervisor counts down to the
     // reopening. Freeing the stream closes the silent connection at once.
     BASS_ERRO_WEB = 2;
+    loss_cause_ = "SILÊNCIO";
     Canal_web->Stop();
     Canal_web->FreeFile();
     return true;

@@ -14,9 +14,12 @@
 #include "weekday_files.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
+
+#include <algorithm>
 
 namespace {
 
@@ -78,6 +81,21 @@ std::optional<QString> storable_link(const QString& typed, miravox::DialogServic
     return typed.trimmed();
 }
 
+// The backup links as stored in field 10 (one blank between them; none is fine), or nothing
+// (with the operator told why) when they cannot be.
+std::optional<QString> storable_backups(const QString& typed, miravox::DialogService& dialogs) {
+    if (miravox::breaks_record(typed)) {
+        dialogs.information(miravox::record_breaker_text("Links de Reserva: ", typed));
+        return std::nullopt;
+    }
+    if (miravox::outside_code_page(typed)) {
+        dialogs.information(miravox::code_page_text("Links de Reserva: ", typed));
+        return std::nullopt;
+    }
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    return typed.split(blanks, Qt::SkipEmptyParts).join(' ');
+}
+
 // Whether the existing line's window meets [ns, ne] (closed intervals, minutes). A line whose
 // times cannot be read is reported and never blocks.
 bool overlaps(const QString& line, const QTime& ns, const QTime& ne, miravox::DialogService& dialogs) {
@@ -135,9 +153,12 @@ void Tfrm_miravox::BitBtn32Click() {
 
     if (dialogs.CONFIRMA("Confirma a Inclusão do EVENTO EXTERNO VIA STREAMING:\rLINK: " + Edit24->text() +
                          "\rPeríodo:" + MaskEdit1->text() + " às " + MaskEdit2->text() + " ??")) {
-        if (const auto link = storable_link(Edit24->text(), dialogs)) {
+        const auto link = storable_link(Edit24->text(), dialogs);
+        const auto backups = link ? storable_backups(Edit25->text(), dialogs) : std::nullopt;
+        if (link && backups) {
             const QString record = "|" + start5 + "|" + end5 + "|" + *link + "|STREAMING|100|" +
-                                   Edit9->text().trimmed() + "|" + Edit23->text().trimmed() + "|0|0||";
+                                   Edit9->text().trimmed() + "|" + Edit23->text().trimmed() + "|0|0|" + *backups +
+                                   "|";
             if (miravox::append_and_save(path, file, record, dialogs))
                 SALVA_LOGS("INCLUSAO WEB: " + record);
         }
@@ -165,6 +186,31 @@ void Tfrm_miravox::BitBtn31Click() {
     WVOL_GERAL = WVOL_MAX;
     // The test goes on off the main thread; its result enables the button again.
     BitBtn31->setEnabled(false);
+    TESTA_LINK(link);
+}
+
+void Tfrm_miravox::BitBtn34Click() {
+    if (Canal_cue->isStarted()) {
+        Panel9->setCaption(QString());
+        Canal_cue->Stop();
+        return;
+    }
+    // The blank-separated link under the cursor, else the first.
+    const QString text = Edit25->text();
+    const int cursor = std::min(int(text.size()), Edit25->cursorPosition());
+    int from = cursor, to = cursor;
+    while (from > 0 && !text[from - 1].isSpace())
+        --from;
+    while (to < text.size() && !text[to].isSpace())
+        ++to;
+    QString link = text.mid(from, to - from).trimmed();
+    if (link.isEmpty())
+        link = backup_links("|||||||||" + text + "|").value(0);
+    if (link.isEmpty())
+        return;
+    WVOL_GERAL = WVOL_MAX;
+    BitBtn31->setEnabled(false);
+    Panel9->setCaption("Reserva: " + link);
     TESTA_LINK(link);
 }
 
@@ -241,6 +287,7 @@ void Tfrm_miravox::tesselGrid2DblClick() {
     const auto file = miravox::read_weekday_file(weekday_file(semana->currentIndex() + 1, ".WEB"), true);
     if (const auto line = line_of_row(file.lines, tesselGrid2->Row())) {
         Edit24->setText(PEGA_CAMPO(3, *line));
+        Edit25->setText(backup_links(*line).join(' '));
         Edit9->setText(PEGA_CAMPO(6, *line));
         Edit23->setText(PEGA_CAMPO(7, *line));
         MaskEdit1->setText(PEGA_CAMPO(1, *line) + ":00");
@@ -291,6 +338,7 @@ void Tfrm_miravox::semanaChange() {
 // evening times, and the status texts of the tab back to rest.
 void Tfrm_miravox::BitBtn3ClickStreamTab() {
     Edit24->clear();
+    Edit25->clear();
     Edit9->clear();
     Edit23->clear();
     MaskEdit1->setText(kDefaultStart);

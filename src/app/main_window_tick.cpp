@@ -47,6 +47,7 @@ void Tfrm_miravox::stop_and_free_all_channels() {
         channel->Stop();
         channel->FreeFile();
     }
+    stop_return_check();
 }
 
 void Tfrm_miravox::Timer_sempreTimer(QObject*) {
@@ -127,6 +128,7 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
             WHORA_ABRIR = PEGA_CAMPO(1, record).trimmed();
             WHORA_FECHAR = PEGA_CAMPO(2, record).trimmed();
             WWEB_PLAY = PEGA_CAMPO(3, record).trimmed();
+            arm_backup_links(record);
             WAUDIO_ABRIR = PEGA_CAMPO(6, record).trimmed();
             WAUDIO_FECHAR = PEGA_CAMPO(7, record).trimmed();
             WVOL_GERAL = WVOL_MAX;
@@ -181,7 +183,7 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
     // The stream cannot be received: keep its channel stopped and local music playing. Not on a
     // lost transmission device: that would be a failed start (and log lines) at every tick until
     // it is back, and its return starts the air again anyway.
-    if (WENCONTRADO_ACIONAMENTO && WACIONADO && BASS_ERRO_WEB != 0 && !WMUSICA_STOP) {
+    if (WENCONTRADO_ACIONAMENTO && WACIONADO && BASS_ERRO_WEB != 0 && !WMUSICA_STOP && !failing_over()) {
         Canal_web->Stop();
         WERRO_WEB = -1;
         WCT_PRONTO = 0;

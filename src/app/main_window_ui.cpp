@@ -510,6 +510,13 @@ QWidget* build_stream_tab(Tfrm_miravox& w) {
     form->addWidget(w.Edit24, 1, 0, 1, 3);
     form->addWidget(w.BitBtn31, 1, 3);
 
+    w.Edit25 = edit("Edit25");
+    w.Edit25->setToolTip("Links de reserva, separados por espaço, na ordem em que são tentados");
+    w.BitBtn34 = button("BitBtn34", "Play", "Testar o LINK de reserva sob o cursor");
+    form->addWidget(caption("Links de Reserva:"), 4, 0);
+    form->addWidget(w.Edit25, 4, 1, 1, 2);
+    form->addWidget(w.BitBtn34, 4, 3);
+
     w.Edit9 = edit("Edit9");
     w.BitBtn28 = button("BitBtn28", "Procurar");
     w.BitBtn1 = button("BitBtn1", "Play", "Testar áudio");
@@ -703,6 +710,7 @@ void wire_spin(TSpinButton* spin, QLineEdit* time) {
 
 void wire_stream_editor(Tfrm_miravox& w) {
     on_click(w.BitBtn31, [&w] { w.BitBtn31Click(); });
+    on_click(w.BitBtn34, [&w] { w.BitBtn34Click(); });
     on_click(w.BitBtn28, [&w] { w.BitBtn28Click(); });
     on_click(w.BitBtn1, [&w] { w.BitBtn1Click(); });
     on_click(w.BitBtn29, [&w] { w.BitBtn29Click(); });

@@ -454,6 +454,12 @@ void TTesselBass::watch_progress() {
         wultima_posicao = position;
         return;
     }
+    // A stream only listened to (a link test, a background check) that stalls is its server's
+    // fault, not the device's: refreshing every device would cut the air for it.
+    if (wIsWeb && !wreports_web_state) {
+        Stop();
+        return;
+    }
     SALVA_LOG_ERRO("-----------------ERRO DE BUFFER (SEM PROGRESSO EM TIMER)----------------",
                    BASS_ErrorGetCode());
     BASS_ERRO_BUFFER = true;

@@ -1,5 +1,7 @@
 #include "record_fields.h"
 
+#include <QRegularExpression>
+
 QString PEGA_CAMPO(int N, QString S) {
     for (int cuts = 0; cuts < N; ++cuts) {
         const qsizetype bar = S.indexOf('|');
@@ -19,4 +21,9 @@ QString PREENCHE_ZEROS(const QString& S, int W) {
     if (W > T.size())
         return QString(W - T.size(), '0') + T;
     return S;
+}
+
+QStringList backup_links(const QString& record) {
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    return PEGA_CAMPO(10, record).split(blanks, Qt::SkipEmptyParts);
 }

@@ -197,6 +197,14 @@ TEST_F(ConfigurationTest, DeadAirSettingsAreReadAndKeptByASaveOnlyWhenSet) {
     EXPECT_EQ(WSILENCIO_DB, -50);
     apply_configuration({"SILENCIO=-5"}, home);
     EXPECT_EQ(WSILENCIO, 0);
+
+    EXPECT_EQ(WRESERVA_RETORNO, 30);
+    apply_configuration({"RESERVA_RETORNO=12"}, home);
+    EXPECT_EQ(WRESERVA_RETORNO, 12);
+    EXPECT_EQ(configuration_file_lines("500", "5000", 0, 0, 100, 30, "", "", "").mid(11),
+              QStringList{"RESERVA_RETORNO=12"});
+    apply_configuration({"RESERVA_RETORNO=0"}, home);
+    EXPECT_EQ(WRESERVA_RETORNO, 1);
 }
 
 // Values that would cut ordinary pauses in speech, or take every quiet passage for dead air, are

@@ -90,6 +90,26 @@ TEST_F(StreamEditor, AddWritesTheSortedRecordLogsAndReloadsBothLists) {
     EXPECT_EQ(window->wlista_horario.size(), 2); // today is Monday
 }
 
+TEST_F(StreamEditor, BackupLinksGoToField10AndComeBackOnDoubleClick) {
+    write_weekday(kMonday, ".WEB", {});
+    fill(kLink, "06:00:00", "07:00:00");
+    window->Edit25->setText("  http://a|b ");
+    window->BitBtn32Click();
+    EXPECT_TRUE(dialogs.shown.last().startsWith("info: Links de Reserva:   http://a|b  contém"));
+    EXPECT_TRUE(monday().isEmpty());
+    window->Edit25->setText("  http://mirror/live   https://other/live.m3u8 ");
+    window->BitBtn32Click();
+    const QString record =
+        "|06:00|07:00|" + kLink + "|STREAMING|100|||0|0|http://mirror/live https://other/live.m3u8|";
+    EXPECT_EQ(monday(), QStringList{record});
+    window->BitBtn3ClickStreamTab();
+    EXPECT_EQ(window->Edit25->text(), "");
+    window->CARREGA_GRADE_WEB();
+    grid()->setRow(1);
+    window->tesselGrid2DblClick();
+    EXPECT_EQ(window->Edit25->text(), "http://mirror/live https://other/live.m3u8");
+}
+
 TEST_F(StreamEditor, SecondsAreDroppedSoAWindowInsideOneMinuteIsStoredEmpty) {
     write_weekday(kMonday, ".WEB", {});
     fill(kLink, "19:00:10", "19:00:50");

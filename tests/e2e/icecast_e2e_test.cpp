@@ -218,6 +218,84 @@ TEST_F(IcecastRelay, SourceDeathFallsBackToLocalMusicAndTheStreamReturnsAfterThe
     EXPECT_LT(first_level, 0.6 * settled);
 }
 
+// A window with a backup link (a second mount, another tone) and RESERVA_RETORNO=3. The main
+// source is down when the window opens: the backup must be on the air within 5 s. The main
+// source comes up: the air goes back to it within RESERVA_RETORNO + 10 s, once, and stays. It
+// dies: the backup again within 5 s with no local music between. The backup dies too: music.
+TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
+    constexpr double kMainHz = 440, kBackupHz = 550;
+    constexpr int kReturnS = 3;
+    const QString h = home_.path();
+    IcecastSource main(icecast_, "/main.mp3", "Radio Principal", kMainHz);
+    IcecastSource backup(icecast_, "/backup.mp3", "Radio Reserva", kBackupHz);
+    ASSERT_TRUE(backup.start());
+    make_station(h, "unused", "12:03");
+    ASSERT_TRUE(write_text_file(h + "/DADOS/04.WEB", {"|12:00|12:03|" + icecast_.url("/main.mp3") +
+                                                      "|STREAMING|100|||0|0|" + icecast_.url("/backup.mp3") + "|"}));
+    ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI", {"RESERVA_RETORNO=" + QString::number(kReturnS)}));
+
+    ProgramRun program(h, kClockStart);
+    ASSERT_TRUE(program.started());
+    const int opened = program.wait_for_line("*** ACIONAMENTO", 15000);
+    ASSERT_GE(opened, 0);
+    const double window_at = program.aired_seconds();
+    const int first_backup = program.wait_for_line("RESERVA 1: " + icecast_.url("/backup.mp3") + " (principal: Erro", 15000);
+    ASSERT_GE(first_backup, 0) << "the backup was not tried after the main link failed";
+    QThread::msleep(3000);
+
+    ASSERT_TRUE(main.start());
+    const double main_up_at = program.aired_seconds();
+    const int returned = program.wait_for_line("RETORNO PRINCIPAL: ", (kReturnS + 20) * 1000, first_backup);
+    ASSERT_GE(returned, 0) << "the air never went back to the main link";
+    QThread::msleep(8000); // the main link stays up: no switch
+
+    main.kill();
+    const double killed_at = program.aired_seconds();
+    const int second_backup = program.wait_for_line("RESERVA 1: ", 20000, returned);
+    ASSERT_GE(second_backup, 0) << "the main link's loss did not bring the backup";
+    QThread::msleep(6000);
+
+    backup.kill();
+    const double all_dead_at = program.aired_seconds();
+    ASSERT_GE(program.wait_for_line("PLAY MUSICA LOCAL: ", 20000, second_backup), 0)
+        << "no local music once every link was dead";
+    QThread::msleep(4000);
+    ASSERT_TRUE(program.running());
+    program.stop();
+
+    const std::vector<LogLine> log = program.log();
+    EXPECT_EQ(count_lines(log, "RETORNO "), 1);
+    EXPECT_EQ(find_line(log, "RESERVA ", returned), second_backup) << "a switch while the main link stayed up";
+    EXPECT_EQ(find_line(log, "PLAY MUSICA LOCAL"), find_line(log, "PLAY MUSICA LOCAL", second_backup))
+        << "local music while a link worked";
+
+    const miravox::testing::Capture air = miravox::testing::read_capture(program.air_path());
+    const std::vector<ToneRun> runs = tone_runs(air, {kMainHz, kBackupHz, kMusicAHz, kMusicBHz});
+    const ToneRun* backup_first = first_run(runs, 1, 0);
+    ASSERT_NE(backup_first, nullptr) << "the backup never aired";
+    const ToneRun* main_run = first_run(runs, 0, main_up_at);
+    ASSERT_NE(main_run, nullptr) << "the main link never aired";
+    const ToneRun* backup_again = first_run(runs, 1, killed_at);
+    ASSERT_NE(backup_again, nullptr) << "the backup did not air after the main link died";
+    const ToneRun* music = first_run(runs, 2, all_dead_at);
+    if (!music)
+        music = first_run(runs, 3, all_dead_at);
+    std::printf("backup at window start +%.2f s; main up -> main heard +%.2f s; main killed -> backup heard +%.2f "
+                "s (main heard until +%.2f s); every link dead -> music +%.2f s\n",
+                backup_first->from - window_at, main_run->from - main_up_at, backup_again->from - killed_at,
+                main_run->to - killed_at, music ? music->from - all_dead_at : -1.0);
+    EXPECT_LT(backup_first->from - window_at, 5.0);
+    EXPECT_LT(main_run->from - main_up_at, kReturnS + 10.0);
+    EXPECT_LT(backup_again->from - killed_at, 5.0);
+    EXPECT_NE(music, nullptr) << "no local music on the air once every link was dead";
+    // Nothing but the main link and then the backup between the return and the backup's death.
+    for (const ToneRun& run : runs)
+        if (run.from >= main_run->from && run.to <= all_dead_at)
+            EXPECT_LE(run.tone, 1) << "tone " << run.tone << " at " << run.from << " s";
+    // One return: the main link's run is unbroken until its death.
+    EXPECT_GT(main_run->to, killed_at - 1.0);
+}
+
 // A window whose link is a live HLS playlist: ffmpeg writes one-second segments into a folder
 // and the test server serves it.
 TEST_F(HlsWindow, RelaysALocallyServedLivePlaylist) {

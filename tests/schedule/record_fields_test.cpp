@@ -33,3 +33,11 @@ TEST(PreencheZeros, LeftFillsAfterLeadingBlanks) {
     EXPECT_EQ(PREENCHE_ZEROS("", 2), "00");
     EXPECT_EQ(PREENCHE_ZEROS("2025", 4), "2025");
 }
+
+TEST(BackupLinks, Field10InOrderAndNoneInTodaysRecords) {
+    EXPECT_EQ(backup_links("|19:00|20:00|http://main/live|STREAMING|100|abre.mp3|fecha.mp3|0|0|"
+                           "http://mirror/live  https://other/live.m3u8 |"),
+              (QStringList{"http://mirror/live", "https://other/live.m3u8"}));
+    EXPECT_TRUE(backup_links("|19:00|20:00|http://main/live|STREAMING|100|||0|0||").isEmpty());
+    EXPECT_TRUE(backup_links("|19:00|20:00|http://main/live|STREAMING|100|||0|0|").isEmpty()); // older, shorter
+}

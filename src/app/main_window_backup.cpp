@@ -1,0 +1,252 @@
+// Backup links of a stream window. A link that fails to open or is lost on the air (a drop, a
+// stream run dry, the dead-air watch) hands over to the next backup at once, before any local
+// music; music plays only once every link has failed, and then the reconnection countdown
+// starts again from the main link as it always did. While a backup is on the air, the links
+// preferred to it are heard in the background, one at a time, on a channel of their own on the
+// silent device at volume 0; one that delivers audio steadily for RESERVA_RETORNO seconds gets
+// the air back after a short fade. A link lost again within a few minutes of getting the air
+// back must prove itself twice as long the next time, so a link that comes and goes does not
+// take the air back and forth.
+
+#include "main_window.h"
+
+#include "clock.h"
+#include "configuration.h"
+#include "engine_state.h"
+#include "record_fields.h"
+#include "soundlib.h"
+#include "threaded_timer.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kReturnTickMs = 500;
+// A link that failed its background check is heard again after this long.
+constexpr qint64 kRecheckMs = 5000;
+// A link lost this soon after it got the air back waits longer before its next return.
+constexpr qint64 kFlapWindowMs = 5 * 60 * 1000;
+constexpr int kLongestWaitFactor = 8;
+// The backup's fade-out before the preferred link is opened on the air, in steps.
+constexpr qint64 kReturnFadeMs = 1000;
+constexpr int kFadeStepMs = 50;
+// The silent device: a background check is never heard on the transmission device.
+constexpr int kSilentDevice = 0;
+
+qint64 now_ms() { return miravox::clock().now_ms(); }
+
+} // namespace
+
+void Tfrm_miravox::arm_backup_links(const QString& record) {
+    relay_links_ = QStringList{PEGA_CAMPO(3, record).trimmed()} + backup_links(record);
+    const auto count = size_t(relay_links_.size());
+    next_check_ms_.assign(count, 0);
+    return_wait_factor_.assign(count, 1);
+    returned_at_ms_.assign(count, -1);
+    end_backup_links();
+    if (!return_timer_) {
+        return_timer_ = new QTimer(this);
+        return_timer_->setInterval(kReturnTickMs);
+        QObject::connect(return_timer_, &QTimer::timeout, this, [this] { watch_link_return(); });
+    }
+    return_timer_->start();
+}
+
+QString Tfrm_miravox::current_link() const {
+    // A relay started by hand, or a window armed before its links were known, uses its link.
+    if (link_index_ <= 0 || link_index_ >= relay_links_.size())
+        return WWEB_PLAY;
+    return relay_links_[link_index_];
+}
+
+QString Tfrm_miravox::link_on_air() const {
+    if (!Timer_Reconexao->Enabled() || WERRO_WEB != 0 || !Canal_web->isStarted() || return_target_ >= 0)
+        return {};
+    return current_link();
+}
+
+QString Tfrm_miravox::link_role(int index) const {
+    return index <= 0 ? QStringLiteral("principal") : "reserva " + QString::number(index);
+}
+
+void Tfrm_miravox::show_link_on_air() {
+    Label6->setText(link_index_ <= 0 ? current_link()
+                                     : "RESERVA " + QString::number(link_index_) + ": " + current_link());
+}
+
+bool Tfrm_miravox::try_next_link(const QString& cause) {
+    const int lost = link_index_;
+    if (lost >= 0 && size_t(lost) < returned_at_ms_.size() && returned_at_ms_[size_t(lost)] >= 0 &&
+        now_ms() - returned_at_ms_[size_t(lost)] < kFlapWindowMs) {
+        int& factor = return_wait_factor_[size_t(lost)];
+        factor = std::min(kLongestWaitFactor, factor * 2);
+        returned_at_ms_[size_t(lost)] = -1;
+    }
+    if (link_index_ + 1 >= relay_links_.size()) {
+        // Every link has failed: local music, and the countdown reopens the main link.
+        failing_over_ = false;
+        if (link_index_ != 0) {
+            link_index_ = 0;
+            show_link_on_air();
+        }
+        return false;
+    }
+    ++link_index_;
+    failing_over_ = true;
+    SALVA_LOGS("RESERVA " + QString::number(link_index_) + ": " + current_link() + " (" + link_role(lost) + ": " +
+               cause + ")");
+    show_link_on_air();
+    WERRO_WEB = -1;
+    WCT_PRONTO = 0;
+    WVOL_WEB = 0;
+    Canal_web->setVolume(0);
+    CONECTA_WEB();
+    return true;
+}
+
+bool Tfrm_miravox::fail_over_dry_stream() {
+    if (link_index_ + 1 >= relay_links_.size() || failing_over_)
+        return false;
+    loss_cause_ = "sem dados";
+    // As a source lost while playing: the channel's stop takes the next link.
+    BASS_ERRO_WEB = 2;
+    Canal_web->Stop();
+    Canal_web->FreeFile();
+    return true;
+}
+
+void Tfrm_miravox::watch_link_return() {
+    if (return_target_ >= 0)
+        return; // the fade runs
+
+    const bool on_backup = Timer_Reconexao->Enabled() && link_index_ > 0 && !failing_over_ && WERRO_WEB == 0 &&
+                           Canal_web->isStarted() && !Canal_web->IsOpening();
+    if (!on_backup) {
+        if (checked_link_ >= 0)
+            stop_return_check();
+        return;
+    }
+    const qint64 now = now_ms();
+    if (checked_link_ < 0) {
+        for (int i = 0; i < link_index_; ++i)
+            if (now >= next_check_ms_[size_t(i)]) {
+                start_return_check(i);
+                return;
+            }
+        return;
+    }
+    if (Canal_retorno->IsOpening())
+        return;
+    if (!Canal_retorno->isStarted()) {
+        // Lost again while being heard.
+        next_check_ms_[size_t(checked_link_)] = now + kRecheckMs;
+        stop_return_check();
+        return;
+    }
+    const int position = Canal_retorno->Position();
+    const bool sounding = !Canal_retorno->IsDry() && position > check_last_position_;
+    check_last_position_ = position;
+    if (!sounding) {
+        check_sound_since_ms_ = now; // steadily means without a break
+        return;
+    }
+    const qint64 needed = qint64(WRESERVA_RETORNO) * 1000 * return_wait_factor_[size_t(checked_link_)];
+    if (now - check_sound_since_ms_ < needed)
+        return;
+    // The air changes hands between commercials and jingles, never under one.
+    if (Canal_Comercial->isStarted() || Timer_Play_Comercial->Enabled() || canal_vinhetas->isStarted() ||
+        timer_DiminuirVolume_geral->Enabled() || timer_aumentarvolume_geral->Enabled() || Canal_Musica->isStarted())
+        return;
+    begin_return(checked_link_);
+}
+
+void Tfrm_miravox::start_return_check(int index) {
+    if (!Canal_retorno) {
+        Canal_retorno = new TTesselBass(this, dialogs);
+        Canal_retorno->CriaCanal(kSilentDevice, false, reinterpret_cast<void*>(winId()), 1);
+        Canal_retorno->setBuffer(5000);
+        Canal_retorno->setBufferOutNet(std::uint16_t(WTAMBR_NET));
+        Canal_retorno->setBufferReadNet(4000);
+        // Its opens and losses are not the air's.
+        Canal_retorno->setReportsWebState(false);
+    }
+    checked_link_ = index;
+    check_last_position_ = -1;
+    Canal_retorno->OpenWeb(relay_links_[index], [this, index](int code) { return_check_opened(index, code); });
+}
+
+void Tfrm_miravox::return_check_opened(int index, int code) {
+    if (checked_link_ != index)
+        return;
+    if (code != 0 || !Canal_retorno->IsCarregado()) {
+        next_check_ms_[size_t(index)] = now_ms() + kRecheckMs;
+        stop_return_check();
+        return;
+    }
+    Canal_retorno->setVolume(0);
+    Canal_retorno->Play();
+    check_sound_since_ms_ = now_ms();
+}
+
+void Tfrm_miravox::stop_return_check() {
+    checked_link_ = -1;
+    if (!Canal_retorno)
+        return;
+    Canal_retorno->AbandonOpen();
+    Canal_retorno->Stop();
+    Canal_retorno->FreeFile();
+}
+
+void Tfrm_miravox::begin_return(int index) {
+    stop_return_check();
+    SALVA_LOGS("RETORNO " + link_role(index).toUpper() + ": " + relay_links_[index] + " (" +
+               QString::number(WRESERVA_RETORNO * return_wait_factor_[size_t(index)]) + " s estável; " +
+               link_role(link_index_) + " no ar)");
+    return_target_ = index;
+    return_started_ms_ = now_ms();
+    timer_aumentarvolume_web->setEnabled(false);
+    const float from = Canal_web->Volume();
+    auto* fade = new QTimer(this);
+    fade->setInterval(kFadeStepMs);
+    QObject::connect(fade, &QTimer::timeout, this, [this, fade, from] {
+        const qint64 elapsed = now_ms() - return_started_ms_;
+        if (return_target_ >= 0 && elapsed < kReturnFadeMs && Canal_web->isStarted()) {
+            Canal_web->setVolume(from * float(kReturnFadeMs - elapsed) / float(kReturnFadeMs));
+            return;
+        }
+        fade->deleteLater();
+        fade->stop();
+        finish_return();
+    });
+    fade->start();
+}
+
+void Tfrm_miravox::finish_return() {
+    if (return_target_ < 0)
+        return; // the relay ended meanwhile
+    if (!Timer_Reconexao->Enabled()) {
+        return_target_ = -1;
+        return;
+    }
+    // Stopped while the return is under way, so that the channel's stop is no loss.
+    Canal_web->Stop();
+    Canal_web->FreeFile();
+    link_index_ = return_target_;
+    return_target_ = -1;
+    returned_at_ms_[size_t(link_index_)] = now_ms();
+    show_link_on_air();
+    WERRO_WEB = -1;
+    WCT_PRONTO = 0;
+    WVOL_WEB = 0;
+    CONECTA_WEB();
+}
+
+void Tfrm_miravox::end_backup_links() {
+    stop_return_check();
+    failing_over_ = false;
+    return_target_ = -1;
+    link_index_ = 0;
+    loss_cause_.clear();
+}
