@@ -234,6 +234,7 @@ TEST_F(MainTickTest, MinutesTheTickDidNotSeeAreLookedUpAndThoseFoundTooLateAreWr
     EXPECT_FALSE(window->Timer_Play_Comercial->Enabled());
     EXPECT_EQ(log_count("Comercial não executado (18:05, atraso de 45 s): " + spot), 1);
 
+    ASSERT_TRUE(wait_for_rows());
     const std::vector<Airing> rows = read_airings(proof_of_play_file(program_folder() + "LOGS/", QDate(2026, 12, 7)));
     ASSERT_EQ(rows.size(), 3u);
     const QStringList minutes{"18:01", "18:02", "18:05"};

@@ -152,6 +152,17 @@ class MainWindowTest : public ::testing::Test {
         return !pending();
     }
 
+    // Lets the proof-of-play rows handed to the writer thread reach the file, up to `ms`.
+    bool wait_for_rows(int ms = 5000) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!window->proof_of_play.all_written() && elapsed.elapsed() < ms) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(2);
+        }
+        return window->proof_of_play.all_written();
+    }
+
     // ---- Clock ----------------------------------------------------------------------------
     void advance_ms(qint64 ms) { manual->advance_ms(ms); }
     void set_now(const QDateTime& t) { manual->set(t); }
