@@ -18,8 +18,31 @@ constexpr int kMinBufferMs = 250;
 constexpr auto kConnectedGrace = std::chrono::milliseconds(1000);
 constexpr uint64_t kPositionMask = (uint64_t(1) << 48) - 1;
 constexpr int64_t kNetworkCushionMs = 500;
-// What a network stream that ran dry gathers before it sounds again.
-constexpr size_t kResumeCushionFrames = kOutputRate / 2;
+// What a network stream gathers before it starts, or sounds again after running dry.
+constexpr size_t kStartCushionFrames = kOutputRate / 2;
+// A server that sends slower than real time while the stream waits must also leave a cushion for
+// what it will lack over this long.
+constexpr double kPaceHorizonS = 10.0;
+constexpr size_t kPaceMinimumWait = kOutputRate / 4; // frames of waiting before its pace counts
+// A server that can never keep a stream going (a trickle) still gets heard: after this long a
+// stream plays what it has.
+constexpr size_t kLongestWait = 2 * kOutputRate;
+
+// Holding a network stream to the card's clock. The buffered level is smoothed over about 20 s
+// (a server's bursts and the decoder's rests are noise here) and held at its target by a
+// proportional-integral control, critically damped, that settles in about ten minutes: the
+// integral is the clocks' difference it found. Within +-1000 ppm, under two cents of pitch.
+constexpr double kDriftTargetS = 2.0; // the start cushion and 1.5 s to spare
+constexpr double kMaxCorrectionPpm = 1000.0;
+constexpr double kFillSmoothingS = 20.0;
+constexpr double kLockTimeS = 600.0;
+constexpr double kGainP = 2e6 / kLockTimeS;                  // ppm per second of error
+constexpr double kGainI = 1e6 / (kLockTimeS * kLockTimeS); // ppm per second of error, per second
+// A correction this high, for this long, at a steady level, is worth telling the station: it is
+// a sound card (or a server) whose clock is well off.
+constexpr double kNoticePpm = 300.0;
+constexpr double kNoticeAfterS = 600.0;
+constexpr double kSteadyWithinS = 0.5;
 constexpr int64_t kWaitedForDataNs = 2'000'000;
 constexpr int64_t kLookAgainNs = 500'000'000;
 
@@ -53,6 +76,7 @@ Stream::Stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder
     source_size_ = decoder_->source_size();
     if (auto len = decoder_->length_frames())
         length_frames_.store(*len);
+    rebuffering_ = setup_.network; // a network stream's start is a wait for its cushion
 }
 
 Stream::~Stream() {
@@ -191,6 +215,13 @@ void Stream::run() {
             continue;
         }
         set_read_deadline();
+        decoder_->set_rate_correction(correction_ppm_.load(std::memory_order_relaxed));
+        if (const float notice = drift_notice_ppm_.load(); notice != 0.0f && !drift_logged_) {
+            drift_logged_ = true;
+            log_line("network stream held to the sound card's clock by %+.0f ppm for %.0f minutes: the "
+                     "card's clock or the server's is off",
+                     notice, kNoticeAfterS / 60);
+        }
         const int64_t started = steady_now_ns();
         busy_since_ns_.store(started);
         const int n = decoder_->decode(chunk);
@@ -403,11 +434,11 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
             segment_sounding_ = true;
         }
         if (rebuffering_) {
-            // A network stream that ran dry resumes only with a cushion in hand: a server that sends
-            // at its real pace (no burst) would otherwise keep it on the edge, and every late wake of
-            // its decoder would cut a hole in the audio. One longer gap, then steady sound.
-            if (ring_.available() < std::min(kResumeCushionFrames, ring_.capacity() / 2) &&
-                !(mark && mark->kind == MarkKind::End)) {
+            // A network stream starts, and resumes after running dry, only with a cushion in hand: a
+            // server that sends at its real pace (no burst) would otherwise keep it on the edge, and
+            // every late wake of its decoder would cut a hole in the audio. A short wait, then steady
+            // sound; a server's burst gives the cushion at once.
+            if (!(mark && mark->kind == MarkKind::End) && !cushion_in_hand(frames - produced)) {
                 starved = true;
                 break;
             }
@@ -428,10 +459,16 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
         });
         if (got == 0) {
             starved = true;
-            rebuffering_ = setup_.network;
+            if (setup_.network) {
+                rebuffering_ = true;
+                waited_frames_ = 0;
+                wait_write_base_ = ring_.write_count();
+            }
             break;
         }
     }
+    if (setup_.network && produced == frames)
+        hold_to_clock(frames);
     gain_now_ = target;
     if (produced < frames)
         record_silence(frames - produced);
@@ -444,6 +481,51 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
         if (Doorbell* bell = end_bell_.load())
             bell->ring();
     }
+}
+
+// Whether the cushion is in hand; counts `frames` of waiting when it is not. The pace is what
+// came in while the stream waited (the output took nothing), against the time it waited.
+bool Stream::cushion_in_hand(size_t frames) {
+    size_t need = kStartCushionFrames;
+    if (waited_frames_ >= kPaceMinimumWait) {
+        const double pace =
+            static_cast<double>(ring_.write_count() - wait_write_base_) / static_cast<double>(waited_frames_);
+        if (pace < 1.0)
+            need += static_cast<size_t>((1.0 - pace) * kPaceHorizonS * kOutputRate);
+    }
+    if (ring_.available() >= std::min(need, ring_.capacity() / 2) ||
+        (waited_frames_ >= kLongestWait && ring_.available() > 0))
+        return true;
+    waited_frames_ += frames;
+    return false;
+}
+
+// After each block a network stream played whole: the smoothed level, then the correction the
+// decoder applies to what it converts next. Never while it waits for its cushion: a stall is not
+// a clock.
+void Stream::hold_to_clock(size_t frames) {
+    const double dt = static_cast<double>(frames) / kOutputRate;
+    const double fill = static_cast<double>(ring_.available()) / kOutputRate;
+    if (fill_avg_s_ < 0)
+        fill_avg_s_ = fill;
+    else
+        fill_avg_s_ += (fill - fill_avg_s_) * std::min(1.0, dt / kFillSmoothingS);
+    const double target =
+        std::min(kDriftTargetS, 0.5 * static_cast<double>(ring_.capacity()) / kOutputRate);
+    const double error = fill_avg_s_ - target;
+    const double proportional = -kGainP * error;
+    const double wanted = proportional + drift_ppm_;
+    // The integral stops while the correction is at its limit the same way (no wind-up): a large
+    // excess at the start (a server's burst) is drained by the proportional part alone and does
+    // not count as a difference of the clocks.
+    if (!(wanted >= kMaxCorrectionPpm && error < 0) && !(wanted <= -kMaxCorrectionPpm && error > 0))
+        drift_ppm_ = std::clamp(drift_ppm_ - kGainI * error * dt, -kMaxCorrectionPpm, kMaxCorrectionPpm);
+    const double correction = std::clamp(proportional + drift_ppm_, -kMaxCorrectionPpm, kMaxCorrectionPpm);
+    correction_ppm_.store(static_cast<float>(correction), std::memory_order_relaxed);
+    const bool steady_and_high = std::fabs(error) < kSteadyWithinS && std::fabs(correction) >= kNoticePpm;
+    drift_held_s_ = steady_and_high ? drift_held_s_ + dt : 0.0;
+    if (drift_held_s_ >= kNoticeAfterS && drift_notice_ppm_.load(std::memory_order_relaxed) == 0.0f)
+        drift_notice_ppm_.store(static_cast<float>(correction), std::memory_order_relaxed);
 }
 
 // ---- control ------------------------------------------------------------------------------
@@ -510,6 +592,22 @@ DWORD Stream::change_flags(DWORD flags, DWORD mask) {
 
 void Stream::set_volume(float v) {
     volume_.store(v < 0.0f ? 0.0f : v);
+}
+
+bool Stream::attribute(DWORD attrib, float& value) const {
+    switch (attrib) {
+    case BASS_ATTRIB_VOL:
+        value = volume();
+        return true;
+    case BASS_ATTRIB_MIRAVOX_DRIFT:
+        value = correction_ppm_.load(std::memory_order_relaxed);
+        return true;
+    case BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE:
+        value = drift_notice_ppm_.load(std::memory_order_relaxed);
+        return true;
+    default:
+        return false;
+    }
 }
 
 uint64_t Stream::position_frames() const {

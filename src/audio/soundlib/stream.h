@@ -7,6 +7,12 @@
 // thread drops everything before that mark. Loop restarts and the end of the source are marks
 // too, so a loop is gap-free and an end is reached exactly at the last decoded frame.
 //
+// A network stream starts sounding (and sounds again after running dry) only with a cushion in
+// hand that the pace of what arrives lets it keep; from then on it is held to the sound card's
+// clock: a slow control on the smoothed buffered level resamples it a few hundred parts per
+// million faster or slower, so that neither a slower server empties the buffer nor a faster one
+// makes the delay grow without end.
+//
 // Thread rules: control calls (play, stop, volume, positions, ...) from any thread; mix_into()
 // only from the device's output thread; the decoder thread is private. close() must be called
 // (after the stream left its mixer) before destruction.
@@ -60,6 +66,8 @@ class Stream final : public MixSource {
     DWORD change_flags(DWORD flags, DWORD mask);
     float volume() const { return volume_.load(); }
     void set_volume(float v);
+    // BASS_ATTRIB_VOL and the read-only drift attributes; false for any other attribute.
+    bool attribute(DWORD attrib, float& value) const;
 
     uint64_t position_frames() const;
     int set_position_frames(uint64_t frame);
@@ -114,6 +122,8 @@ class Stream final : public MixSource {
     void publish_position();
     void record_history(const float* frames, size_t count);
     void record_silence(size_t count);
+    bool cushion_in_hand(size_t frames);
+    void hold_to_clock(size_t frames);
 
     StreamSetup setup_;
     std::unique_ptr<Interrupt> intr_;
@@ -137,14 +147,22 @@ class Stream final : public MixSource {
     std::atomic<int64_t> busy_since_ns_{0}; // decoder blocked in a read since (0: not reading)
     std::atomic<uint64_t> source_bytes_{0};
     std::atomic<Doorbell*> end_bell_{nullptr};
+    std::atomic<float> correction_ppm_{0.0f};   // the rate correction in use (network)
+    std::atomic<float> drift_notice_ppm_{0.0f}; // the correction, once it held high for long
 
     // decoder thread only
     bool refilling_ = true;
+    bool drift_logged_ = false;
 
     // output thread only
     bool in_segment_ = false;
     bool segment_sounding_ = false; // a file's segment has begun to play (see mix_into)
-    bool rebuffering_ = false;      // a network stream ran dry and waits for a cushion (see mix_into)
+    bool rebuffering_ = false;      // a network stream waits for its cushion (see mix_into)
+    size_t waited_frames_ = 0;      // ... for so many frames of output
+    uint64_t wait_write_base_ = 0;  // ... while the ring's write count went on from here
+    double fill_avg_s_ = -1.0;      // the buffered level, smoothed (seconds; < 0: none yet)
+    double drift_ppm_ = 0.0;        // the steady part of the correction: the clocks' difference
+    double drift_held_s_ = 0.0;     // how long the correction has stayed high at a steady level
     uint32_t segment_generation_ = 0;
     uint64_t segment_ring_base_ = 0;
     int64_t segment_frame_base_ = 0;
