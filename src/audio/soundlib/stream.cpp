@@ -28,21 +28,12 @@ constexpr size_t kPaceMinimumWait = kOutputRate / 4; // frames of waiting before
 // stream plays what it has.
 constexpr size_t kLongestWait = 2 * kOutputRate;
 
-// Holding a network stream to the card's clock. The buffered level is smoothed over about 20 s
-// (a server's bursts and the decoder's rests are noise here) and held at its target by a
-// proportional-integral control, critically damped, that settles in about ten minutes: the
-// integral is the clocks' difference it found. Within +-1000 ppm, under two cents of pitch.
-constexpr double kDriftTargetS = 2.0; // the start cushion and 1.5 s to spare
-constexpr double kMaxCorrectionPpm = 1000.0;
+// The clock lock's smoothing and pace (see ClockLock): critically damped, it settles in about
+// ten minutes, and its integral is the clocks' difference it found.
 constexpr double kFillSmoothingS = 20.0;
 constexpr double kLockTimeS = 600.0;
 constexpr double kGainP = 2e6 / kLockTimeS;                  // ppm per second of error
 constexpr double kGainI = 1e6 / (kLockTimeS * kLockTimeS); // ppm per second of error, per second
-// A correction this high, for this long, at a steady level, is worth telling the station: it is
-// a sound card (or a server) whose clock is well off.
-constexpr double kNoticePpm = 300.0;
-constexpr double kNoticeAfterS = 600.0;
-constexpr double kSteadyWithinS = 0.5;
 constexpr int64_t kWaitedForDataNs = 2'000'000;
 constexpr int64_t kLookAgainNs = 500'000'000;
 
@@ -77,6 +68,8 @@ Stream::Stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder
     if (auto len = decoder_->length_frames())
         length_frames_.store(*len);
     rebuffering_ = setup_.network; // a network stream's start is a wait for its cushion
+    // A small buffer is held at its middle.
+    clock_lock_ = ClockLock(std::min(ClockLock::kTargetS, 0.5 * static_cast<double>(ring_.capacity()) / kOutputRate));
 }
 
 Stream::~Stream() {
@@ -218,9 +211,9 @@ void Stream::run() {
         decoder_->set_rate_correction(correction_ppm_.load(std::memory_order_relaxed));
         if (const float notice = drift_notice_ppm_.load(); notice != 0.0f && !drift_logged_) {
             drift_logged_ = true;
-            log_line("network stream held to the sound card's clock by %+.0f ppm for %.0f minutes: the "
-                     "card's clock or the server's is off",
-                     notice, kNoticeAfterS / 60);
+            log_line("network stream: the server's clock and the sound card's differ by about %.0f ppm over "
+                     "%.0f minutes; the relay is resampled by as much to keep its buffer",
+                     std::fabs(notice), 2 * ClockLock::kSpanS / 60);
         }
         const int64_t started = steady_now_ns();
         busy_since_ns_.store(started);
@@ -461,6 +454,7 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
             starved = true;
             if (setup_.network) {
                 rebuffering_ = true;
+                clock_lock_.interrupted();
                 waited_frames_ = 0;
                 wait_write_base_ = ring_.write_count();
             }
@@ -500,32 +494,51 @@ bool Stream::cushion_in_hand(size_t frames) {
     return false;
 }
 
-// After each block a network stream played whole: the smoothed level, then the correction the
-// decoder applies to what it converts next. Never while it waits for its cushion: a stall is not
-// a clock.
-void Stream::hold_to_clock(size_t frames) {
-    const double dt = static_cast<double>(frames) / kOutputRate;
-    const double fill = static_cast<double>(ring_.available()) / kOutputRate;
-    if (fill_avg_s_ < 0)
-        fill_avg_s_ = fill;
-    else
-        fill_avg_s_ += (fill - fill_avg_s_) * std::min(1.0, dt / kFillSmoothingS);
-    const double target =
-        std::min(kDriftTargetS, 0.5 * static_cast<double>(ring_.capacity()) / kOutputRate);
-    const double error = fill_avg_s_ - target;
+double ClockLock::update(double buffered_s, double dt) {
+    level_s_ = level_s_ < 0 ? buffered_s : level_s_ + (buffered_s - level_s_) * std::min(1.0, dt / kFillSmoothingS);
+    const double error = level_s_ - target_s_;
     const double proportional = -kGainP * error;
-    const double wanted = proportional + drift_ppm_;
+    const double wanted = proportional + integral_;
     // The integral stops while the correction is at its limit the same way (no wind-up): a large
-    // excess at the start (a server's burst) is drained by the proportional part alone and does
-    // not count as a difference of the clocks.
-    if (!(wanted >= kMaxCorrectionPpm && error < 0) && !(wanted <= -kMaxCorrectionPpm && error > 0))
-        drift_ppm_ = std::clamp(drift_ppm_ - kGainI * error * dt, -kMaxCorrectionPpm, kMaxCorrectionPpm);
-    const double correction = std::clamp(proportional + drift_ppm_, -kMaxCorrectionPpm, kMaxCorrectionPpm);
-    correction_ppm_.store(static_cast<float>(correction), std::memory_order_relaxed);
-    const bool steady_and_high = std::fabs(error) < kSteadyWithinS && std::fabs(correction) >= kNoticePpm;
-    drift_held_s_ = steady_and_high ? drift_held_s_ + dt : 0.0;
-    if (drift_held_s_ >= kNoticeAfterS && drift_notice_ppm_.load(std::memory_order_relaxed) == 0.0f)
-        drift_notice_ppm_.store(static_cast<float>(correction), std::memory_order_relaxed);
+    // excess at the start (a server's burst) is drained by the proportional part alone.
+    if (!(wanted >= kMaxPpm && error < 0) && !(wanted <= -kMaxPpm && error > 0))
+        integral_ = std::clamp(integral_ - kGainI * error * dt, -kMaxPpm, kMaxPpm);
+    correction_ = std::clamp(proportional + integral_, -kMaxPpm, kMaxPpm);
+
+    // Spans begin once the smoothing has settled after a start.
+    if (span_level_ < 0) {
+        settling_s_ += dt;
+        if (settling_s_ < 3 * kFillSmoothingS)
+            return correction_;
+        span_level_ = level_s_;
+    }
+    span_s_ += dt;
+    span_correction_ += correction_ * dt;
+    if (span_s_ >= kSpanS) {
+        const double offset = (level_s_ - span_level_) / span_s_ * 1e6 - span_correction_ / span_s_;
+        const bool off = std::fabs(offset) >= kNoticePpm;
+        spans_off_ = !off ? 0 : spans_off_ > 0 && (offset > 0) == (last_offset_ > 0) ? spans_off_ + 1 : 1;
+        if (spans_off_ >= 2 && notice_ == 0.0)
+            notice_ = -(offset + last_offset_) / 2;
+        last_offset_ = offset;
+        span_s_ = span_correction_ = 0.0;
+        span_level_ = level_s_;
+    }
+    return correction_;
+}
+
+void ClockLock::interrupted() {
+    level_s_ = span_level_ = -1.0;
+    span_s_ = span_correction_ = settling_s_ = 0.0;
+}
+
+// After each block a network stream played whole: the correction the decoder applies to what it
+// converts next. Never while it waits for its cushion: a stall is not a clock.
+void Stream::hold_to_clock(size_t frames) {
+    clock_lock_.update(static_cast<double>(ring_.available()) / kOutputRate, static_cast<double>(frames) / kOutputRate);
+    correction_ppm_.store(static_cast<float>(clock_lock_.correction()), std::memory_order_relaxed);
+    if (drift_notice_ppm_.load(std::memory_order_relaxed) == 0.0f)
+        drift_notice_ppm_.store(static_cast<float>(clock_lock_.notice()), std::memory_order_relaxed);
 }
 
 // ---- control ------------------------------------------------------------------------------

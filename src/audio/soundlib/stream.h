@@ -38,6 +38,43 @@
 
 namespace miravox::soundlib {
 
+// Holds a network stream's buffered level at a target by a small rate correction. The level is
+// smoothed over about 20 s (a server's bursts and the decoder's rests are noise here) and held by
+// a proportional-integral control, critically damped, that settles in about ten minutes; the
+// correction stays within +-1000 ppm (under two cents of pitch). Apart from the control, the
+// server's offset from the card is measured over five-minute spans (what the level did, less what
+// the correction did): a correction needed to drain a server's burst is not a clock.
+// Plain arithmetic for the output thread, called after each block the stream played whole.
+class ClockLock {
+  public:
+    static constexpr double kTargetS = 2.0; // the start cushion and 1.5 s to spare
+    static constexpr double kMaxPpm = 1000.0;
+    // An offset this large, in two spans in a row (ten minutes), is worth telling the station: a
+    // sound card (or a server) whose clock is well off.
+    static constexpr double kNoticePpm = 300.0;
+    static constexpr double kSpanS = 300.0;
+
+    explicit ClockLock(double target_s = kTargetS) : target_s_(target_s) {}
+    // `buffered_s` after a block of `dt` seconds played; returns the correction (ppm, +: stretch).
+    double update(double buffered_s, double dt);
+    // The stream ran dry and gathers its cushion again: the level jumps for no clock's sake.
+    void interrupted();
+    double correction() const { return correction_; }
+    // 0 until the offset was well off for two spans in a row, then the correction it needs.
+    double notice() const { return notice_; }
+
+  private:
+    double target_s_;
+    double level_s_ = -1.0; // smoothed (< 0: none yet)
+    double integral_ = 0.0;
+    double correction_ = 0.0;
+    double settling_s_ = 0.0;
+    double span_s_ = 0.0, span_correction_ = 0.0, span_level_ = -1.0;
+    double last_offset_ = 0.0;
+    int spans_off_ = 0; // spans in a row with the offset well off, the same way
+    double notice_ = 0.0;
+};
+
 struct StreamSetup {
     int device = 0;
     bool network = false;
@@ -160,9 +197,7 @@ class Stream final : public MixSource {
     bool rebuffering_ = false;      // a network stream waits for its cushion (see mix_into)
     size_t waited_frames_ = 0;      // ... for so many frames of output
     uint64_t wait_write_base_ = 0;  // ... while the ring's write count went on from here
-    double fill_avg_s_ = -1.0;      // the buffered level, smoothed (seconds; < 0: none yet)
-    double drift_ppm_ = 0.0;        // the steady part of the correction: the clocks' difference
-    double drift_held_s_ = 0.0;     // how long the correction has stayed high at a steady level
+    ClockLock clock_lock_;
     uint32_t segment_generation_ = 0;
     uint64_t segment_ring_base_ = 0;
     int64_t segment_frame_base_ = 0;
