@@ -29,7 +29,7 @@ constexpr size_t kPaceMinimumWait = kOutputRate / 4; // frames of waiting before
 constexpr size_t kLongestWait = 2 * kOutputRate;
 
 // The clock lock's smoothing and pace (see ClockLock): critically damped, it settles in about
-// ten minutes, and its integral is the clocks' difference it found.
+// ten minutes.
 constexpr double kFillSmoothingS = 20.0;
 constexpr double kLockTimeS = 600.0;
 constexpr double kGainP = 2e6 / kLockTimeS;                  // ppm per second of error
@@ -378,6 +378,7 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
     if (!was_playing_) {
         gain_now_ = target; // a start is not a volume change: no ramp
         was_playing_ = true;
+        clock_lock_.interrupted(); // what came in while it did not play is no clock's doing
     }
     // A volume change is ramped across this block so that it does not click.
     const float g0 = gain_now_;

@@ -185,7 +185,7 @@ class Stream final : public MixSource {
     std::atomic<uint64_t> source_bytes_{0};
     std::atomic<Doorbell*> end_bell_{nullptr};
     std::atomic<float> correction_ppm_{0.0f};   // the rate correction in use (network)
-    std::atomic<float> drift_notice_ppm_{0.0f}; // the correction, once it held high for long
+    std::atomic<float> drift_notice_ppm_{0.0f}; // see BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE
 
     // decoder thread only
     bool refilling_ = true;
