@@ -68,8 +68,10 @@ Stream::Stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder
     if (auto len = decoder_->length_frames())
         length_frames_.store(*len);
     rebuffering_ = setup_.network; // a network stream's start is a wait for its cushion
-    // A small buffer is held at its middle.
-    clock_lock_ = ClockLock(std::min(ClockLock::kTargetS, 0.5 * static_cast<double>(ring_.capacity()) / kOutputRate));
+    // A small buffer is held at its middle; it counts as full a quarter of a second (more than a
+    // decoded chunk) before it is.
+    const double capacity_s = static_cast<double>(ring_.capacity()) / kOutputRate;
+    clock_lock_ = ClockLock(std::min(ClockLock::kTargetS, 0.5 * capacity_s), capacity_s - 0.25);
 }
 
 Stream::~Stream() {
@@ -515,15 +517,17 @@ double ClockLock::update(double buffered_s, double dt) {
     }
     span_s_ += dt;
     span_correction_ += correction_ * dt;
+    span_full_ = span_full_ || buffered_s >= full_s_;
     if (span_s_ >= kSpanS) {
         const double offset = (level_s_ - span_level_) / span_s_ * 1e6 - span_correction_ / span_s_;
-        const bool off = std::fabs(offset) >= kNoticePpm;
+        const bool off = !span_full_ && std::fabs(offset) >= kNoticePpm;
         spans_off_ = !off ? 0 : spans_off_ > 0 && (offset > 0) == (last_offset_ > 0) ? spans_off_ + 1 : 1;
         if (spans_off_ >= 2 && notice_ == 0.0)
             notice_ = -(offset + last_offset_) / 2;
         last_offset_ = offset;
         span_s_ = span_correction_ = 0.0;
         span_level_ = level_s_;
+        span_full_ = false;
     }
     return correction_;
 }
@@ -531,6 +535,7 @@ double ClockLock::update(double buffered_s, double dt) {
 void ClockLock::interrupted() {
     level_s_ = span_level_ = -1.0;
     span_s_ = span_correction_ = settling_s_ = 0.0;
+    span_full_ = false;
 }
 
 // After each block a network stream played whole: the correction the decoder applies to what it

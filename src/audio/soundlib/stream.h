@@ -54,7 +54,9 @@ class ClockLock {
     static constexpr double kNoticePpm = 300.0;
     static constexpr double kSpanS = 300.0;
 
-    explicit ClockLock(double target_s = kTargetS) : target_s_(target_s) {}
+    // `full_s`: the level at which the buffer is full and the rest waits upstream, where the level
+    // no longer shows what the correction does (a span that met it is not measured).
+    explicit ClockLock(double target_s = kTargetS, double full_s = 1e9) : target_s_(target_s), full_s_(full_s) {}
     // `buffered_s` after a block of `dt` seconds played; returns the correction (ppm, +: stretch).
     double update(double buffered_s, double dt);
     // The stream ran dry and gathers its cushion again: the level jumps for no clock's sake.
@@ -65,11 +67,13 @@ class ClockLock {
 
   private:
     double target_s_;
+    double full_s_;
     double level_s_ = -1.0; // smoothed (< 0: none yet)
     double integral_ = 0.0;
     double correction_ = 0.0;
     double settling_s_ = 0.0;
     double span_s_ = 0.0, span_correction_ = 0.0, span_level_ = -1.0;
+    bool span_full_ = false; // the buffer was full during the span
     double last_offset_ = 0.0;
     int spans_off_ = 0; // spans in a row with the offset well off, the same way
     double notice_ = 0.0;

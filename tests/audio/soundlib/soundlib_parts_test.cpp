@@ -428,17 +428,20 @@ TEST(ClockLock, HoldsTheLevelAgainstEachServerOffsetAndStartWithoutWindingUp) {
         {-1000, 2.0, 0.35}, {0, 2.0, 0.1}, {1000, 2.0, 0.1}, // a burst of the target
         {-600, 0.5, 0.1},                                    // no burst, a slow server
         {0, 4.5, 0.15},                                      // a long burst: drained, not a clock
+        {0, 9.0, 0.15},                                      // longer than the 5 s buffer holds
         {250, 2.0, 0.1},                                     // a card within its tolerance
     };
     const double dt = 2048.0 / 44100;
     const double mean_saw = 0.075;
+    const double capacity = 5.0;
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.server_ppm << " ppm from " << c.start_s << " s");
-        ClockLock lock;
-        double level = c.start_s, lowest = level;
+        ClockLock lock(ClockLock::kTargetS, capacity - 0.25);
+        double level = c.start_s, lowest = level; // what is buffered, in the ring and beyond it
         for (double t = 0; t < 3 * 3600; t += dt) {
             const double saw = 2 * mean_saw * std::fmod(t, 0.7) / 0.7;
-            level += (c.server_ppm + lock.update(level + saw, dt)) * 1e-6 * dt;
+            const double seen = std::min(level + saw, capacity);
+            level += (c.server_ppm + lock.update(seen, dt)) * 1e-6 * dt;
             lowest = std::min(lowest, level);
             ASSERT_LE(std::fabs(lock.correction()), ClockLock::kMaxPpm);
         }
