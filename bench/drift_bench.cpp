@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
     // 23 cycles in every two frames: 1000 frames loop without a seam.
     const std::string mp3_path = dir.file("tone.mp3");
     if (!make_sine(mp3_path, 23 * 44100 / 2304.0, 30.0,
-                   {"-c:a", "libmp3lame", "-b:a", "128k", "-reservoir", "0", "-write_xing", "0", "-id3v2_version",
-                    "0", "-f", "mp3"})) {
+                   {"-c:a", "libmp3lame", "-b:a", "128k", "-reservoir", "0", "-write_xing", "0",
+                    "-id3v2_version", "0", "-f", "mp3"})) {
         std::fprintf(stderr, "ffmpeg could not make the tone\n");
         return 1;
     }
@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         c.from = size_t(card_seconds(c.capture) * 44100);
-        c.stream = BASS_StreamCreateURL(server.url(std::string("/") + c.name).c_str(), 0, 0, nullptr, nullptr);
+        c.stream =
+            BASS_StreamCreateURL(server.url(std::string("/") + c.name).c_str(), 0, 0, nullptr, nullptr);
         if (!c.stream || !BASS_ChannelPlay(c.stream, FALSE)) {
             std::fprintf(stderr, "%s: error %d\n", c.name, BASS_ErrorGetCode());
             return 1;
@@ -111,7 +112,8 @@ int main(int argc, char** argv) {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() * rate / 60;
     };
     const int minutes = int(std::lround(hours * 60));
-    std::printf("%.1f program hours at %.0f times real time, about %.0f s\n", hours, rate, minutes * 60 / rate);
+    std::printf("%.1f program hours at %.0f times real time, about %.0f s\n", hours, rate,
+                minutes * 60 / rate);
     std::printf("minute  buffered s (slower even faster)  correction ppm (slower even faster)\n");
     for (int minute = 1; minute <= minutes; ++minute) {
         while (program_min() < minute)
@@ -122,7 +124,8 @@ int main(int argc, char** argv) {
             const DWORD state = BASS_ChannelIsActive(c.stream);
             c.ended = state == BASS_ACTIVE_STOPPED;
             c.stalled_minutes += state == BASS_ACTIVE_STALLED;
-            const double level = double(BASS_StreamGetFilePosition(c.stream, BASS_FILEPOS_BUFFER)) / kBytesPerSecond;
+            const double level =
+                double(BASS_StreamGetFilePosition(c.stream, BASS_FILEPOS_BUFFER)) / kBytesPerSecond;
             if (minute >= 30) {
                 c.low = std::min(c.low, level);
                 c.high = std::max(c.high, level);
@@ -155,8 +158,7 @@ int main(int argc, char** argv) {
             std::snprintf(first, sizeof first, "%.1f min", double(holes.first) / 600);
         std::printf("| %s (%+.0f ppm) | %zu%s | %s | %.2f-%.2f s | %.2f s | %+.0f ppm | %s |\n", c.name,
                     c.server_ppm, holes.count, c.ended ? " (ended)" : "", first, c.low, c.high,
-                    c.buffered.empty() ? 0.0 : c.buffered.back(), c.correction,
-                    c.notice != 0 ? "yes" : "no");
+                    c.buffered.empty() ? 0.0 : c.buffered.back(), c.correction, c.notice != 0 ? "yes" : "no");
         BASS_SetDevice(DWORD(i) + 1);
         BASS_Free();
         std::remove(c.capture.c_str());

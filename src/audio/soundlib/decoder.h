@@ -119,8 +119,8 @@ class Decoder {
     std::vector<float> primed_;         // the first audio, decoded by open()
     std::vector<float> scratch_;
     std::vector<std::string> http_headers_;
-    double correction_ppm_ = 0.0;      // asked for
-    double applied_ppm_ = 0.0;         // in the resampler
+    double correction_ppm_ = 0.0;       // asked for
+    double applied_ppm_ = 0.0;          // in the resampler
     int64_t since_applied_ = INT64_MAX; // output frames since it was set (the resampler forgets it)
 };
 

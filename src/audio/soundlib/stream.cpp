@@ -32,7 +32,7 @@ constexpr size_t kLongestWait = 2 * kOutputRate;
 // ten minutes.
 constexpr double kFillSmoothingS = 20.0;
 constexpr double kLockTimeS = 600.0;
-constexpr double kGainP = 2e6 / kLockTimeS;                  // ppm per second of error
+constexpr double kGainP = 2e6 / kLockTimeS;                // ppm per second of error
 constexpr double kGainI = 1e6 / (kLockTimeS * kLockTimeS); // ppm per second of error, per second
 constexpr int64_t kWaitedForDataNs = 2'000'000;
 constexpr int64_t kLookAgainNs = 500'000'000;
@@ -498,7 +498,8 @@ bool Stream::cushion_in_hand(size_t frames) {
 }
 
 double ClockLock::update(double buffered_s, double dt) {
-    level_s_ = level_s_ < 0 ? buffered_s : level_s_ + (buffered_s - level_s_) * std::min(1.0, dt / kFillSmoothingS);
+    level_s_ =
+        level_s_ < 0 ? buffered_s : level_s_ + (buffered_s - level_s_) * std::min(1.0, dt / kFillSmoothingS);
     const double error = level_s_ - target_s_;
     const double proportional = -kGainP * error;
     const double wanted = proportional + integral_;
@@ -541,7 +542,8 @@ void ClockLock::interrupted() {
 // After each block a network stream played whole: the correction the decoder applies to what it
 // converts next. Never while it waits for its cushion: a stall is not a clock.
 void Stream::hold_to_clock(size_t frames) {
-    clock_lock_.update(static_cast<double>(ring_.available()) / kOutputRate, static_cast<double>(frames) / kOutputRate);
+    clock_lock_.update(static_cast<double>(ring_.available()) / kOutputRate,
+                       static_cast<double>(frames) / kOutputRate);
     correction_ppm_.store(static_cast<float>(clock_lock_.correction()), std::memory_order_relaxed);
     if (drift_notice_ppm_.load(std::memory_order_relaxed) == 0.0f)
         drift_notice_ppm_.store(static_cast<float>(clock_lock_.notice()), std::memory_order_relaxed);

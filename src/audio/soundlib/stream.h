@@ -56,7 +56,8 @@ class ClockLock {
 
     // `full_s`: the level at which the buffer is full and the rest waits upstream, where the level
     // no longer shows what the correction does (a span that met it is not measured).
-    explicit ClockLock(double target_s = kTargetS, double full_s = 1e9) : target_s_(target_s), full_s_(full_s) {}
+    explicit ClockLock(double target_s = kTargetS, double full_s = 1e9)
+        : target_s_(target_s), full_s_(full_s) {}
     // `buffered_s` after a block of `dt` seconds played; returns the correction (ppm, +: stretch).
     double update(double buffered_s, double dt);
     // The stream ran dry and gathers its cushion again: the level jumps for no clock's sake.

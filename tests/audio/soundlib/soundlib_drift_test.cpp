@@ -101,7 +101,8 @@ TEST(DriftLock, ServersSlowerEvenAndFasterThanTheCardRelayWithoutAHoleAtTheirTar
         const int device = int(i) + 1;
         ASSERT_TRUE(BASS_Init(device, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
         from.push_back(captured_frames(c.capture));
-        const HSTREAM h = BASS_StreamCreateURL(server.url(std::string("/") + c.name).c_str(), 0, 0, nullptr, nullptr);
+        const HSTREAM h =
+            BASS_StreamCreateURL(server.url(std::string("/") + c.name).c_str(), 0, 0, nullptr, nullptr);
         ASSERT_NE(h, 0u) << c.name << ": error " << BASS_ErrorGetCode();
         ASSERT_TRUE(BASS_ChannelPlay(h, FALSE)); // at once: what comes before it plays is delay
         streams.push_back(h);
@@ -118,7 +119,8 @@ TEST(DriftLock, ServersSlowerEvenAndFasterThanTheCardRelayWithoutAHoleAtTheirTar
             sleep_ms(20);
         for (size_t i = 0; i < streams.size(); ++i) {
             const DWORD state = BASS_ChannelIsActive(streams[i]);
-            ASSERT_NE(state, DWORD(BASS_ACTIVE_STOPPED)) << env.cases[i].name << " ended at minute " << minute;
+            ASSERT_NE(state, DWORD(BASS_ACTIVE_STOPPED))
+                << env.cases[i].name << " ended at minute " << minute;
             stalls[i] += state == BASS_ACTIVE_STALLED;
             if (minute > kProgramMin - 10) {
                 levels[i].push_back(buffered_s(streams[i]));
@@ -126,7 +128,9 @@ TEST(DriftLock, ServersSlowerEvenAndFasterThanTheCardRelayWithoutAHoleAtTheirTar
             }
         }
     }
-    const auto mean = [](const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0) / v.size(); };
+    const auto mean = [](const std::vector<double>& v) {
+        return std::accumulate(v.begin(), v.end(), 0.0) / v.size();
+    };
 
     std::vector<size_t> to;
     for (const Case& c : env.cases)
@@ -134,10 +138,12 @@ TEST(DriftLock, ServersSlowerEvenAndFasterThanTheCardRelayWithoutAHoleAtTheirTar
     for (size_t i = 0; i < streams.size(); ++i) {
         const Case& c = env.cases[i];
         SCOPED_TRACE(c.name);
-        std::printf("%-6s buffered %.2f s, correction %+5.0f ppm, notice %+5.0f ppm\n", c.name, mean(levels[i]),
-                    mean(corrections[i]), attribute(streams[i], BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE));
+        std::printf("%-6s buffered %.2f s, correction %+5.0f ppm, notice %+5.0f ppm\n", c.name,
+                    mean(levels[i]), mean(corrections[i]),
+                    attribute(streams[i], BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE));
         // At the limit of the correction the slower server's first dip stays.
-        EXPECT_NEAR(mean(levels[i]), kTargetS, c.server_ppm < 0 ? 0.75 : 0.5) << "the buffered level at the end";
+        EXPECT_NEAR(mean(levels[i]), kTargetS, c.server_ppm < 0 ? 0.75 : 0.5)
+            << "the buffered level at the end";
         // The correction found is the clocks' difference, the other way round.
         EXPECT_NEAR(mean(corrections[i]), -c.server_ppm, 200);
         const float notice = attribute(streams[i], BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE);
