@@ -201,11 +201,12 @@ BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value) {
     auto s = stream_or_fail(handle);
     if (!s)
         return FALSE;
-    if (attrib != BASS_ATTRIB_VOL)
+    float v = 0.0f;
+    if (!s->attribute(attrib, v))
         return fail<BOOL>(BASS_ERROR_ILLTYPE, FALSE);
     if (!value)
         return fail<BOOL>(BASS_ERROR_ILLPARAM, FALSE);
-    *value = s->volume();
+    *value = v;
     return succeed<BOOL>(TRUE);
 }
 

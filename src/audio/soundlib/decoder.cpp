@@ -3,9 +3,11 @@
 #include "soundlib.h"
 
 #include <algorithm>
+#include <cmath>
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
+#include <libavutil/opt.h>
 }
 
 namespace miravox::soundlib {
@@ -18,6 +20,9 @@ constexpr AVRational kOutputTimeBase{1, kOutputRate};
 // The highest sample rate audio is made at. A file claiming more (a damaged header) would make the
 // resampler build a filter bank of gigabytes for a few bytes of input.
 constexpr int kMaxInputRate = 768000;
+// A rate correction is given to the resampler as so many extra frames over this many output
+// frames (about 100 s): 0.23 ppm per frame, and it is set again well before it runs out.
+constexpr int kCorrectionSpan = 100 * kOutputRate;
 
 bool is_pcm(AVCodecID id) {
     return id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT;
@@ -302,6 +307,12 @@ bool Decoder::ensure_resampler(const AVFrame* f) {
         return false;
     }
     swr_.reset(s);
+    if (network_) {
+        // Always through the filter, even at the output's own rate, so that a rate correction
+        // moves smoothly from one frame to the next instead of rebuilding the resampler.
+        av_opt_set_int(s, "flags", SWR_FLAG_RESAMPLE, 0);
+        since_applied_ = INT64_MAX;
+    }
     if (in.nb_channels == 1) {
         // Mono plays at full level on both sides (FFmpeg's default would lower it by 3 dB).
         const double both[2] = {1.0, 1.0};
@@ -318,9 +329,26 @@ bool Decoder::ensure_resampler(const AVFrame* f) {
     return true;
 }
 
+// The correction changes the resampler's step, never its phase: no click, and a change of a few
+// ppm a second is far below a pitch anyone hears (1000 ppm is under two cents).
+void Decoder::apply_correction(int output_frames) {
+    if (!network_ || !swr_)
+        return;
+    if (since_applied_ != INT64_MAX)
+        since_applied_ += output_frames;
+    if (std::fabs(correction_ppm_ - applied_ppm_) < 0.25 && since_applied_ < kCorrectionSpan / 2)
+        return;
+    const int delta = static_cast<int>(std::lround(correction_ppm_ * kCorrectionSpan / 1e6));
+    if (swr_set_compensation(swr_.get(), delta, kCorrectionSpan) < 0)
+        return;
+    applied_ppm_ = correction_ppm_;
+    since_applied_ = 0;
+}
+
 int Decoder::convert(AVFrame* f, std::vector<float>& out) {
     if (!ensure_resampler(f))
         return AVERROR(EINVAL);
+    apply_correction(static_cast<int>(int64_t(f->nb_samples) * kOutputRate / swr_in_rate_));
     const int max_out = swr_get_out_samples(swr_.get(), f->nb_samples) + 16;
     const size_t first = out.size() / 2;
     out.resize((first + static_cast<size_t>(max_out)) * 2);

@@ -69,6 +69,10 @@ class Decoder {
         return bytes_ ? bytes_->pump(read_timeout) : LinkState{};
     }
     LinkState link_state() const { return bytes_ ? bytes_->link() : LinkState{}; }
+    // Plays a network source `ppm` parts per million slower (positive: more output frames for the
+    // same input) from the next decoded frame on, through the resampler: how a stream is held to
+    // the sound card's clock. Files are never corrected.
+    void set_rate_correction(double ppm) { correction_ppm_ = network_ ? ppm : 0.0; }
     // Response header lines of a network source (status line first when known).
     const std::vector<std::string>& http_headers() const { return http_headers_; }
     void set_http_headers(std::vector<std::string> lines) { http_headers_ = std::move(lines); }
@@ -83,6 +87,7 @@ class Decoder {
     int convert(AVFrame* frame, std::vector<float>& out);
     int flush_resampler(std::vector<float>& out);
     bool ensure_resampler(const AVFrame* frame);
+    void apply_correction(int output_frames);
     void apply_pending_discard(AVFrame* frame, std::vector<float>& out, size_t first_new);
     bool reopen_from_start();
     void collect_icy_headers();
@@ -114,6 +119,9 @@ class Decoder {
     std::vector<float> primed_;         // the first audio, decoded by open()
     std::vector<float> scratch_;
     std::vector<std::string> http_headers_;
+    double correction_ppm_ = 0.0;       // asked for
+    double applied_ppm_ = 0.0;          // in the resampler
+    int64_t since_applied_ = INT64_MAX; // output frames since it was set (the resampler forgets it)
 };
 
 } // namespace miravox::soundlib

@@ -161,6 +161,15 @@ constexpr DWORD BASS_ACTIVE_PAUSED = 3;
 
 // Attributes, position modes, tags, data flags.
 constexpr DWORD BASS_ATTRIB_VOL = 2; // 0 silent .. 1 full; above 1 amplifies; negative reads as 0
+// Read-only attributes of our own (0 for a file). A network stream is held to the sound card's
+// clock by resampling it slightly: DRIFT is the correction in use, in parts per million (+: the
+// stream is stretched, as when the card plays faster than the server sends), within +-1000.
+// DRIFT_NOTICE stays 0 until the server's clock and the card's have differed by 300 ppm or more
+// for ten minutes of audio, then gives the correction that difference needs: a clock that is well
+// off, worth one line in the operation log (a correction that only drains a server's burst at the
+// start is not counted).
+constexpr DWORD BASS_ATTRIB_MIRAVOX_DRIFT = 0x7F001;
+constexpr DWORD BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE = 0x7F002;
 constexpr DWORD BASS_POS_BYTE = 0;
 constexpr DWORD BASS_TAG_HTTP = 3; // response header lines, each ended by '\0', then an empty line
 constexpr DWORD BASS_DATA_FFT512 = 0x80000001; // 256 floats: Hann-windowed FFT magnitudes

@@ -18,8 +18,22 @@ constexpr int kMinBufferMs = 250;
 constexpr auto kConnectedGrace = std::chrono::milliseconds(1000);
 constexpr uint64_t kPositionMask = (uint64_t(1) << 48) - 1;
 constexpr int64_t kNetworkCushionMs = 500;
-// What a network stream that ran dry gathers before it sounds again.
-constexpr size_t kResumeCushionFrames = kOutputRate / 2;
+// What a network stream gathers before it starts, or sounds again after running dry.
+constexpr size_t kStartCushionFrames = kOutputRate / 2;
+// A server that sends slower than real time while the stream waits must also leave a cushion for
+// what it will lack over this long.
+constexpr double kPaceHorizonS = 10.0;
+constexpr size_t kPaceMinimumWait = kOutputRate / 4; // frames of waiting before its pace counts
+// A server that can never keep a stream going (a trickle) still gets heard: after this long a
+// stream plays what it has.
+constexpr size_t kLongestWait = 2 * kOutputRate;
+
+// The clock lock's smoothing and pace (see ClockLock): critically damped, it settles in about
+// ten minutes.
+constexpr double kFillSmoothingS = 20.0;
+constexpr double kLockTimeS = 600.0;
+constexpr double kGainP = 2e6 / kLockTimeS;                // ppm per second of error
+constexpr double kGainI = 1e6 / (kLockTimeS * kLockTimeS); // ppm per second of error, per second
 constexpr int64_t kWaitedForDataNs = 2'000'000;
 constexpr int64_t kLookAgainNs = 500'000'000;
 
@@ -53,6 +67,11 @@ Stream::Stream(std::unique_ptr<Interrupt> intr, std::unique_ptr<Decoder> decoder
     source_size_ = decoder_->source_size();
     if (auto len = decoder_->length_frames())
         length_frames_.store(*len);
+    rebuffering_ = setup_.network; // a network stream's start is a wait for its cushion
+    // A small buffer is held at its middle; it counts as full a quarter of a second (more than a
+    // decoded chunk) before it is.
+    const double capacity_s = static_cast<double>(ring_.capacity()) / kOutputRate;
+    clock_lock_ = ClockLock(std::min(ClockLock::kTargetS, 0.5 * capacity_s), capacity_s - 0.25);
 }
 
 Stream::~Stream() {
@@ -191,6 +210,13 @@ void Stream::run() {
             continue;
         }
         set_read_deadline();
+        decoder_->set_rate_correction(correction_ppm_.load(std::memory_order_relaxed));
+        if (const float notice = drift_notice_ppm_.load(); notice != 0.0f && !drift_logged_) {
+            drift_logged_ = true;
+            log_line("network stream: the server's clock and the sound card's differ by about %.0f ppm over "
+                     "%.0f minutes; the relay is resampled by as much to keep its buffer",
+                     std::fabs(notice), 2 * ClockLock::kSpanS / 60);
+        }
         const int64_t started = steady_now_ns();
         busy_since_ns_.store(started);
         const int n = decoder_->decode(chunk);
@@ -354,6 +380,7 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
     if (!was_playing_) {
         gain_now_ = target; // a start is not a volume change: no ramp
         was_playing_ = true;
+        clock_lock_.interrupted(); // what came in while it did not play is no clock's doing
     }
     // A volume change is ramped across this block so that it does not click.
     const float g0 = gain_now_;
@@ -403,11 +430,11 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
             segment_sounding_ = true;
         }
         if (rebuffering_) {
-            // A network stream that ran dry resumes only with a cushion in hand: a server that sends
-            // at its real pace (no burst) would otherwise keep it on the edge, and every late wake of
-            // its decoder would cut a hole in the audio. One longer gap, then steady sound.
-            if (ring_.available() < std::min(kResumeCushionFrames, ring_.capacity() / 2) &&
-                !(mark && mark->kind == MarkKind::End)) {
+            // A network stream starts, and resumes after running dry, only with a cushion in hand: a
+            // server that sends at its real pace (no burst) would otherwise keep it on the edge, and
+            // every late wake of its decoder would cut a hole in the audio. A short wait, then steady
+            // sound; a server's burst gives the cushion at once.
+            if (!(mark && mark->kind == MarkKind::End) && !cushion_in_hand(frames - produced)) {
                 starved = true;
                 break;
             }
@@ -428,10 +455,17 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
         });
         if (got == 0) {
             starved = true;
-            rebuffering_ = setup_.network;
+            if (setup_.network) {
+                rebuffering_ = true;
+                clock_lock_.interrupted();
+                waited_frames_ = 0;
+                wait_write_base_ = ring_.write_count();
+            }
             break;
         }
     }
+    if (setup_.network && produced == frames)
+        hold_to_clock(frames);
     gain_now_ = target;
     if (produced < frames)
         record_silence(frames - produced);
@@ -444,6 +478,75 @@ void Stream::mix_into(float* out, size_t frames) noexcept {
         if (Doorbell* bell = end_bell_.load())
             bell->ring();
     }
+}
+
+// Whether the cushion is in hand; counts `frames` of waiting when it is not. The pace is what
+// came in while the stream waited (the output took nothing), against the time it waited.
+bool Stream::cushion_in_hand(size_t frames) {
+    size_t need = kStartCushionFrames;
+    if (waited_frames_ >= kPaceMinimumWait) {
+        const double pace =
+            static_cast<double>(ring_.write_count() - wait_write_base_) / static_cast<double>(waited_frames_);
+        if (pace < 1.0)
+            need += static_cast<size_t>((1.0 - pace) * kPaceHorizonS * kOutputRate);
+    }
+    if (ring_.available() >= std::min(need, ring_.capacity() / 2) ||
+        (waited_frames_ >= kLongestWait && ring_.available() > 0))
+        return true;
+    waited_frames_ += frames;
+    return false;
+}
+
+double ClockLock::update(double buffered_s, double dt) {
+    level_s_ =
+        level_s_ < 0 ? buffered_s : level_s_ + (buffered_s - level_s_) * std::min(1.0, dt / kFillSmoothingS);
+    const double error = level_s_ - target_s_;
+    const double proportional = -kGainP * error;
+    const double wanted = proportional + integral_;
+    // The integral stops while the correction is at its limit the same way (no wind-up): a large
+    // excess at the start (a server's burst) is drained by the proportional part alone.
+    if (!(wanted >= kMaxPpm && error < 0) && !(wanted <= -kMaxPpm && error > 0))
+        integral_ = std::clamp(integral_ - kGainI * error * dt, -kMaxPpm, kMaxPpm);
+    correction_ = std::clamp(proportional + integral_, -kMaxPpm, kMaxPpm);
+
+    // Spans begin once the smoothing has settled after a start.
+    if (span_level_ < 0) {
+        settling_s_ += dt;
+        if (settling_s_ < 3 * kFillSmoothingS)
+            return correction_;
+        span_level_ = level_s_;
+    }
+    span_s_ += dt;
+    span_correction_ += correction_ * dt;
+    span_full_ = span_full_ || buffered_s >= full_s_;
+    if (span_s_ >= kSpanS) {
+        const double offset = (level_s_ - span_level_) / span_s_ * 1e6 - span_correction_ / span_s_;
+        const bool off = !span_full_ && std::fabs(offset) >= kNoticePpm;
+        spans_off_ = !off ? 0 : spans_off_ > 0 && (offset > 0) == (last_offset_ > 0) ? spans_off_ + 1 : 1;
+        if (spans_off_ >= 2 && notice_ == 0.0)
+            notice_ = -(offset + last_offset_) / 2;
+        last_offset_ = offset;
+        span_s_ = span_correction_ = 0.0;
+        span_level_ = level_s_;
+        span_full_ = false;
+    }
+    return correction_;
+}
+
+void ClockLock::interrupted() {
+    level_s_ = span_level_ = -1.0;
+    span_s_ = span_correction_ = settling_s_ = 0.0;
+    span_full_ = false;
+}
+
+// After each block a network stream played whole: the correction the decoder applies to what it
+// converts next. Never while it waits for its cushion: a stall is not a clock.
+void Stream::hold_to_clock(size_t frames) {
+    clock_lock_.update(static_cast<double>(ring_.available()) / kOutputRate,
+                       static_cast<double>(frames) / kOutputRate);
+    correction_ppm_.store(static_cast<float>(clock_lock_.correction()), std::memory_order_relaxed);
+    if (drift_notice_ppm_.load(std::memory_order_relaxed) == 0.0f)
+        drift_notice_ppm_.store(static_cast<float>(clock_lock_.notice()), std::memory_order_relaxed);
 }
 
 // ---- control ------------------------------------------------------------------------------
@@ -510,6 +613,22 @@ DWORD Stream::change_flags(DWORD flags, DWORD mask) {
 
 void Stream::set_volume(float v) {
     volume_.store(v < 0.0f ? 0.0f : v);
+}
+
+bool Stream::attribute(DWORD attrib, float& value) const {
+    switch (attrib) {
+    case BASS_ATTRIB_VOL:
+        value = volume();
+        return true;
+    case BASS_ATTRIB_MIRAVOX_DRIFT:
+        value = correction_ppm_.load(std::memory_order_relaxed);
+        return true;
+    case BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE:
+        value = drift_notice_ppm_.load(std::memory_order_relaxed);
+        return true;
+    default:
+        return false;
+    }
 }
 
 uint64_t Stream::position_frames() const {

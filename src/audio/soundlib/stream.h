@@ -7,6 +7,12 @@
 // thread drops everything before that mark. Loop restarts and the end of the source are marks
 // too, so a loop is gap-free and an end is reached exactly at the last decoded frame.
 //
+// A network stream starts sounding (and sounds again after running dry) only with a cushion in
+// hand that the pace of what arrives lets it keep; from then on it is held to the sound card's
+// clock: a slow control on the smoothed buffered level resamples it a few hundred parts per
+// million faster or slower, so that neither a slower server empties the buffer nor a faster one
+// makes the delay grow without end.
+//
 // Thread rules: control calls (play, stop, volume, positions, ...) from any thread; mix_into()
 // only from the device's output thread; the decoder thread is private. close() must be called
 // (after the stream left its mixer) before destruction.
@@ -31,6 +37,48 @@
 #include <thread>
 
 namespace miravox::soundlib {
+
+// Holds a network stream's buffered level at a target by a small rate correction. The level is
+// smoothed over about 20 s (a server's bursts and the decoder's rests are noise here) and held by
+// a proportional-integral control, critically damped, that settles in about ten minutes; the
+// correction stays within +-1000 ppm (under two cents of pitch). Apart from the control, the
+// server's offset from the card is measured over five-minute spans (what the level did, less what
+// the correction did): a correction needed to drain a server's burst is not a clock.
+// Plain arithmetic for the output thread, called after each block the stream played whole.
+class ClockLock {
+  public:
+    static constexpr double kTargetS = 2.0; // the start cushion and 1.5 s to spare
+    static constexpr double kMaxPpm = 1000.0;
+    // An offset this large, in two spans in a row (ten minutes), is worth telling the station: a
+    // sound card (or a server) whose clock is well off.
+    static constexpr double kNoticePpm = 300.0;
+    static constexpr double kSpanS = 300.0;
+
+    // `full_s`: the level at which the buffer is full and the rest waits upstream, where the level
+    // no longer shows what the correction does (a span that met it is not measured).
+    explicit ClockLock(double target_s = kTargetS, double full_s = 1e9)
+        : target_s_(target_s), full_s_(full_s) {}
+    // `buffered_s` after a block of `dt` seconds played; returns the correction (ppm, +: stretch).
+    double update(double buffered_s, double dt);
+    // The stream ran dry and gathers its cushion again: the level jumps for no clock's sake.
+    void interrupted();
+    double correction() const { return correction_; }
+    // 0 until the offset was well off for two spans in a row, then the correction it needs.
+    double notice() const { return notice_; }
+
+  private:
+    double target_s_;
+    double full_s_;
+    double level_s_ = -1.0; // smoothed (< 0: none yet)
+    double integral_ = 0.0;
+    double correction_ = 0.0;
+    double settling_s_ = 0.0;
+    double span_s_ = 0.0, span_correction_ = 0.0, span_level_ = -1.0;
+    bool span_full_ = false; // the buffer was full during the span
+    double last_offset_ = 0.0;
+    int spans_off_ = 0; // spans in a row with the offset well off, the same way
+    double notice_ = 0.0;
+};
 
 struct StreamSetup {
     int device = 0;
@@ -60,6 +108,8 @@ class Stream final : public MixSource {
     DWORD change_flags(DWORD flags, DWORD mask);
     float volume() const { return volume_.load(); }
     void set_volume(float v);
+    // BASS_ATTRIB_VOL and the read-only drift attributes; false for any other attribute.
+    bool attribute(DWORD attrib, float& value) const;
 
     uint64_t position_frames() const;
     int set_position_frames(uint64_t frame);
@@ -114,6 +164,8 @@ class Stream final : public MixSource {
     void publish_position();
     void record_history(const float* frames, size_t count);
     void record_silence(size_t count);
+    bool cushion_in_hand(size_t frames);
+    void hold_to_clock(size_t frames);
 
     StreamSetup setup_;
     std::unique_ptr<Interrupt> intr_;
@@ -137,14 +189,20 @@ class Stream final : public MixSource {
     std::atomic<int64_t> busy_since_ns_{0}; // decoder blocked in a read since (0: not reading)
     std::atomic<uint64_t> source_bytes_{0};
     std::atomic<Doorbell*> end_bell_{nullptr};
+    std::atomic<float> correction_ppm_{0.0f};   // the rate correction in use (network)
+    std::atomic<float> drift_notice_ppm_{0.0f}; // see BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE
 
     // decoder thread only
     bool refilling_ = true;
+    bool drift_logged_ = false;
 
     // output thread only
     bool in_segment_ = false;
     bool segment_sounding_ = false; // a file's segment has begun to play (see mix_into)
-    bool rebuffering_ = false;      // a network stream ran dry and waits for a cushion (see mix_into)
+    bool rebuffering_ = false;      // a network stream waits for its cushion (see mix_into)
+    size_t waited_frames_ = 0;      // ... for so many frames of output
+    uint64_t wait_write_base_ = 0;  // ... while the ring's write count went on from here
+    ClockLock clock_lock_;
     uint32_t segment_generation_ = 0;
     uint64_t segment_ring_base_ = 0;
     int64_t segment_frame_base_ = 0;

@@ -786,4 +786,35 @@ TEST_F(HlsTest, PlaylistThatPointsToItselfFailsInTime) {
     EXPECT_LT(elapsed_ms(start), kBound.count());
 }
 
+// A server without a burst whose encoder makes the audio in real time (ffmpeg's own): the stream
+// waits for its cushion and then plays on, instead of starting on its first bytes, running dry
+// and starting again half a second later. About 5 s.
+TEST_F(RealServerTest, ServerWithoutABurstStartsOnceAndPlaysOnWithoutAHole) {
+    FfmpegListener ffmpeg(660);
+    std::string why;
+    ASSERT_TRUE(ffmpeg.start(why)) << why;
+    BASS_SetDevice(kCaptureDevice);
+    const size_t from = capture_mark(devices.capture_path(), 100);
+    StreamHandle h(open_url(ffmpeg.url()));
+    ASSERT_NE(h.get(), 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(wait_until([&] { return position_s(h) > 3.0; }, milliseconds(10000)));
+    const miravox::testing::Capture air =
+        miravox::testing::read_capture(QString::fromStdString(devices.capture_path()));
+    const size_t block = 44100 / 20;
+    std::vector<double> levels;
+    for (size_t at = from; at + block <= air.left.size(); at += block)
+        levels.push_back(miravox::testing::tone_level(air, 660, at, block));
+    size_t first = 0;
+    while (first < levels.size() && levels[first] < 0.05)
+        ++first;
+    ASSERT_LT(first + 40, levels.size()) << "two seconds of the tone after it began";
+    // The block where it began and the last one may be partly silent.
+    size_t holes = 0;
+    for (size_t i = first + 1; i + 1 < levels.size(); ++i)
+        holes += levels[i] < 0.05;
+    EXPECT_EQ(holes, 0u) << "50 ms blocks without the tone after it began at block " << first << " of "
+                         << levels.size();
+}
+
 } // namespace

@@ -415,6 +415,46 @@ TEST(StreamOutput, AFileWhoseDecoderWaitsForItsBytesIsPlayingAndANetworkStreamIs
     EXPECT_EQ(state_while_decoder_waits(true), BASS_ACTIVE_STALLED);
 }
 
+// The clock lock against a simulated relay: the buffered level moves by the server's offset plus
+// the correction, and is seen with the saw of a decoder's rests and a server's chunks. Three
+// program hours in 46 ms blocks, each start and offset: the level never nears empty, ends at the
+// target, and the correction found is the offset the other way round, told only when well off.
+TEST(ClockLock, HoldsTheLevelAgainstEachServerOffsetAndStartWithoutWindingUp) {
+    struct Case {
+        double server_ppm, start_s;
+        double dip_s; // below the target (or the start) at most: at the limit, the first dip stays
+    };
+    const Case cases[] = {
+        {-1000, 2.0, 0.35}, {0, 2.0, 0.1}, {1000, 2.0, 0.1}, // a burst of the target
+        {-600, 0.5, 0.1},                                    // no burst, a slow server
+        {0, 4.5, 0.15},                                      // a long burst: drained, not a clock
+        {0, 9.0, 0.15},                                      // longer than the 5 s buffer holds
+        {250, 2.0, 0.1},                                     // a card within its tolerance
+    };
+    const double dt = 2048.0 / 44100;
+    const double mean_saw = 0.075;
+    const double capacity = 5.0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.server_ppm << " ppm from " << c.start_s << " s");
+        ClockLock lock(ClockLock::kTargetS, capacity - 0.25);
+        double level = c.start_s, lowest = level; // what is buffered, in the ring and beyond it
+        for (double t = 0; t < 3 * 3600; t += dt) {
+            const double saw = 2 * mean_saw * std::fmod(t, 0.7) / 0.7;
+            const double seen = std::min(level + saw, capacity);
+            level += (c.server_ppm + lock.update(seen, dt)) * 1e-6 * dt;
+            lowest = std::min(lowest, level);
+            ASSERT_LE(std::fabs(lock.correction()), ClockLock::kMaxPpm);
+        }
+        EXPECT_GT(lowest + mean_saw, std::min(c.start_s, ClockLock::kTargetS) - c.dip_s);
+        EXPECT_NEAR(level + mean_saw, ClockLock::kTargetS, std::fabs(c.server_ppm) == 1000 ? 0.35 : 0.05);
+        EXPECT_NEAR(lock.correction(), -c.server_ppm, 30);
+        if (std::fabs(c.server_ppm) >= ClockLock::kNoticePpm)
+            EXPECT_NEAR(lock.notice(), -c.server_ppm, 60);
+        else
+            EXPECT_EQ(lock.notice(), 0.0);
+    }
+}
+
 // A live stream's format from its first bytes: MP3 and ADTS cut at any byte are found at their
 // next frame after a few frames, an ID3 tag is skipped, Ogg is certain from its first page, and
 // noise is left to FFmpeg once enough of it was seen.
