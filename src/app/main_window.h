@@ -436,6 +436,10 @@ private:
     int return_target_ = -1; // the link the air is going back to, while the backup fades out
     qint64 return_started_ms_ = 0;
 
+    // The clock-drift line of this window's relay is in the operation log (once per window).
+    bool drift_logged_ = false;
+    void log_clock_drift();
+
     bool activated_ = false;
     bool music_start_under_way_ = false;
     bool banner_loaded_ = false;

@@ -64,6 +64,7 @@ void Tfrm_miravox::Timer_ReconexaoTimer(QObject*) {
         return;
     }
     Label21->setText(elapsed_text(WTIME_ACIONADO, miravox::clock().now().time()));
+    log_clock_drift();
     // The link is being opened: the relay waits for the result as it waited for the open itself
     // when opens held the main thread, so the countdown neither runs nor starts another.
     if (Canal_web->IsOpening() || failing_over())
@@ -217,4 +218,16 @@ void Tfrm_miravox::FINALIZA_WEB() {
     WTMP_RECONEXAO = 0;
     CoolGauge1->setProgress(0);
     ATUALIZA_DEVICE(nullptr, dialogs);
+}
+
+// A card or a server whose clock runs far off shows in the log once a window: the relay makes up
+// for it, but a failing card clock is worth a look.
+void Tfrm_miravox::log_clock_drift() {
+    if (drift_logged_)
+        return;
+    const float ppm = Canal_web->WebDriftNotice();
+    if (ppm == 0)
+        return;
+    drift_logged_ = true;
+    SALVA_LOGS("RELÓGIO: placa e servidor diferem " + QString::number(std::lround(ppm)) + " ppm (compensado)");
 }

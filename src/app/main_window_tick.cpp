@@ -165,6 +165,7 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
             WCT_ERROWEB = 0;
             SALVA_LOGS("ABRE WEB");
             WTIME_ACIONADO = now;
+            drift_logged_ = false;
             if (scheduled_file_found("Vinheta de abertura: ", WAUDIO_ABRIR)) {
                 Label10->setText("Vinheta de abertura...");
                 SALVA_LOGS("Vinheta de abertura: " + WAUDIO_ABRIR);

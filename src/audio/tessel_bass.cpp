@@ -363,6 +363,13 @@ int TTesselBass::WebPosition() {
     return bytes_to_ms(BASS_StreamGetFilePosition(wCanal, BASS_FILEPOS_BUFFER));
 }
 
+float TTesselBass::WebDriftNotice() {
+    float ppm = 0;
+    if (!wcarregado || !wIsWeb || !BASS_ChannelGetAttribute(wCanal, BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE, &ppm))
+        return 0;
+    return ppm;
+}
+
 int TTesselBass::GetWebProgresso() {
     const std::uint32_t length = WebLength();
     if (length == 0)

@@ -96,6 +96,9 @@ class TTesselBass : public QObject {
     bool IsDry();
     // Fill of the download buffer in percent.
     int GetWebProgresso();
+    // How far apart (ppm) the stream's server and the sound card have kept their clocks, once
+    // they have differed for long enough to tell; 0 until then, or with no network source.
+    float WebDriftNotice();
     // The upper-cased icy-name of the stream, or "Streaming".
     QString GetWebStationName();
 
