@@ -457,6 +457,7 @@ void TTesselBass::watch_progress() {
     last_progress_check_ = now;
     Timer_playing->Tag = 0;
     const int position = Position();
+    const int code = BASS_ErrorGetCode();
     if (position > wultima_posicao || wloop) {
         wultima_posicao = position;
         return;
@@ -467,8 +468,15 @@ void TTesselBass::watch_progress() {
         Stop();
         return;
     }
-    SALVA_LOG_ERRO("-----------------ERRO DE BUFFER (SEM PROGRESSO EM TIMER)----------------",
-                   BASS_ErrorGetCode());
+    // A network source whose server has gone (closed the connection, timed out; the library
+    // frees it once its last audio has played, and its position reads 0) does not advance
+    // either. That is a lost stream, which the source check declares within its unhealthy
+    // ticks; taking it for a stalled output here would re-initialise the devices and silence
+    // the local music that should take over. Only a connected stream that stands still
+    // blames the output.
+    if (wIsWeb && !web_source_healthy())
+        return;
+    SALVA_LOG_ERRO("-----------------ERRO DE BUFFER (SEM PROGRESSO EM TIMER)----------------", code);
     BASS_ERRO_BUFFER = true;
     Stop();
 }
@@ -486,8 +494,12 @@ void TTesselBass::fade_step() {
         Stop();
 }
 
+bool TTesselBass::web_source_healthy() {
+    return IsWebConectado() && BASS_ChannelIsActive(wCanal) != BASS_ACTIVE_STOPPED;
+}
+
 void TTesselBass::check_web_source() {
-    if (IsWebConectado() && BASS_ChannelIsActive(wCanal) != BASS_ACTIVE_STOPPED)
+    if (web_source_healthy())
         return;
     if (++wct_erro_web > kUnhealthyWebTicks) {
         wct_erro_web = 0;

@@ -194,6 +194,8 @@ class TTesselBass : public QObject {
     void open_local(const QString& path, const QString& upper);
     void watch_progress();
     void fade_step();
+    // Connected and not stopped: what the source check and the progress check agree on.
+    bool web_source_healthy();
     void check_web_source();
     void check_local_file();
     int bytes_to_ms(QWORD bytes);

@@ -251,6 +251,38 @@ TEST_F(NetworkTest, LostStreamIsStoppedAfter61UnhealthyTicksAndItsFreeIsRefused)
     EXPECT_FALSE(c->isWeb());
 }
 
+// A server that closes cleanly while the progress check is due: the library frees the stream
+// after its last audio and its position reads 0, which is no progress. The loss is the
+// network's (BASS_ERRO_WEB 2, the relay's reconnection and local music), never a stalled
+// output, whose device re-initialisation would silence the local music too. The ticks are
+// driven here (no event loop runs) so that the progress check falls between the free and the
+// 61st unhealthy tick, as it does by chance in a running program.
+TEST_F(NetworkTest, StreamWhoseServerClosesIsLostNotTakenForAStalledOutput) {
+    TestStreamServer server;
+    AudioMount mount = radio("Radio Gama", 32000); // a second at once, then a second paced
+    mount.burst_bytes = 16000;
+    server.add_audio("/radio", mount);
+    TTesselBass* c = web_channel();
+    open_url(c, url_of(server, "/radio"));
+    ASSERT_TRUE(c->IsCarregado()) << log_texts().join(" / ").toStdString();
+    c->Play();
+    // A progress check passes and the next one comes near, all while the server still sends.
+    ticks(c, 101 + 80);
+    ASSERT_TRUE(c->IsWebConectado()) << "the server closed before the ticks were done";
+    QElapsedTimer waited;
+    waited.start();
+    while (c->GetWebStationName() != "Streaming" && waited.elapsed() < 8000)
+        QThread::msleep(10);
+    ASSERT_EQ(c->GetWebStationName(), "Streaming"); // played out and freed by the library
+
+    ticks(c, 61);
+    EXPECT_FALSE(c->isStarted());
+    EXPECT_EQ(BASS_ERRO_WEB, 2);
+    EXPECT_FALSE(BASS_ERRO_BUFFER);
+    EXPECT_FALSE(log_texts().contains("-----------------ERRO DE BUFFER (SEM PROGRESSO EM TIMER)----------------"))
+        << log_texts().join(" / ").toStdString();
+}
+
 TEST(StationNameTest, IcyNameHeaderGivesTheUpperCasedName) {
     const char alfa[] = "HTTP/1.0 200 OK\0icy-name:Radio Alfa\0icy-genre:Pop\0";
     EXPECT_EQ(station_name_from_tags(alfa), "RADIO ALFA");
