@@ -286,7 +286,10 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
                 main_run->to - killed_at, music ? music->from - all_dead_at : -1.0);
     EXPECT_LT(backup_first->from - window_at, 5.0);
     EXPECT_LT(main_run->from - main_up_at, kReturnS + 10.0);
-    EXPECT_LT(backup_again->from - killed_at, 5.0);
+    // What the main link had buffered plays on after the kill (the loss is seen when it runs
+    // out); the backup must follow within moments of that, and within a few seconds of the kill.
+    EXPECT_LT(backup_again->from - std::max(killed_at, main_run->to), 3.0);
+    EXPECT_LT(backup_again->from - killed_at, 8.0);
     EXPECT_NE(music, nullptr) << "no local music on the air once every link was dead";
     // Nothing but the main link and then the backup between the return and the backup's death.
     for (const ToneRun& run : runs)
