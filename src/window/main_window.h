@@ -1,11 +1,13 @@
 #pragma once
 // Tfrm_miravox: the one main window. It owns the five audio channels, the timers that take
 // every playout decision, the day list of stream windows and the operation log; its handlers
-// hold the control logic. The handlers live in one .cpp file per concern:
+// hold the control logic. The handlers live beside this header in src/window, one .cpp file
+// per concern:
 //   main_window_ui.cpp          widgets and layout
 //   main_window_lifecycle.cpp   creation, first activation, close, title drag
 //   main_window_tick.cpp        main tick, jingle watcher, device refresh
 //   main_window_relay.cpp       stream relay and reconnection
+//   main_window_silence.cpp     the dead-air watch of a relayed stream
 //   main_window_backup.cpp      backup links: failover and return to a preferred link
 //   main_window_commercials.cpp commercial start and the volume ramps
 //   main_window_music.cpp       local music fallback
