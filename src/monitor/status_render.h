@@ -17,7 +17,7 @@ struct ServerView {
 
 // The Prometheus text exposition format (version 0.0.4).
 QByteArray metrics_text(const StationSnapshot& s, const ServerView& view);
-// "/status.json": every field is described in the README.
+// "/status.json": every field is described in docs/monitoring.md.
 QByteArray status_json(const StationSnapshot& s, const ServerView& view);
 // "/": one page, no outside assets, refreshing itself from the server every two seconds.
 QByteArray status_page(const StationSnapshot& s, const ServerView& view);

@@ -1,4 +1,4 @@
-// The real program telling someone by e-mail: ALERTA_COMANDO is the README's msmtp recipe, sent
+// The real program telling someone by e-mail: ALERTA_COMANDO is the msmtp recipe of docs/station.md, sent
 // to an SMTP server this test runs on loopback. A short drop sends nothing, a long one its drop
 // and its return, a silence cut and a missing commercial one each; a mail server that refuses
 // for the first minutes gets every alert later, in order, once; alerts queued when the program

@@ -21,9 +21,9 @@ public:
     void FormCreate();
     void tempoTimer(QObject* Sender);
 
-    QWidget* Panel17 = nullptr;
+    QWidget* Panel17 = nullptr; // the black face that holds the text and the gauge
     QLabel* Panel18 = nullptr; // "AGUARDE..."
-    TCoolGauge* CoolGauge1 = nullptr;
+    TCoolGauge* CoolGauge1 = nullptr; // fills in twenty ticks of `tempo`
     TThreadedTimer* tempo = nullptr;
 
 protected:

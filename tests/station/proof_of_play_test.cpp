@@ -9,7 +9,7 @@
 
 #include "clock.h"
 #include "error_log.h"
-#include "main_window_fixture.h"
+#include "window/main_window_fixture.h"
 #include "scripted_dialogs.h"
 
 #include <gtest/gtest.h>

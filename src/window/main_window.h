@@ -1,11 +1,13 @@
 #pragma once
 // Tfrm_miravox: the one main window. It owns the five audio channels, the timers that take
 // every playout decision, the day list of stream windows and the operation log; its handlers
-// hold the control logic. The handlers live in one .cpp file per concern:
+// hold the control logic. The handlers live beside this header in src/window, one .cpp file
+// per concern:
 //   main_window_ui.cpp          widgets and layout
 //   main_window_lifecycle.cpp   creation, first activation, close, title drag
 //   main_window_tick.cpp        main tick, jingle watcher, device refresh
 //   main_window_relay.cpp       stream relay and reconnection
+//   main_window_silence.cpp     the dead-air watch of a relayed stream
 //   main_window_backup.cpp      backup links: failover and return to a preferred link
 //   main_window_commercials.cpp commercial start and the volume ramps
 //   main_window_music.cpp       local music fallback
@@ -100,7 +102,7 @@ public:
     void FormActivate(); // first activation only; later calls do nothing
     // Decides a close request; true lets the window close (a confirmed shutdown).
     bool FormClose();
-    void Label28Click();
+    void Label28Click(); // the title strip's "X": asks the window to close
     void LE_CONFIGURACAO();
     void SALVA_LOGS(const QString& message) { Log.SALVA_LOGS(message); }
     static QString version_title();
@@ -164,9 +166,9 @@ public:
     void BitBtnRelatorioClick();
 
     // ---- Local music -------------------------------------------------------------------------
-    void bitbtn10Click();
-    void bitbtn11Click();
-    void bitbtn13Click();
+    void bitbtn10Click(); // "Atualizar Lista": reads the music folder again, shuffled, and loads the first
+    void bitbtn11Click(); // "Play": the operator starts the local music
+    void bitbtn13Click(); // "Stop": the operator stops it and holds off the automatic fallback
     void PLAY_MUSICA_LOCAL();
     void Canal_MusicaStop(QObject* Sender);
 
@@ -181,48 +183,50 @@ public:
     void CARREGA_GRADE_WEB();
     QString BUSCA_DISPARO(const QString& minute);
     void CARREGA_GRADE_DSP();
+    // Colours a row of tesselGrid3: red when its date range is over, green before it begins.
     void tesselGrid3GetCellColor(int ARow, int ACol, QBrush& ABrush);
     QString weekday_file(int weekday, const QString& extension) const;
 
     // ---- Operator keys and manual control ----------------------------------------------------
     void FormKeyDown(int Key, Qt::KeyboardModifiers Shift);
-    void PopupMenu1Popup();
-    void Play1Click();
-    void Stop1Click();
+    void PopupMenu1Popup(); // today's grid's menu opens: Play only on a link while idle, Stop while playing
+    void Play1Click(); // "Play" of that menu: relays the clicked row's link by hand
+    void Stop1Click(); // "Stop" of that menu: ends the relay by hand
+    // F8 "Controle de Volume": ramps the general level down to the ducked level, or back up.
     void ControledeVolume1Click();
-    void Configurao1Click();
+    void Configurao1Click(); // F10 "Configuração": the setup dialog (both only while unlocked)
     QString diagnostics_dump() const;
 
     // ---- Stream window editor ----------------------------------------------------------------
-    void BitBtn32Click();
-    void BitBtn31Click();
+    void BitBtn32Click(); // "Adicionar": writes the edited window into the weekday's .WEB file
+    void BitBtn31Click(); // "Play"/"Stop" beside the link: tests the link of Edit24 on the cue
     // Tests the backup link under the cursor of Edit25 (the first one) on the cue.
     void BitBtn34Click();
     void TESTA_LINK(const QString& link);
     void testa_link_opened(const QString& link, int code, bool hls_retry);
-    void BitBtn33Click();
+    void BitBtn33Click(); // "Excluir": deletes the window selected in tesselGrid2
     void EXCLUI_HORARIO_WEB(const QString& start);
-    void tesselGrid2Click();
-    void tesselGrid2DblClick();
-    void BitBtn28Click();
-    void BitBtn29Click();
-    void BitBtn1Click();
-    void BitBtn2Click();
-    void semanaChange();
-    void BitBtn3ClickStreamTab();
+    void tesselGrid2Click();    // shows the clicked window's jingles in Label16 and Label17
+    void tesselGrid2DblClick(); // loads the clicked window into the editor's fields
+    void BitBtn28Click(); // chooses the opening jingle file (Edit9)
+    void BitBtn29Click(); // chooses the closing jingle file (Edit23)
+    void BitBtn1Click();  // pre-listens to the opening jingle on the cue (also Label14's double click)
+    void BitBtn2Click();  // pre-listens to the closing jingle on the cue
+    void semanaChange();  // another weekday tab: shows that day's windows
+    void BitBtn3ClickStreamTab(); // "Limpar" of the stream tab (BitBtn3): empties the editor
 
     // ---- Commercial trigger editor -----------------------------------------------------------
-    void BitBtn5Click();
-    void BitBtn14Click();
+    void BitBtn5Click();  // "Adicionar": writes the edited trigger into the weekday's .DSP files
+    void BitBtn14Click(); // "Excluir": deletes the trigger selected in tesselGrid3
     void EXCLUI_DISPARO(const QString& minute);
-    void tesselGrid3DblClick();
-    void BitBtn6Click();
-    void BitBtn8Click();
-    void BitBtn3Click();
-    void PageControl4Change();
+    void tesselGrid3DblClick(); // takes the clicked trigger's audio file into Edit3
+    void BitBtn6Click(); // "Procurar": chooses the commercial's audio file (Edit3)
+    void BitBtn8Click(); // "Play"/"Stop": pre-listens to the commercial on the cue
+    void BitBtn3Click(); // "Limpar" of the commercial tab (wired to BitBtn12): empties the editor
+    void PageControl4Change(); // another weekday tab: shows that day's triggers
 
     // ---- Access lock -------------------------------------------------------------------------
-    void SpeedButton1Click();
+    void SpeedButton1Click(); // "OK" of the password panel (or Enter in Edit1): unlocks the tabs
     void apply_lock_state();
 
     // ---- Services and hooks ------------------------------------------------------------------
@@ -268,27 +272,50 @@ public:
     miravox::StationPublisher station_publisher;
     // Tells someone (ALERTA_COMANDO) when the air is in trouble; none without a command.
     std::unique_ptr<miravox::AlertService> alerts;
+    // Today's stream windows, one record per line of the weekday's .WEB file, sorted as text
+    // (filled by ATUALIZA_AGENDA).
     QStringList wlista_horario;
-    QDate WDATA_ATUAL;
+    QDate WDATA_ATUAL; // the date the loaded lists belong to; a new day reloads them
+    // The main tick has selected the window that contains the current time (the W* fields
+    // below hold its record); false while idle between windows.
     bool WENCONTRADO_ACIONAMENTO = false;
-    bool WACIONADO = false;
+    bool WACIONADO = false; // the selected window has been switched on (jingle or relay started)
+    // The selected window's record: start and end HH:MM, stream link, opening and closing jingles.
     QString WHORA_ABRIR;
     QString WHORA_FECHAR;
     QString WWEB_PLAY;
     QString WAUDIO_ABRIR;
     QString WAUDIO_FECHAR;
+    // End HH:MM of the window switched off last, so the same window is not switched off twice;
+    // "---" after a selection, a switch-on or a change of date.
     QString WULTIMO_HORARIO;
-    QTime WTIME_ACIONADO;
-    QString WULTIMO_TIMEDSP;
-    QString WPATH_AUDIODSP;
+    QTime WTIME_ACIONADO; // when the window was switched on (Label21 counts from here)
+    QString WULTIMO_TIMEDSP; // the HH:MM whose commercial trigger was looked up last ("" at start)
+    QString WPATH_AUDIODSP;  // the commercial due to play, waiting for the music to duck under it
+    // State of the stream's open: 0 the link is open and playing; -1 nothing open and an open
+    // wanted; 500 closed by the health check after an HLS stream stalled; any other value the
+    // engine's error code of the failed open.
     int WERRO_WEB = -1;
+    // Reconnection countdown in reconnection-timer ticks (half seconds): the link is opened when
+    // it reaches 60, so the first tick after INICIA_WEB opens at once. CoolGauge1 shows it.
     int WTMP_RECONEXAO = 60;
+    // Failed opens: at 50 the relay of the window ends; 10 or more stops the editor's link test.
     int WCT_ERROWEB = 0;
+    // Reconnection ticks since the count was last cleared; above 360 it clears WCT_ERROWEB too,
+    // so a stream that fails now and then is not given up for good.
     int WCT_TEMPOCONEXAO = 0;
+    // Meter ticks in a row without download progress while the stream is not connected; above
+    // 10 an HLS (.m3u8) stream is closed (WERRO_WEB = 500) and reopened.
     int WCT_ZEROPROGRESSO = 0;
+    // Readiness counter, only ever set to 0; CONECTA_WEB skips an open only when the link is
+    // open and it is 0. Shown in the diagnostics dump.
     int WCT_PRONTO = 0;
-    int WMIN_POS = 0;
+    int WMIN_POS = 0; // 50 once the meter has found the stream connected; diagnostics dump only
+    // The operator stopped the local music (bitbtn13): the automatic fallback stays off until
+    // they start it again or the next open of the stream link.
     bool WMUSICA_STOP = false;
+    // Wrong passwords typed in the lock panel, never reset; from the third on, each one closes
+    // (minimises) the window. Stops at its top rather than wrapping to zero.
     std::uint16_t WTENTATIVAS = 0;
     // -1 while the shutdown key asks the window to close.
     int Tag = 0;
@@ -296,11 +323,11 @@ public:
     // ---- Widgets -----------------------------------------------------------------------------
     TPanel* Panel3 = nullptr;   // title strip
     QLabel* Label28 = nullptr;  // "X"
-    QTabWidget* PageControl1 = nullptr;
+    QTabWidget* PageControl1 = nullptr; // the tabs: live view, stream editor, commercials, music
     QGroupBox* GroupBox1 = nullptr; // password panel
-    QLabel* Label32 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QPushButton* SpeedButton1 = nullptr;
+    QLabel* Label32 = nullptr; // "Digite a Senha:" above the password field
+    QLineEdit* Edit1 = nullptr; // password field
+    QPushButton* SpeedButton1 = nullptr; // "OK": tries the password
     TPanel* Panel13 = nullptr; // notices strip
     TTimeLabel* Label9 = nullptr; // clock
 
@@ -309,30 +336,33 @@ public:
     QLabel* Label6 = nullptr;  // link being relayed
     TTimeLabel* Label5 = nullptr; // start of the selected window
     TTimeLabel* Label12 = nullptr; // end of the selected window
-    TTimeLabel* Label21 = nullptr;
-    TTimeLabel* Label8 = nullptr;
-    QLabel* Label3 = nullptr;
+    TTimeLabel* Label21 = nullptr; // "Tempo:" time since the window was switched on
+    TTimeLabel* Label8 = nullptr; // "Última Atualização:" when today's list was last reloaded
+    QLabel* Label3 = nullptr; // key hint "CTRL+Q = DESATIVAR  -  <F10>-CONFIG"
     TPanel* Panel11 = nullptr; // stream lamp
     TPanel* Panel14 = nullptr; // local music lamp
     TPanel* Panel19 = nullptr; // commercial lamp
-    TRLed* Meter1 = nullptr;
-    TRLed* VU_GERAL = nullptr;
+    TRLed* Meter1 = nullptr; // "Nível": level of the sound on the air
+    TRLed* VU_GERAL = nullptr; // "Geral": the general level the ramps set (WVOL_GERAL)
+    // "Reconexão": the reconnection countdown, or what is left of the local track while the
+    // stream waits for it; red while the relay waits, grey when stopped.
     TCoolGauge* CoolGauge1 = nullptr;
-    TtesselGrid* tesselGrid1 = nullptr;
-    QWidget* diagnostics = nullptr;
-    QLabel* Label20 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label23 = nullptr;
-    QLabel* Label24 = nullptr;
-    QLabel* Label31 = nullptr;
-    QLabel* Image1 = nullptr;
+    TtesselGrid* tesselGrid1 = nullptr; // today's stream windows
+    QWidget* diagnostics = nullptr; // frame of the five lines below, shown while tesselGrid1 is hidden
+    // Diagnostic lines of the relay, refreshed by refresh_diagnostic_lines:
+    QLabel* Label20 = nullptr; // WERRO_WEB, WCT_ERROWEB and the reconnection counters
+    QLabel* Label2 = nullptr;  // music and commercial playing, the commercial timer's Tag, reconnection on
+    QLabel* Label23 = nullptr; // the stream's download progress, its volume and the ramp levels
+    QLabel* Label24 = nullptr; // the engine's buffer and handle error flags
+    QLabel* Label31 = nullptr; // the commercial due to play (WPATH_AUDIODSP)
+    QLabel* Image1 = nullptr; // the station's banner picture, hidden without one
     QPushButton* Button2 = nullptr; // "Atualizar Agenda"
-    QMenu* PopupMenu1 = nullptr;
-    QAction* Play1 = nullptr;
-    QAction* Stop1 = nullptr;
-    QMenu* PopupMenu2 = nullptr;
-    QAction* ControledeVolume1 = nullptr;
-    QAction* Configurao1 = nullptr;
+    QMenu* PopupMenu1 = nullptr; // context menu of today's grid (tesselGrid1)
+    QAction* Play1 = nullptr;    // its "Play"
+    QAction* Stop1 = nullptr;    // its "Stop"
+    QMenu* PopupMenu2 = nullptr; // the window's own menu, whose shortcuts work anywhere
+    QAction* ControledeVolume1 = nullptr; // "Controle de Volume" (F8)
+    QAction* Configurao1 = nullptr;       // "Configuração" (F10)
 
     // Stream window editor ("Streaming")
     QLineEdit* Edit24 = nullptr; // stream link
@@ -342,45 +372,45 @@ public:
     QLineEdit* Edit9 = nullptr; // opening jingle
     QPushButton* BitBtn28 = nullptr; // chooses the opening jingle
     QPushButton* BitBtn1 = nullptr; // pre-listens to the opening jingle
-    QLabel* Label14 = nullptr;
+    QLabel* Label14 = nullptr; // "Vinheta de Abertura:"; a double click pre-listens to it
     QLineEdit* Edit23 = nullptr; // closing jingle
     QPushButton* BitBtn29 = nullptr; // chooses the closing jingle
     QPushButton* BitBtn2 = nullptr; // pre-listens to the closing jingle
     QLineEdit* MaskEdit1 = nullptr; // start HH:MM:SS
-    TSpinButton* RxSpinButton1 = nullptr;
+    TSpinButton* RxSpinButton1 = nullptr; // steps the start time
     QLineEdit* MaskEdit2 = nullptr; // end HH:MM:SS
-    TSpinButton* RxSpinButton2 = nullptr;
+    TSpinButton* RxSpinButton2 = nullptr; // steps the end time
     QPushButton* BitBtn32 = nullptr; // adds the window
-    QPushButton* BitBtn3 = nullptr;
-    QTabBar* semana = nullptr;
-    TtesselGrid* tesselGrid2 = nullptr;
+    QPushButton* BitBtn3 = nullptr; // "Limpar": empties the editor
+    QTabBar* semana = nullptr; // weekday tabs of the stream editor
+    TtesselGrid* tesselGrid2 = nullptr; // the chosen weekday's stream windows
     QLabel* Label16 = nullptr; // opening jingle of the clicked row
     QLabel* Label17 = nullptr; // closing jingle of the clicked row
     QPushButton* BitBtn33 = nullptr; // deletes the selected window
     TPanel* Panel9 = nullptr; // result of the link test
-    TPanel* Panel8 = nullptr;
+    TPanel* Panel8 = nullptr; // status strip of the stream editor ("Status", "LINK STREAMING")
 
     // Commercial trigger editor ("Comercial")
     QLineEdit* Edit3 = nullptr; // commercial audio file
-    QPushButton* BitBtn6 = nullptr;
-    QPushButton* BitBtn8 = nullptr;
+    QPushButton* BitBtn6 = nullptr; // "Procurar": chooses the audio file
+    QPushButton* BitBtn8 = nullptr; // "Play"/"Stop": pre-listens to it on the cue
     QLineEdit* MaskEdit3 = nullptr; // trigger time HH:MM:SS
-    TSpinButton* JvSpinButton1 = nullptr;
+    TSpinButton* JvSpinButton1 = nullptr; // steps the trigger time
     QDateEdit* DateEdit1 = nullptr; // first day of the range
     QDateEdit* DateEdit2 = nullptr; // last day of the range
     QPushButton* BitBtn5 = nullptr; // adds the trigger
-    QPushButton* BitBtn12 = nullptr;
-    QTabBar* PageControl4 = nullptr;
-    TtesselGrid* tesselGrid3 = nullptr;
-    QPushButton* BitBtn14 = nullptr;
+    QPushButton* BitBtn12 = nullptr; // "Limpar": empties the editor (handler BitBtn3Click)
+    QTabBar* PageControl4 = nullptr; // weekday tabs of the commercial editor
+    TtesselGrid* tesselGrid3 = nullptr; // the chosen weekday's commercial triggers
+    QPushButton* BitBtn14 = nullptr; // "Excluir": deletes the selected trigger
     TPanel* Panel18 = nullptr; // status strip of the commercial editor
     QPushButton* BitBtnRelatorio = nullptr; // "Relatório": the commercials report
 
     // Local music ("Músicas")
-    TtesselGrid* Stringgrid2 = nullptr;
-    QPushButton* bitbtn10 = nullptr;
-    QPushButton* bitbtn11 = nullptr;
-    QPushButton* bitbtn13 = nullptr;
+    TtesselGrid* Stringgrid2 = nullptr; // the music folder's files, shuffled: the order they play in
+    QPushButton* bitbtn10 = nullptr; // "Atualizar Lista": reads the music folder again
+    QPushButton* bitbtn11 = nullptr; // "Play": starts the local music (enabled while it is stopped)
+    QPushButton* bitbtn13 = nullptr; // "Stop": stops it (enabled while it plays)
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -61,9 +61,9 @@ class TForm_Setup : public QDialog {
     void BitBtn3Click();  // "Usar Padrão"
     void BitBtn6Click();  // "Info Device Atual" of the cue device
     void BitBtn13Click(); // "Info Device Atual" of the transmission device
-    void Label1Click();
-    void XiTrackBar1Change(QObject* Sender);
-    void XiTrackBar2Change(QObject* Sender);
+    void Label1Click(); // the caption beside CheckBox1: toggles it
+    void XiTrackBar1Change(QObject* Sender); // the full level slider moved: sets WVOL_MAX
+    void XiTrackBar2Change(QObject* Sender); // the ducked level slider moved: sets WVOL_MIN
     void SpeedButton1Click(); // "Simular Evento" / "Restaurar"
     void Panel1MouseDown(QPointF global_position);
     void FormDeactivate();
@@ -72,26 +72,26 @@ class TForm_Setup : public QDialog {
     QFrame* Panel1 = nullptr; // settings
     QFrame* Panel3 = nullptr; // volume controls
     QFrame* Panel2 = nullptr; // command buttons
-    QSpinBox* RxSpinEdit12 = nullptr;
-    QSpinBox* JvSpinEdit1 = nullptr;
-    QPushButton* BitBtn3 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
-    QPushButton* BitBtn13 = nullptr;
-    QComboBox* ComboBox2 = nullptr;
-    QPushButton* BitBtn6 = nullptr;
-    TDirectoryEdit* DirectoryEdit1 = nullptr;
-    TDirectoryEdit* directoryedit2 = nullptr;
-    QCheckBox* CheckBox1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QLineEdit* Edit2 = nullptr;
-    TXiTrackBar* XiTrackBar1 = nullptr;
-    QLabel* Label2 = nullptr;
-    TXiTrackBar* XiTrackBar2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QPushButton* SpeedButton1 = nullptr;
-    QPushButton* BitBtn1 = nullptr;
-    QPushButton* BitBtn2 = nullptr;
+    QSpinBox* RxSpinEdit12 = nullptr; // "Tamanho do Buffer:" the channels' buffer, ms (WTAMBR)
+    QSpinBox* JvSpinEdit1 = nullptr;  // "Buffer Internet:" the stream's buffer, ms (WTAMBR_NET)
+    QPushButton* BitBtn3 = nullptr;   // "Usar Padrão": both buffers back to 5000
+    QComboBox* ComboBox1 = nullptr;   // "Device Transmissão:" the device on the air (WDVTRA)
+    QPushButton* BitBtn13 = nullptr;  // "Info Device Atual" of ComboBox1
+    QComboBox* ComboBox2 = nullptr;   // "Device Escuta (Cue):" the pre-listening device (WDVCUE)
+    QPushButton* BitBtn6 = nullptr;   // "Info Device Atual" of ComboBox2
+    TDirectoryEdit* DirectoryEdit1 = nullptr; // "Local Dados:" the data folder (WPATH_DADOS)
+    TDirectoryEdit* directoryedit2 = nullptr; // "Músicas Locais:" the music folder (WPATH_MUSICAS)
+    QCheckBox* CheckBox1 = nullptr;   // start with the session (autostart)
+    QLabel* Label1 = nullptr;         // "Inicializar junto com a sessão", CheckBox1's caption
+    QLineEdit* Edit1 = nullptr;       // "Definir Senha:" the access password
+    QLineEdit* Edit2 = nullptr;       // "Repetir Senha:" the same again, to confirm
+    TXiTrackBar* XiTrackBar1 = nullptr; // full level of the music and stream (WVOL_MAX)
+    QLabel* Label2 = nullptr;         // XiTrackBar1's level in percent
+    TXiTrackBar* XiTrackBar2 = nullptr; // ducked level under a commercial (WVOL_MIN)
+    QLabel* Label3 = nullptr;         // XiTrackBar2's level in percent
+    QPushButton* SpeedButton1 = nullptr; // "Simular Evento" / "Restaurar": tries the volume dip
+    QPushButton* BitBtn1 = nullptr;   // "Salvar"
+    QPushButton* BitBtn2 = nullptr;   // "Cancelar"
 
     // Lists the sound devices; nothing is played on it.
     TTesselBass* player = nullptr;
