@@ -184,6 +184,7 @@ class TTesselBass : public QObject {
     void raise_stop();
     void stream_freed();
     void create_playing_timer();
+    void release_for_open();
     void open_network(const QString& address, const QString& upper, std::function<void(int)> applied);
     void apply_network_open(const QString& address, HSTREAM stream, int code);
     // The opening thread posts a bare event when its result is in: what it carries waits in

@@ -55,6 +55,13 @@ void TTesselBass::setFileName(const QString& text) {
         OpenWeb(text, {});
         return;
     }
+    release_for_open();
+    open_local(text, text.toUpper());
+}
+
+// Before any open: the pending open is dropped, the source in hand stopped and freed, and the
+// channel's device and buffer are the library's current ones.
+void TTesselBass::release_for_open() {
     if (!Timer_playing)
         create_playing_timer();
     AbandonOpen();
@@ -70,7 +77,6 @@ void TTesselBass::setFileName(const QString& text) {
     wultima_posicao = -1;
     BASS_SetDevice(wdevice);
     BASS_SetConfig(BASS_CONFIG_BUFFER, wbuffer);
-    open_local(text, text.toUpper());
 }
 
 namespace miravox {
@@ -216,20 +222,7 @@ void TTesselBass::AbandonOpen() {
 }
 
 void TTesselBass::OpenWeb(const QString& address, std::function<void(int code)> applied) {
-    if (!Timer_playing)
-        create_playing_timer();
-    AbandonOpen();
-    if (wplaying && BASS_ChannelIsActive(wCanal) != BASS_ACTIVE_STOPPED)
-        Stop();
-    if (wcarregado)
-        FreeFile();
-    wcarregado = false;
-    wplaying = false;
-    wstopfade = false;
-    wIsWeb = false;
-    wultima_posicao = -1;
-    BASS_SetDevice(wdevice);
-    BASS_SetConfig(BASS_CONFIG_BUFFER, wbuffer);
+    release_for_open();
     open_network(address, address.toUpper(), std::move(applied));
 }
 
