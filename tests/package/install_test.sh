@@ -70,9 +70,12 @@ version=$(in_root miravox --version)
 [ "$version" = "miravox $(dpkg-deb -f "$deb" Version | sed 's/-[^-]*$//')" ] || fail "--version said '$version'"
 stamp "$version"
 for f in /usr/bin/miravox /usr/share/man/man1/miravox.1.gz /usr/share/applications/miravox.desktop \
-    /lib/systemd/system/miravox@.service /usr/lib/systemd/user/miravox@.service \
-    /usr/share/doc/miravox/README.md.gz; do
+    /lib/systemd/system/miravox@.service /usr/lib/systemd/user/miravox@.service; do
     [ -e "$root$f" ] || fail "$f is not installed"
+done
+# The README and the station's guide (dh_compress leaves files under 4 KiB as they are).
+for f in /usr/share/doc/miravox/README.md /usr/share/doc/miravox/docs/station.md; do
+    [ -e "$root$f" ] || [ -e "$root$f.gz" ] || fail "$f is not installed"
 done
 in_root getent passwd miravox >/dev/null || fail "no system user miravox"
 
