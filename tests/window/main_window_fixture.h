@@ -137,30 +137,24 @@ class MainWindowTest : public ::testing::Test {
     // thread of its channel's own and is applied from an event), up to `ms`; true when none
     // is left pending.
     bool wait_for_opens(int ms = 30000) {
-        const auto pending = [this] {
-            for (TTesselBass* c : {window->Canal_web, window->Canal_cue})
-                if (c->IsOpening())
-                    return true;
-            return false;
-        };
-        QElapsedTimer elapsed;
-        elapsed.start();
-        while (pending() && elapsed.elapsed() < ms) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            QThread::msleep(2);
-        }
-        return !pending();
+        return pump_until(
+            [this] { return !window->Canal_web->IsOpening() && !window->Canal_cue->IsOpening(); }, ms);
     }
 
     // Lets the proof-of-play rows handed to the writer thread reach the file, up to `ms`.
     bool wait_for_rows(int ms = 5000) {
+        return pump_until([this] { return window->proof_of_play.all_written(); }, ms);
+    }
+
+    // Lets events run until `done` holds or `ms` have passed; returns `done()`.
+    template <typename Done> static bool pump_until(Done done, int ms) {
         QElapsedTimer elapsed;
         elapsed.start();
-        while (!window->proof_of_play.all_written() && elapsed.elapsed() < ms) {
+        while (!done() && elapsed.elapsed() < ms) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             QThread::msleep(2);
         }
-        return window->proof_of_play.all_written();
+        return done();
     }
 
     // ---- Clock ----------------------------------------------------------------------------
