@@ -154,6 +154,8 @@ public:
     void end_backup_links();
     // A backup is being opened after the link on the air was lost: local music waits for it.
     bool failing_over() const { return failing_over_; }
+    // The air is being handed back from a backup to a preferred link.
+    bool returning() const { return return_target_ >= 0; }
 
     // ---- Commercials and ramps ---------------------------------------------------------------
     void timer_DiminuirVolume_geralTimer(QObject* Sender);
@@ -435,8 +437,16 @@ private:
     void end_device_refresh();
     void start_return_check(int index);
     void return_check_opened(int index, int code);
+    // The hand-back to a preferred link: it is opened on a second transmission channel while
+    // the backup plays on, and the two cross-fade once it sounds.
     void begin_return(int index);
-    void finish_return();
+    void return_opened(int index, int code);
+    void return_step();
+    // The preferred link sounds at full level: it becomes the web channel, the backup is freed.
+    void hand_over_air();
+    // The hand-back failed (`why` for the log) or the relay ended: the backup keeps the air.
+    void abandon_return(const QString& why);
+    void Canal_trocaStop(QObject* Sender);
     void show_link_on_air();
 
     // The device refresh after a closing jingle is dropped when it has not run by then.
@@ -456,6 +466,10 @@ private:
     bool failing_over_ = false;
     QString loss_cause_;
     TTesselBass* Canal_retorno = nullptr; // background check of a preferred link
+    // A preferred link being brought back on the air, beside the backup, on the transmission
+    // device; it becomes Canal_web once the cross-fade is over (the two swap).
+    TTesselBass* Canal_troca = nullptr;
+    QTimer* return_fade_timer_ = nullptr;
     QTimer* return_timer_ = nullptr;
     int checked_link_ = -1;
     qint64 check_sound_since_ms_ = 0;
@@ -463,8 +477,11 @@ private:
     std::vector<qint64> next_check_ms_;
     std::vector<int> return_wait_factor_;
     std::vector<qint64> returned_at_ms_;
-    int return_target_ = -1; // the link the air is going back to, while the backup fades out
+    int return_target_ = -1; // the link the air is going back to, while the backup keeps it
     qint64 return_started_ms_ = 0;
+    qint64 return_fade_started_ms_ = -1; // -1 until the returning link sounds
+    int return_last_position_ = -1;
+    float return_fade_from_ = 0; // the backup's level when the cross-fade began
 
     // The clock-drift line of this window's relay is in the operation log (once per window).
     bool drift_logged_ = false;

@@ -3,10 +3,11 @@
 // music; music plays only once every link has failed, and then the reconnection countdown
 // starts again from the main link as it always did. While a backup is on the air, the links
 // preferred to it are heard in the background, one at a time, on a channel of their own on the
-// silent device at volume 0; one that delivers audio steadily for RESERVA_RETORNO seconds gets
-// the air back after a short fade. A link lost again within a few minutes of getting the air
-// back must prove itself twice as long the next time, so a link that comes and goes does not
-// take the air back and forth.
+// silent device at volume 0. One that delivers audio steadily for RESERVA_RETORNO seconds gets
+// the air back: it is opened on a second channel on the transmission device while the backup
+// plays on, and the two cross-fade once it sounds, so the air never falls silent. A link lost
+// again within a few minutes of getting the air back must prove itself twice as long the next
+// time, so a link that comes and goes does not take the air back and forth.
 
 #include "main_window.h"
 
@@ -29,9 +30,11 @@ constexpr qint64 kRecheckMs = 5000;
 // A link lost this soon after it got the air back waits longer before its next return.
 constexpr qint64 kFlapWindowMs = 5 * 60 * 1000;
 constexpr int kLongestWaitFactor = 8;
-// The backup's fade-out before the preferred link is opened on the air, in steps.
+// The cross-fade from the backup to the link coming back, in steps, and how long that link may
+// take to sound once its open on the air is asked for.
 constexpr qint64 kReturnFadeMs = 1000;
 constexpr int kFadeStepMs = 50;
+constexpr qint64 kReturnSoundLimitMs = 8000;
 // The silent device: a background check is never heard on the transmission device.
 constexpr int kSilentDevice = 0;
 
@@ -62,7 +65,7 @@ QString Tfrm_miravox::current_link() const {
 }
 
 QString Tfrm_miravox::link_on_air() const {
-    if (!Timer_Reconexao->Enabled() || WERRO_WEB != 0 || !Canal_web->isStarted() || return_target_ >= 0)
+    if (!Timer_Reconexao->Enabled() || WERRO_WEB != 0 || !Canal_web->isStarted())
         return {};
     return current_link();
 }
@@ -204,49 +207,132 @@ void Tfrm_miravox::begin_return(int index) {
     SALVA_LOGS("RETORNO " + link_role(index).toUpper() + ": " + relay_links_[index] + " (" +
                QString::number(WRESERVA_RETORNO * return_wait_factor_[size_t(index)]) + " s estável; " +
                link_role(link_index_) + " no ar)");
+    if (!Canal_troca) {
+        Canal_troca = create_channel(WDVTRA + 1, &Tfrm_miravox::Canal_trocaStop);
+        Canal_troca->setBufferOutNet(std::uint16_t(WTAMBR_NET));
+        Canal_troca->setBufferReadNet(4000);
+        // Until it has the air, its opens and losses are not the air's.
+        Canal_troca->setReportsWebState(false);
+    }
     return_target_ = index;
     return_started_ms_ = now_ms();
-    timer_aumentarvolume_web->setEnabled(false);
-    const float from = Canal_web->Volume();
-    auto* fade = new QTimer(this);
-    fade->setInterval(kFadeStepMs);
-    QObject::connect(fade, &QTimer::timeout, this, [this, fade, from] {
-        const qint64 elapsed = now_ms() - return_started_ms_;
-        if (return_target_ >= 0 && elapsed < kReturnFadeMs && Canal_web->isStarted()) {
-            Canal_web->setVolume(from * float(kReturnFadeMs - elapsed) / float(kReturnFadeMs));
-            return;
-        }
-        fade->deleteLater();
-        fade->stop();
-        finish_return();
-    });
-    fade->start();
+    return_fade_started_ms_ = -1;
+    return_last_position_ = -1;
+    Canal_troca->OpenWeb(relay_links_[index], [this, index](int code) { return_opened(index, code); });
 }
 
-void Tfrm_miravox::finish_return() {
-    if (return_target_ < 0)
-        return; // the relay ended meanwhile
-    if (!Timer_Reconexao->Enabled()) {
-        return_target_ = -1;
+void Tfrm_miravox::return_opened(int index, int code) {
+    if (return_target_ != index)
+        return;
+    if (code != 0 || !Canal_troca->IsCarregado()) {
+        abandon_return("Erro " + QString::number(code));
         return;
     }
-    // Stopped while the return is under way, so that the channel's stop is no loss.
-    Canal_web->Stop();
-    Canal_web->FreeFile();
+    Canal_troca->setVolume(0);
+    Canal_troca->Play();
+    if (!return_fade_timer_) {
+        return_fade_timer_ = new QTimer(this);
+        return_fade_timer_->setInterval(kFadeStepMs);
+        QObject::connect(return_fade_timer_, &QTimer::timeout, this, [this] { return_step(); });
+    }
+    return_fade_timer_->start();
+}
+
+void Tfrm_miravox::return_step() {
+    if (return_target_ < 0) {
+        return_fade_timer_->stop();
+        return;
+    }
+    if (!Timer_Reconexao->Enabled()) {
+        abandon_return({});
+        return;
+    }
+    const qint64 now = now_ms();
+    if (return_fade_started_ms_ < 0) {
+        // The link starts sounding once the engine has enough of it in hand.
+        const int position = Canal_troca->Position();
+        const bool sounding = !Canal_troca->IsDry() && return_last_position_ >= 0 && position > return_last_position_;
+        return_last_position_ = position;
+        if (!sounding) {
+            if (now - return_started_ms_ > kReturnSoundLimitMs)
+                abandon_return("sem áudio");
+            return;
+        }
+        return_fade_started_ms_ = now;
+        return_fade_from_ = Canal_web->isStarted() ? Canal_web->Volume() : 0.0f;
+    }
+    // Both levels follow the general level, so a commercial's ramp that begins meanwhile ducks
+    // the pair as it would duck the stream.
+    const float t = std::min(1.0f, float(now - return_fade_started_ms_) / float(kReturnFadeMs));
+    const float level = float(WVOL_GERAL);
+    Canal_troca->setVolume(level * t);
+    if (Canal_web->isStarted())
+        Canal_web->setVolume(std::min(level, return_fade_from_) * (1.0f - t));
+    if (t >= 1.0f)
+        hand_over_air();
+}
+
+void Tfrm_miravox::hand_over_air() {
+    return_fade_timer_->stop();
+    // The two channels swap: the link coming back becomes the web channel, with its stop handler
+    // and its say over the air's connection state; the backup goes out with the other's.
+    std::swap(Canal_web, Canal_troca);
+    Canal_web->OnStop = [this](QObject* sender) { Canal_webStop(sender); };
+    Canal_web->setReportsWebState(true);
+    Canal_troca->OnStop = [this](QObject* sender) { Canal_trocaStop(sender); };
+    Canal_troca->setReportsWebState(false);
     link_index_ = return_target_;
     return_target_ = -1;
+    Canal_troca->Stop();
+    Canal_troca->FreeFile();
+
     returned_at_ms_[size_t(link_index_)] = now_ms();
-    show_link_on_air();
-    WERRO_WEB = -1;
+    BASS_ERRO_WEB = 0;
+    WERRO_WEB = 0;
     WCT_PRONTO = 0;
-    WVOL_WEB = 0;
-    CONECTA_WEB();
+    WTMP_RECONEXAO = 0;
+    WVOL_WEB = WVOL_GERAL;
+    timer_aumentarvolume_web->setEnabled(false);
+    show_link_on_air();
+    Label10->setText("Conectado à " + Canal_web->GetWebStationName());
+    SALVA_LOGS(Label10->text());
+}
+
+void Tfrm_miravox::abandon_return(const QString& why) {
+    if (return_target_ < 0)
+        return;
+    const int target = return_target_;
+    return_target_ = -1;
+    if (return_fade_timer_)
+        return_fade_timer_->stop();
+    if (Canal_troca) {
+        Canal_troca->AbandonOpen();
+        Canal_troca->Stop();
+        Canal_troca->FreeFile();
+    }
+    if (why.isEmpty())
+        return; // the relay ended or the channels were freed: nothing is left to give back
+    SALVA_LOGS("RETORNO CANCELADO: " + relay_links_[target] + " (" + why + "; " + link_role(link_index_) +
+               " continua no ar)");
+    next_check_ms_[size_t(target)] = now_ms() + kRecheckMs;
+    if (Canal_web->isStarted()) {
+        Canal_web->setVolume(float(WVOL_GERAL));
+        return;
+    }
+    // The backup was lost while the return was under way: its loss takes its usual course.
+    Canal_webStop(Canal_web);
+}
+
+void Tfrm_miravox::Canal_trocaStop(QObject*) {
+    // Lost before it got the air.
+    if (return_target_ >= 0 && !Canal_troca->IsOpening())
+        abandon_return("DESCONECTADO");
 }
 
 void Tfrm_miravox::end_backup_links() {
     stop_return_check();
+    abandon_return({});
     failing_over_ = false;
-    return_target_ = -1;
     link_index_ = 0;
     loss_cause_.clear();
 }

@@ -153,8 +153,9 @@ void Tfrm_miravox::fill_stream_gap() {
         if (BASS_ERRO_WEB != 0 && WENCONTRADO_ACIONAMENTO && WACIONADO && !WMUSICA_STOP && Canal_Musica->isStarted())
             SALVA_LOGS("Erro WEB: " + QString::number(BASS_ERRO_WEB) + " - Acionando Musicas locais");
     }
+    // A backup that runs dry while the air is handed back from it is left to the hand-back.
     if (!dry || !stream_heard_ || WMUSICA_STOP || Canal_Musica->isStarted() || Canal_Comercial->isStarted() ||
-        canal_vinhetas->isStarted())
+        canal_vinhetas->isStarted() || returning())
         return;
     if (fail_over_dry_stream())
         return;

@@ -137,7 +137,7 @@ void Tfrm_miravox::conecta_web_result() {
     if (WERRO_WEB != 0 || !Canal_web->IsCarregado()) {
         Label10->setText(time_text() + " - Erro ao Carregar WEB -  Erro:" + QString::number(WERRO_WEB));
         SALVA_LOGS(Label10->text());
-        station_event(miravox::StationEventKind::stream_lost, Label10->text(), WWEB_PLAY);
+        station_event(miravox::StationEventKind::stream_lost, Label10->text(), current_link());
         Canal_web->Stop();
         Canal_web->FreeFile();
         // The next backup, if any, is opened at once: the whole list failing counts as one.
@@ -164,8 +164,9 @@ void Tfrm_miravox::conecta_web_result() {
 }
 
 void Tfrm_miravox::Canal_webStop(QObject*) {
-    // The fade that hands the air back from a backup is no loss.
-    if (return_target_ >= 0)
+    // A backup lost while the air is being handed back from it is no loss: the link coming back
+    // takes the air, or, if it fails, the hand-back passes the loss on.
+    if (returning())
         return;
     WCT_TEMPOCONEXAO = 0;
     const int code = BASS_ErrorGetCode();
@@ -180,7 +181,7 @@ void Tfrm_miravox::Canal_webStop(QObject*) {
     }
     timer_meter->setEnabled(false);
     Meter1->setPosition(0);
-    station_event(miravox::StationEventKind::stream_lost, "DESCONECTADO", WWEB_PLAY);
+    station_event(miravox::StationEventKind::stream_lost, "DESCONECTADO", current_link());
     if (!Label10->text().contains("DESCONECTADO")) {
         Label10->setText("DESCONECTADO");
         SALVA_LOGS(QString("DESCONECTADO") + " Código-ws: " + QString::number(BASS_ErrorGetCode()) +

@@ -24,7 +24,8 @@ bool Tfrm_miravox::watch_stream_silence() {
     // Only the stream's own level is measured; while a commercial or a jingle is on the air
     // the station is not silent, and a studio that pauses under it is no fault.
     const bool relaying = Timer_Reconexao->Enabled() && WERRO_WEB == 0 && Canal_web->isStarted();
-    if (!relaying || Canal_Comercial->isStarted() || canal_vinhetas->isStarted()) {
+    // Nor while the air is being handed back to a preferred link, which has just proved itself.
+    if (!relaying || Canal_Comercial->isStarted() || canal_vinhetas->isStarted() || returning()) {
         silence_watch.reset();
         return false;
     }
@@ -33,7 +34,7 @@ bool Tfrm_miravox::watch_stream_silence() {
     if (seconds == 0)
         return false;
     SALVA_LOGS("SILÊNCIO NO STREAMING (" + QString::number(seconds) + " s)");
-    station_event(miravox::StationEventKind::silence_cut, "SILÊNCIO NO STREAMING", WWEB_PLAY);
+    station_event(miravox::StationEventKind::silence_cut, "SILÊNCIO NO STREAMING", current_link());
     // From here on as a source lost while playing: the main tick puts local music on the air,
     // the web channel's stop reports the disconnection and the supervisor counts down to the
     // reopening. Freeing the stream closes the silent connection at once.

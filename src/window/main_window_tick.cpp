@@ -39,6 +39,8 @@ QTime schedule_time(const QString& hhmm, const QTime& fallback) {
 }
 
 void Tfrm_miravox::stop_and_free_all_channels() {
+    // First, so that the web channel's stop below is the air's as ever.
+    abandon_return({});
     proof_of_play.cut_short(Canal_Comercial->Position());
     // A link test still opening on the cue is dropped below: its button is free again.
     if (Canal_cue->IsOpening())

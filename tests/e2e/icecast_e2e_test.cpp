@@ -247,6 +247,7 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
     const double main_up_at = program.aired_seconds();
     const int returned = program.wait_for_line("RETORNO PRINCIPAL: ", (kReturnS + 20) * 1000, first_backup);
     ASSERT_GE(returned, 0) << "the air never went back to the main link";
+    const double return_logged_at = program.aired_seconds();
     QThread::msleep(8000); // the main link stays up: no switch
 
     main.kill();
@@ -265,6 +266,7 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
 
     const std::vector<LogLine> log = program.log();
     EXPECT_EQ(count_lines(log, "RETORNO "), 1);
+    EXPECT_GE(find_line(log, "Conectado à RADIO PRINCIPAL", returned), 0) << "the main link never took the air";
     EXPECT_EQ(find_line(log, "RESERVA ", returned), second_backup) << "a switch while the main link stayed up";
     EXPECT_EQ(find_line(log, "PLAY MUSICA LOCAL"), find_line(log, "PLAY MUSICA LOCAL", second_backup))
         << "local music while a link worked";
@@ -280,21 +282,29 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
     const ToneRun* music = first_run(runs, 2, all_dead_at);
     if (!music)
         music = first_run(runs, 3, all_dead_at);
-    std::printf("backup at window start +%.2f s; main up -> main heard +%.2f s; main killed -> backup heard +%.2f "
-                "s (main heard until +%.2f s); every link dead -> music +%.2f s\n",
-                backup_first->from - window_at, main_run->from - main_up_at, backup_again->from - killed_at,
+    std::printf("backup at window start +%.2f s; main up -> main heard +%.2f s; return logged -> main heard +%.2f s; "
+                "main killed -> backup heard +%.2f s (main heard until +%.2f s); every link dead -> music +%.2f s\n",
+                backup_first->from - window_at, main_run->from - main_up_at, main_run->from - return_logged_at,
+                backup_again->from - killed_at,
                 main_run->to - killed_at, music ? music->from - all_dead_at : -1.0);
     EXPECT_LT(backup_first->from - window_at, 5.0);
     EXPECT_LT(main_run->from - main_up_at, kReturnS + 10.0);
+    // The return is a cross-fade: the backup is heard up to the main link, no silence between.
+    const auto main_at = std::find_if(runs.begin(), runs.end(), [&](const ToneRun& r) { return &r == main_run; });
+    ASSERT_NE(main_at, runs.begin());
+    EXPECT_EQ(std::prev(main_at)->tone, 1) << "the main link came back after " << std::prev(main_at)->tone;
+    EXPECT_LT(main_run->from - std::prev(main_at)->to, 0.3) << "silence between the backup and the main link";
     // What the main link had buffered plays on after the kill (the loss is seen when it runs
     // out); the backup must follow within moments of that, and within a few seconds of the kill.
     EXPECT_LT(backup_again->from - std::max(killed_at, main_run->to), 3.0);
     EXPECT_LT(backup_again->from - killed_at, 8.0);
     EXPECT_NE(music, nullptr) << "no local music on the air once every link was dead";
     // Nothing but the main link and then the backup between the return and the backup's death.
-    for (const ToneRun& run : runs)
-        if (run.from >= main_run->from && run.to <= all_dead_at)
+    for (const ToneRun& run : runs) {
+        if (run.from >= main_run->from && run.to <= all_dead_at) {
             EXPECT_LE(run.tone, 1) << "tone " << run.tone << " at " << run.from << " s";
+        }
+    }
     // One return: the main link's run is unbroken until its death.
     EXPECT_GT(main_run->to, killed_at - 1.0);
 }
