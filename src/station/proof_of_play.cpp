@@ -58,6 +58,8 @@ Airing ProofOfPlay::now_due(const QString& path, const QString& outcome) const {
     a.end = now.time();
     a.file = path;
     a.outcome = outcome;
+    if (link_on_air)
+        a.link = link_on_air();
     return a;
 }
 

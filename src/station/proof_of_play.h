@@ -64,6 +64,7 @@ struct Airing {
     QString file;
     QString outcome; // one of the five above
     QString detail;  // the engine's error text, or what cut it short
+    QString link;    // the stream link relayed under it; empty with none (local music, no window)
 
     bool operator==(const Airing&) const = default;
 };
@@ -153,6 +154,8 @@ class ProofOfPlay {
     const std::optional<Airing>& current() const { return on_air_; }
     // Sees every row as it is written (the station's watchers keep today's list from it).
     std::function<void(const Airing&)> on_row;
+    // The stream link on the air when a row is made (a backup's, when one has the air).
+    std::function<QString()> link_on_air;
     // Whether every row handed over so far is on disk (nothing held or being written).
     bool all_written() const;
 

@@ -20,13 +20,15 @@ namespace miravox {
 
 namespace {
 
-constexpr int kColumns = 9;
+// Rows of files written before the link column have one column less.
+constexpr int kColumns = 10;
+constexpr int kColumnsWithoutLink = 9;
 // A commercial left on the air whose last mark is at most this old is still playing (a report
 // made while it airs), not a program that died.
 constexpr qint64 kStillOnAirMs = 3 * kProgressMarkMs;
 
 const char* const kHeader =
-    "data,horário programado,início,fim,segundos no ar,duração do arquivo (s),arquivo,resultado,detalhe\r\n";
+    "data,horário programado,início,fim,segundos no ar,duração do arquivo (s),arquivo,resultado,detalhe,link no ar\r\n";
 
 // A field as written: line breaks and "%" escaped, so that a record is always one line; then
 // quoted when it holds a comma or a quote.
@@ -108,7 +110,7 @@ bool known_outcome(const QString& o) {
 }
 
 std::optional<Airing> airing_from(const QStringList& f) {
-    if (f.size() != kColumns)
+    if (f.size() != kColumns && f.size() != kColumnsWithoutLink)
         return std::nullopt;
     Airing a;
     a.date = QDate::fromString(f[0], "dd/MM/yyyy");
@@ -121,6 +123,8 @@ std::optional<Airing> airing_from(const QStringList& f) {
     a.file = f[6];
     a.outcome = f[7];
     a.detail = f[8];
+    if (f.size() == kColumns)
+        a.link = f[9];
     if (!a.date.isValid() || !ok_aired || !ok_length || !known_outcome(a.outcome) || a.seconds_aired < 0 ||
         (a.outcome == kAiringOnAir && !a.start.isValid()))
         return std::nullopt;
@@ -167,7 +171,8 @@ QByteArray airing_row(const Airing& a) {
                              a.file_seconds < 0 ? QString() : QString::number(a.file_seconds),
                              field_text(a.file),
                              field_text(a.outcome),
-                             field_text(a.detail)};
+                             field_text(a.detail),
+                             field_text(a.link)};
     return (fields.join(',') + "\r\n").toUtf8();
 }
 

@@ -36,6 +36,8 @@ QString airing_line(const Airing& a) {
                    QString::number(a.seconds_aired).rightJustified(4) + " s  " + a.outcome;
     if (!a.detail.isEmpty())
         line += " (" + a.detail + ")";
+    if (!a.link.isEmpty())
+        line += "  [" + a.link + "]";
     return line;
 }
 

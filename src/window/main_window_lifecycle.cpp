@@ -50,6 +50,7 @@ Tfrm_miravox::Tfrm_miravox(miravox::DialogService& dialogs_, QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint), dialogs(dialogs_), Log(PASTA_PROGRAMA() + "LOGS/"),
       proof_of_play(PASTA_PROGRAMA() + "LOGS/", [this](const QString& line) { SALVA_LOGS(line); }, &dialogs) {
     minimise_application = [this] { showMinimized(); };
+    proof_of_play.link_on_air = [this] { return link_on_air(); };
     build_ui();
     create_timers();
     FormCreate();

@@ -5,6 +5,7 @@
 // seconds before the window; the operation log and the audio captured from the transmission
 // device (or recorded from the sound server) tell what happened.
 
+#include "proof_of_play.h"
 #include "pulse_server.h"
 #include "station_run.h"
 #include "test_media.h"
@@ -223,7 +224,7 @@ TEST_F(IcecastRelay, SourceDeathFallsBackToLocalMusicAndTheStreamReturnsAfterThe
 // source comes up: the air goes back to it within RESERVA_RETORNO + 10 s, once, and stays. It
 // dies: the backup again within 5 s with no local music between. The backup dies too: music.
 TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
-    constexpr double kMainHz = 440, kBackupHz = 550;
+    constexpr double kMainHz = 440, kBackupHz = 550, kSpotHz = 880;
     constexpr int kReturnS = 3;
     const QString h = home_.path();
     IcecastSource main(icecast_, "/main.mp3", "Radio Principal", kMainHz);
@@ -233,15 +234,27 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
     ASSERT_TRUE(write_text_file(h + "/DADOS/04.WEB", {"|12:00|12:03|" + icecast_.url("/main.mp3") +
                                                       "|STREAMING|100|||0|0|" + icecast_.url("/backup.mp3") + "|"}));
     ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI", {"RESERVA_RETORNO=" + QString::number(kReturnS)}));
+    // A spot at 12:01, while the backup has the air: its proof of play names the backup.
+    ASSERT_TRUE(make_tone(h + "/spot.wav", 2.0, kSpotHz));
+    ASSERT_TRUE(write_text_file(h + "/DADOS/04.DSP", {"|12:01|01/12/2026|31/12/2026|" + h + "/spot.wav|"}));
 
-    ProgramRun program(h, kClockStart);
+    // In the middle of the window, ten seconds before the spot.
+    ProgramRun program(h, "2026-12-09T12:00:50");
     ASSERT_TRUE(program.started());
     const int opened = program.wait_for_line("*** ACIONAMENTO", 15000);
     ASSERT_GE(opened, 0);
     const double window_at = program.aired_seconds();
     const int first_backup = program.wait_for_line("RESERVA 1: " + icecast_.url("/backup.mp3") + " (principal: Erro", 15000);
     ASSERT_GE(first_backup, 0) << "the backup was not tried after the main link failed";
-    QThread::msleep(3000);
+    const QString proof = proof_of_play_file(h + "/LOGS/", QDate(2026, 12, 9));
+    ASSERT_TRUE(wait_until(
+        [&] {
+            const std::vector<Airing> rows = read_airings(proof);
+            return !rows.empty() && rows.back().outcome == kAiringComplete;
+        },
+        30000))
+        << "the spot did not air";
+    QThread::msleep(2000); // the backup back to its level
 
     ASSERT_TRUE(main.start());
     const double main_up_at = program.aired_seconds();
@@ -266,6 +279,7 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
 
     const std::vector<LogLine> log = program.log();
     EXPECT_EQ(count_lines(log, "RETORNO "), 1);
+    EXPECT_EQ(read_airings(proof).back().link, icecast_.url("/backup.mp3"));
     EXPECT_GE(find_line(log, "Conectado à RADIO PRINCIPAL", returned), 0) << "the main link never took the air";
     EXPECT_EQ(find_line(log, "RESERVA ", returned), second_backup) << "a switch while the main link stayed up";
     EXPECT_EQ(find_line(log, "PLAY MUSICA LOCAL"), find_line(log, "PLAY MUSICA LOCAL", second_backup))

@@ -92,16 +92,18 @@ TEST_F(ProofOfPlayTest, EveryRecordIsOneLineWhateverItsFieldsHold) {
     Airing odd = airing("/audio/spot, \"verão\"\nfinal 100%0A.mp3\r", kAiringError, 0);
     odd.start = odd.end = QTime();
     odd.detail = "Cod:BS2 - Arquivo, não aberto";
+    odd.link = "http://mirror/live?a=1,b=2"; // a backup link had the air
     ASSERT_TRUE(append_airing(today_file(), airing("/audio/a.mp3", kAiringComplete)));
     ASSERT_TRUE(append_airing(today_file(), odd));
     EXPECT_TRUE(bytes(today_file()).startsWith(proof_of_play_header()));
     EXPECT_TRUE(
-        bytes(today_file()).contains("10/12/2026,19:30,19:30:02,19:30:32,30,30,/audio/a.mp3,completo,\r\n"));
+        bytes(today_file()).contains("10/12/2026,19:30,19:30:02,19:30:32,30,30,/audio/a.mp3,completo,,\r\n"));
     EXPECT_EQ(bytes(today_file()).count('\n'), 3); // the header and two rows
     EXPECT_EQ(read_airings(today_file()),
               (std::vector<Airing>{airing("/audio/a.mp3", kAiringComplete), odd}));
     EXPECT_TRUE(read_airings(logs + "missing.csv").empty());
-    // A row of a file written before line breaks were escaped: quoted fields as they were.
+    // A row of a file written before line breaks were escaped, and before the link column:
+    // quoted fields as they were.
     append_bytes("10/12/2026,19:30,19:30:02,19:30:32,30,30,\"/audio/old, \"\"one\"\".mp3\",completo,\r\n");
     EXPECT_EQ(read_airings(today_file()).back(), airing("/audio/old, \"one\".mp3", kAiringComplete));
 }
