@@ -363,6 +363,11 @@ int TTesselBass::WebPosition() {
     return bytes_to_ms(BASS_StreamGetFilePosition(wCanal, BASS_FILEPOS_BUFFER));
 }
 
+bool TTesselBass::IsLinkLost() {
+    float lost = 0;
+    return wcarregado && wIsWeb && BASS_ChannelGetAttribute(wCanal, BASS_ATTRIB_MIRAVOX_LINK_LOST, &lost) && lost != 0;
+}
+
 float TTesselBass::WebDriftNotice() {
     float ppm = 0;
     if (!wcarregado || !wIsWeb || !BASS_ChannelGetAttribute(wCanal, BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE, &ppm))

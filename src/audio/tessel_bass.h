@@ -99,6 +99,9 @@ class TTesselBass : public QObject {
     // How far apart (ppm) the stream's server and the sound card have kept their clocks, once
     // they have differed for long enough to tell; 0 until then, or with no network source.
     float WebDriftNotice();
+    // The network source's link is gone for good (closed by the server, silent past the read
+    // time-out, ended) while what it buffered may still be playing.
+    bool IsLinkLost();
     // The upper-cased icy-name of the stream, or "Streaming".
     QString GetWebStationName();
 

@@ -154,8 +154,9 @@ public:
     void end_backup_links();
     // A backup is being opened after the link on the air was lost: local music waits for it.
     bool failing_over() const { return failing_over_; }
-    // The air is being handed back from a backup to a preferred link.
-    bool returning() const { return return_target_ >= 0; }
+    // The air is being handed from the link on it to another (back to a preferred link, or on
+    // to the next backup while a lost link's buffered audio still plays).
+    bool handing_over() const { return handover_target_ >= 0; }
 
     // ---- Commercials and ramps ---------------------------------------------------------------
     void timer_DiminuirVolume_geralTimer(QObject* Sender);
@@ -437,15 +438,21 @@ private:
     void end_device_refresh();
     void start_return_check(int index);
     void return_check_opened(int index, int code);
-    // The hand-back to a preferred link: it is opened on a second transmission channel while
-    // the backup plays on, and the two cross-fade once it sounds.
-    void begin_return(int index);
-    void return_opened(int index, int code);
-    void return_step();
-    // The preferred link sounds at full level: it becomes the web channel, the backup is freed.
+    // A hand-over of the air to link `index`: it is opened on a second transmission channel
+    // while the link on the air plays on, and the two cross-fade once it sounds. `back`: a
+    // return to a preferred link; else a failover ahead of a lost link's last buffered audio.
+    void begin_handover(int index, bool back);
+    // The link on the air is gone while its buffered audio still plays: the next backup is
+    // brought in beside it. True when the hand-over began.
+    bool fail_over_ahead();
+    void handover_opened(int index, int code);
+    void handover_step();
+    // The new link sounds at full level: it becomes the web channel, the old one is freed.
     void hand_over_air();
-    // The hand-back failed (`why` for the log) or the relay ended: the backup keeps the air.
-    void abandon_return(const QString& why);
+    // The hand-over failed (`why` for the log) or the relay ended: the link on the air keeps it.
+    void abandon_handover(const QString& why);
+    // The link `index` was lost: one lost soon after it got the air back waits longer next time.
+    void note_link_lost(int index);
     void Canal_trocaStop(QObject* Sender);
     void show_link_on_air();
 
@@ -466,10 +473,10 @@ private:
     bool failing_over_ = false;
     QString loss_cause_;
     TTesselBass* Canal_retorno = nullptr; // background check of a preferred link
-    // A preferred link being brought back on the air, beside the backup, on the transmission
-    // device; it becomes Canal_web once the cross-fade is over (the two swap).
+    // A link being brought on the air beside the one on it, on the transmission device; it
+    // becomes Canal_web once the cross-fade is over (the two swap).
     TTesselBass* Canal_troca = nullptr;
-    QTimer* return_fade_timer_ = nullptr;
+    QTimer* handover_timer_ = nullptr;
     QTimer* return_timer_ = nullptr;
     int checked_link_ = -1;
     qint64 check_sound_since_ms_ = 0;
@@ -477,11 +484,12 @@ private:
     std::vector<qint64> next_check_ms_;
     std::vector<int> return_wait_factor_;
     std::vector<qint64> returned_at_ms_;
-    int return_target_ = -1; // the link the air is going back to, while the backup keeps it
-    qint64 return_started_ms_ = 0;
-    qint64 return_fade_started_ms_ = -1; // -1 until the returning link sounds
-    int return_last_position_ = -1;
-    float return_fade_from_ = 0; // the backup's level when the cross-fade began
+    int handover_target_ = -1; // the link the air is being handed to, while the other keeps it
+    bool handover_back_ = false; // a return to a preferred link
+    qint64 handover_started_ms_ = 0;
+    qint64 handover_fade_started_ms_ = -1; // -1 until the new link sounds
+    int handover_last_position_ = -1;
+    float handover_fade_from_ = 0; // the backup's level when the cross-fade began
 
     // The clock-drift line of this window's relay is in the operation log (once per window).
     bool drift_logged_ = false;

@@ -32,9 +32,9 @@ constexpr qint64 kFlapWindowMs = 5 * 60 * 1000;
 constexpr int kLongestWaitFactor = 8;
 // The cross-fade from the backup to the link coming back, in steps, and how long that link may
 // take to sound once its open on the air is asked for.
-constexpr qint64 kReturnFadeMs = 1000;
+constexpr qint64 kHandoverFadeMs = 1000;
 constexpr int kFadeStepMs = 50;
-constexpr qint64 kReturnSoundLimitMs = 8000;
+constexpr qint64 kHandoverSoundLimitMs = 8000;
 // The silent device: a background check is never heard on the transmission device.
 constexpr int kSilentDevice = 0;
 
@@ -79,14 +79,18 @@ void Tfrm_miravox::show_link_on_air() {
                                      : "RESERVA " + QString::number(link_index_) + ": " + current_link());
 }
 
+void Tfrm_miravox::note_link_lost(int index) {
+    if (index >= 0 && size_t(index) < returned_at_ms_.size() && returned_at_ms_[size_t(index)] >= 0 &&
+        now_ms() - returned_at_ms_[size_t(index)] < kFlapWindowMs) {
+        int& factor = return_wait_factor_[size_t(index)];
+        factor = std::min(kLongestWaitFactor, factor * 2);
+        returned_at_ms_[size_t(index)] = -1;
+    }
+}
+
 bool Tfrm_miravox::try_next_link(const QString& cause) {
     const int lost = link_index_;
-    if (lost >= 0 && size_t(lost) < returned_at_ms_.size() && returned_at_ms_[size_t(lost)] >= 0 &&
-        now_ms() - returned_at_ms_[size_t(lost)] < kFlapWindowMs) {
-        int& factor = return_wait_factor_[size_t(lost)];
-        factor = std::min(kLongestWaitFactor, factor * 2);
-        returned_at_ms_[size_t(lost)] = -1;
-    }
+    note_link_lost(lost);
     if (link_index_ + 1 >= relay_links_.size()) {
         // Every link has failed: local music, and the countdown reopens the main link.
         failing_over_ = false;
@@ -120,9 +124,24 @@ bool Tfrm_miravox::fail_over_dry_stream() {
     return true;
 }
 
+bool Tfrm_miravox::fail_over_ahead() {
+    if (link_index_ + 1 >= relay_links_.size() || failing_over_ || handing_over() || !Timer_Reconexao->Enabled() ||
+        WERRO_WEB != 0 || !Canal_web->isStarted() || Canal_web->IsOpening() || !Canal_web->IsLinkLost())
+        return false;
+    const int lost = link_index_;
+    note_link_lost(lost);
+    station_event(miravox::StationEventKind::stream_lost, "DESCONECTADO", current_link());
+    SALVA_LOGS("RESERVA " + QString::number(lost + 1) + ": " + relay_links_[lost + 1] + " (" + link_role(lost) +
+               ": DESCONECTADO)");
+    begin_handover(lost + 1, false);
+    return true;
+}
+
 void Tfrm_miravox::watch_link_return() {
-    if (return_target_ >= 0)
+    if (handing_over())
         return; // the fade runs
+    if (fail_over_ahead())
+        return;
 
     const bool on_backup = Timer_Reconexao->Enabled() && link_index_ > 0 && !failing_over_ && WERRO_WEB == 0 &&
                            Canal_web->isStarted() && !Canal_web->IsOpening();
@@ -162,7 +181,11 @@ void Tfrm_miravox::watch_link_return() {
     if (Canal_Comercial->isStarted() || Timer_Play_Comercial->Enabled() || canal_vinhetas->isStarted() ||
         timer_DiminuirVolume_geral->Enabled() || timer_aumentarvolume_geral->Enabled() || Canal_Musica->isStarted())
         return;
-    begin_return(checked_link_);
+    const int index = checked_link_;
+    SALVA_LOGS("RETORNO " + link_role(index).toUpper() + ": " + relay_links_[index] + " (" +
+               QString::number(WRESERVA_RETORNO * return_wait_factor_[size_t(index)]) + " s estável; " +
+               link_role(link_index_) + " no ar)");
+    begin_handover(index, true);
 }
 
 void Tfrm_miravox::start_return_check(int index) {
@@ -202,11 +225,8 @@ void Tfrm_miravox::stop_return_check() {
     Canal_retorno->FreeFile();
 }
 
-void Tfrm_miravox::begin_return(int index) {
+void Tfrm_miravox::begin_handover(int index, bool back) {
     stop_return_check();
-    SALVA_LOGS("RETORNO " + link_role(index).toUpper() + ": " + relay_links_[index] + " (" +
-               QString::number(WRESERVA_RETORNO * return_wait_factor_[size_t(index)]) + " s estável; " +
-               link_role(link_index_) + " no ar)");
     if (!Canal_troca) {
         Canal_troca = create_channel(WDVTRA + 1, &Tfrm_miravox::Canal_trocaStop);
         Canal_troca->setBufferOutNet(std::uint16_t(WTAMBR_NET));
@@ -214,124 +234,138 @@ void Tfrm_miravox::begin_return(int index) {
         // Until it has the air, its opens and losses are not the air's.
         Canal_troca->setReportsWebState(false);
     }
-    return_target_ = index;
-    return_started_ms_ = now_ms();
-    return_fade_started_ms_ = -1;
-    return_last_position_ = -1;
-    Canal_troca->OpenWeb(relay_links_[index], [this, index](int code) { return_opened(index, code); });
+    handover_target_ = index;
+    handover_back_ = back;
+    handover_started_ms_ = now_ms();
+    handover_fade_started_ms_ = -1;
+    handover_last_position_ = -1;
+    Canal_troca->OpenWeb(relay_links_[index], [this, index](int code) { handover_opened(index, code); });
+    if (!handover_timer_) {
+        handover_timer_ = new QTimer(this);
+        handover_timer_->setInterval(kFadeStepMs);
+        QObject::connect(handover_timer_, &QTimer::timeout, this, [this] { handover_step(); });
+    }
+    handover_timer_->start();
 }
 
-void Tfrm_miravox::return_opened(int index, int code) {
-    if (return_target_ != index)
+void Tfrm_miravox::handover_opened(int index, int code) {
+    if (handover_target_ != index)
         return;
     if (code != 0 || !Canal_troca->IsCarregado()) {
-        abandon_return("Erro " + QString::number(code));
+        abandon_handover("Erro " + QString::number(code));
         return;
     }
     Canal_troca->setVolume(0);
     Canal_troca->Play();
-    if (!return_fade_timer_) {
-        return_fade_timer_ = new QTimer(this);
-        return_fade_timer_->setInterval(kFadeStepMs);
-        QObject::connect(return_fade_timer_, &QTimer::timeout, this, [this] { return_step(); });
-    }
-    return_fade_timer_->start();
 }
 
-void Tfrm_miravox::return_step() {
-    if (return_target_ < 0) {
-        return_fade_timer_->stop();
+void Tfrm_miravox::handover_step() {
+    if (!handing_over()) {
+        handover_timer_->stop();
         return;
     }
     if (!Timer_Reconexao->Enabled()) {
-        abandon_return({});
+        abandon_handover({});
         return;
     }
     const qint64 now = now_ms();
-    if (return_fade_started_ms_ < 0) {
+    if (handover_fade_started_ms_ < 0) {
         // The link starts sounding once the engine has enough of it in hand.
-        const int position = Canal_troca->Position();
-        const bool sounding = !Canal_troca->IsDry() && return_last_position_ >= 0 && position > return_last_position_;
-        return_last_position_ = position;
+        const int position = Canal_troca->isStarted() ? Canal_troca->Position() : -1;
+        const bool sounding = !Canal_troca->IsDry() && handover_last_position_ >= 0 && position > handover_last_position_;
+        handover_last_position_ = position;
         if (!sounding) {
-            if (now - return_started_ms_ > kReturnSoundLimitMs)
-                abandon_return("sem áudio");
+            if (now - handover_started_ms_ > kHandoverSoundLimitMs)
+                abandon_handover("sem áudio");
             return;
         }
-        return_fade_started_ms_ = now;
-        return_fade_from_ = Canal_web->isStarted() ? Canal_web->Volume() : 0.0f;
+        handover_fade_started_ms_ = now;
+        handover_fade_from_ = Canal_web->isStarted() ? Canal_web->Volume() : 0.0f;
     }
     // Both levels follow the general level, so a commercial's ramp that begins meanwhile ducks
     // the pair as it would duck the stream.
-    const float t = std::min(1.0f, float(now - return_fade_started_ms_) / float(kReturnFadeMs));
+    const float t = std::min(1.0f, float(now - handover_fade_started_ms_) / float(kHandoverFadeMs));
     const float level = float(WVOL_GERAL);
     Canal_troca->setVolume(level * t);
     if (Canal_web->isStarted())
-        Canal_web->setVolume(std::min(level, return_fade_from_) * (1.0f - t));
+        Canal_web->setVolume(std::min(level, handover_fade_from_) * (1.0f - t));
     if (t >= 1.0f)
         hand_over_air();
 }
 
 void Tfrm_miravox::hand_over_air() {
-    return_fade_timer_->stop();
-    // The two channels swap: the link coming back becomes the web channel, with its stop handler
-    // and its say over the air's connection state; the backup goes out with the other's.
+    handover_timer_->stop();
+    // The two channels swap: the new link becomes the web channel, with its stop handler and its
+    // say over the air's connection state; the old one goes out with the other's.
     std::swap(Canal_web, Canal_troca);
     Canal_web->OnStop = [this](QObject* sender) { Canal_webStop(sender); };
     Canal_web->setReportsWebState(true);
     Canal_troca->OnStop = [this](QObject* sender) { Canal_trocaStop(sender); };
     Canal_troca->setReportsWebState(false);
-    link_index_ = return_target_;
-    return_target_ = -1;
+    link_index_ = handover_target_;
+    handover_target_ = -1;
     Canal_troca->Stop();
     Canal_troca->FreeFile();
 
-    returned_at_ms_[size_t(link_index_)] = now_ms();
+    if (handover_back_)
+        returned_at_ms_[size_t(link_index_)] = now_ms();
     BASS_ERRO_WEB = 0;
     WERRO_WEB = 0;
     WCT_PRONTO = 0;
     WTMP_RECONEXAO = 0;
     WVOL_WEB = WVOL_GERAL;
     timer_aumentarvolume_web->setEnabled(false);
+    timer_meter->setEnabled(true);
     show_link_on_air();
     Label10->setText("Conectado à " + Canal_web->GetWebStationName());
     SALVA_LOGS(Label10->text());
 }
 
-void Tfrm_miravox::abandon_return(const QString& why) {
-    if (return_target_ < 0)
+void Tfrm_miravox::abandon_handover(const QString& why) {
+    if (!handing_over())
         return;
-    const int target = return_target_;
-    return_target_ = -1;
-    if (return_fade_timer_)
-        return_fade_timer_->stop();
+    const int target = handover_target_;
+    handover_target_ = -1;
+    if (handover_timer_)
+        handover_timer_->stop();
     if (Canal_troca) {
         Canal_troca->AbandonOpen();
         Canal_troca->Stop();
         Canal_troca->FreeFile();
     }
     if (why.isEmpty())
-        return; // the relay ended or the channels were freed: nothing is left to give back
-    SALVA_LOGS("RETORNO CANCELADO: " + relay_links_[target] + " (" + why + "; " + link_role(link_index_) +
-               " continua no ar)");
-    next_check_ms_[size_t(target)] = now_ms() + kRecheckMs;
+        return; // the relay ended or the channels were freed: nothing is left to hand over
+    if (handover_back_) {
+        SALVA_LOGS("RETORNO CANCELADO: " + relay_links_[target] + " (" + why + "; " + link_role(link_index_) +
+                   " continua no ar)");
+        next_check_ms_[size_t(target)] = now_ms() + kRecheckMs;
+    } else {
+        SALVA_LOGS("RESERVA " + QString::number(target) + " falhou: " + relay_links_[target] + " (" + why + ")");
+    }
     if (Canal_web->isStarted()) {
         Canal_web->setVolume(float(WVOL_GERAL));
         return;
     }
-    // The backup was lost while the return was under way: its loss takes its usual course.
+    // The link on the air was lost while the hand-over was under way: its loss takes its usual
+    // course (the next backup, or local music). A backup that failed to come in ahead of a lost
+    // link counts as tried: the failover goes on from it.
+    if (!handover_back_) {
+        link_index_ = target;
+        loss_cause_ = why;
+        show_link_on_air();
+    }
     Canal_webStop(Canal_web);
 }
 
 void Tfrm_miravox::Canal_trocaStop(QObject*) {
     // Lost before it got the air.
-    if (return_target_ >= 0 && !Canal_troca->IsOpening())
-        abandon_return("DESCONECTADO");
+    if (handing_over() && !Canal_troca->IsOpening())
+        abandon_handover("DESCONECTADO");
 }
 
 void Tfrm_miravox::end_backup_links() {
     stop_return_check();
-    abandon_return({});
+    abandon_handover({});
     failing_over_ = false;
     link_index_ = 0;
     loss_cause_.clear();

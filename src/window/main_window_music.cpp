@@ -155,7 +155,7 @@ void Tfrm_miravox::fill_stream_gap() {
     }
     // A backup that runs dry while the air is handed back from it is left to the hand-back.
     if (!dry || !stream_heard_ || WMUSICA_STOP || Canal_Musica->isStarted() || Canal_Comercial->isStarted() ||
-        canal_vinhetas->isStarted() || returning())
+        canal_vinhetas->isStarted() || handing_over())
         return;
     if (fail_over_dry_stream())
         return;

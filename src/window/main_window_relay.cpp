@@ -67,7 +67,7 @@ void Tfrm_miravox::Timer_ReconexaoTimer(QObject*) {
     log_clock_drift();
     // The link is being opened: the relay waits for the result as it waited for the open itself
     // when opens held the main thread, so the countdown neither runs nor starts another.
-    if (Canal_web->IsOpening() || failing_over())
+    if (Canal_web->IsOpening() || failing_over() || handing_over())
         return;
     if (++WCT_TEMPOCONEXAO > 360) {
         WCT_TEMPOCONEXAO = 0;
@@ -166,7 +166,7 @@ void Tfrm_miravox::conecta_web_result() {
 void Tfrm_miravox::Canal_webStop(QObject*) {
     // A backup lost while the air is being handed back from it is no loss: the link coming back
     // takes the air, or, if it fails, the hand-back passes the loss on.
-    if (returning())
+    if (handing_over())
         return;
     WCT_TEMPOCONEXAO = 0;
     const int code = BASS_ErrorGetCode();

@@ -25,7 +25,7 @@ bool Tfrm_miravox::watch_stream_silence() {
     // the station is not silent, and a studio that pauses under it is no fault.
     const bool relaying = Timer_Reconexao->Enabled() && WERRO_WEB == 0 && Canal_web->isStarted();
     // Nor while the air is being handed back to a preferred link, which has just proved itself.
-    if (!relaying || Canal_Comercial->isStarted() || canal_vinhetas->isStarted() || returning()) {
+    if (!relaying || Canal_Comercial->isStarted() || canal_vinhetas->isStarted() || handing_over()) {
         silence_watch.reset();
         return false;
     }

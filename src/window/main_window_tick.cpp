@@ -40,7 +40,7 @@ QTime schedule_time(const QString& hhmm, const QTime& fallback) {
 
 void Tfrm_miravox::stop_and_free_all_channels() {
     // First, so that the web channel's stop below is the air's as ever.
-    abandon_return({});
+    abandon_handover({});
     proof_of_play.cut_short(Canal_Comercial->Position());
     // A link test still opening on the cue is dropped below: its button is free again.
     if (Canal_cue->IsOpening())
@@ -185,8 +185,10 @@ void Tfrm_miravox::Timer_sempreTimer(QObject*) {
 
     // The stream cannot be received: keep its channel stopped and local music playing. Not on a
     // lost transmission device: that would be a failed start (and log lines) at every tick until
-    // it is back, and its return starts the air again anyway.
-    if (WENCONTRADO_ACIONAMENTO && WACIONADO && BASS_ERRO_WEB != 0 && !WMUSICA_STOP && !failing_over()) {
+    // it is back, and its return starts the air again anyway. Nor while another link is being
+    // brought in: it takes the air, or its failure passes the loss on.
+    if (WENCONTRADO_ACIONAMENTO && WACIONADO && BASS_ERRO_WEB != 0 && !WMUSICA_STOP && !failing_over() &&
+        !handing_over()) {
         Canal_web->Stop();
         WERRO_WEB = -1;
         WCT_PRONTO = 0;

@@ -170,6 +170,10 @@ constexpr DWORD BASS_ATTRIB_VOL = 2; // 0 silent .. 1 full; above 1 amplifies; n
 // start is not counted).
 constexpr DWORD BASS_ATTRIB_MIRAVOX_DRIFT = 0x7F001;
 constexpr DWORD BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE = 0x7F002;
+// LINK_LOST is 1 once a network stream's link is gone for good (the server closed the connection,
+// sent nothing within the read time-out, or the source ended) while what it buffered may still be
+// playing, else 0: the moment to bring in another source before the air runs dry.
+constexpr DWORD BASS_ATTRIB_MIRAVOX_LINK_LOST = 0x7F003;
 constexpr DWORD BASS_POS_BYTE = 0;
 constexpr DWORD BASS_TAG_HTTP = 3; // response header lines, each ended by '\0', then an empty line
 constexpr DWORD BASS_DATA_FFT512 = 0x80000001; // 256 floats: Hann-windowed FFT magnitudes

@@ -626,6 +626,9 @@ bool Stream::attribute(DWORD attrib, float& value) const {
     case BASS_ATTRIB_MIRAVOX_DRIFT_NOTICE:
         value = drift_notice_ppm_.load(std::memory_order_relaxed);
         return true;
+    case BASS_ATTRIB_MIRAVOX_LINK_LOST:
+        value = setup_.network && (link_down_.load() || source_ended_.load()) ? 1.0f : 0.0f;
+        return true;
     default:
         return false;
     }
