@@ -27,8 +27,8 @@ constexpr int kColumnsWithoutLink = 9;
 // made while it airs), not a program that died.
 constexpr qint64 kStillOnAirMs = 3 * kProgressMarkMs;
 
-const char* const kHeader =
-    "data,horário programado,início,fim,segundos no ar,duração do arquivo (s),arquivo,resultado,detalhe,link no ar\r\n";
+const char* const kHeader = "data,horário programado,início,fim,segundos no ar,duração do arquivo (s),arquivo,"
+                            "resultado,detalhe,link no ar\r\n";
 
 // A field as written: line breaks and "%" escaped, so that a record is always one line; then
 // quoted when it holds a comma or a quote.

@@ -1,6 +1,8 @@
 // Backup links of a stream window. A link that fails to open or is lost on the air (a drop, a
 // stream run dry, the dead-air watch) hands over to the next backup at once, before any local
-// music; music plays only once every link has failed, and then the reconnection countdown
+// music. A server that closes is seen while its buffered audio still plays: the next backup is
+// then brought in beside it and cross-faded, as on a return (below). Music plays only once
+// every link has failed, and then the reconnection countdown
 // starts again from the main link as it always did. While a backup is on the air, the links
 // preferred to it are heard in the background, one at a time, on a channel of their own on the
 // silent device at volume 0. One that delivers audio steadily for RESERVA_RETORNO seconds gets
@@ -272,7 +274,8 @@ void Tfrm_miravox::handover_step() {
     if (handover_fade_started_ms_ < 0) {
         // The link starts sounding once the engine has enough of it in hand.
         const int position = Canal_troca->isStarted() ? Canal_troca->Position() : -1;
-        const bool sounding = !Canal_troca->IsDry() && handover_last_position_ >= 0 && position > handover_last_position_;
+        const bool sounding =
+            !Canal_troca->IsDry() && handover_last_position_ >= 0 && position > handover_last_position_;
         handover_last_position_ = position;
         if (!sounding) {
             if (now - handover_started_ms_ > kHandoverSoundLimitMs)
