@@ -65,7 +65,13 @@ public:
         for (int fd : open_)
             ::shutdown(fd, SHUT_RDWR);
     }
-    void restore() { cut_ = false; }
+    void restore() {
+        cut_ = false;
+        allowance_ = -1;
+    }
+    // Relays the next `n` connections and closes every later one at once (a server that takes a
+    // listener and then refuses the next), until restore().
+    void allow_only(int n) { allowance_ = n; }
     // Holds what the server sends (connections stay open, as a server that freezes for a
     // moment), then lets the backlog through at once.
     void hold(bool on) { held_ = on; }
@@ -85,10 +91,12 @@ private:
             const int client = ::accept(listen_fd_, nullptr, nullptr);
             if (client < 0)
                 continue;
-            if (cut_) {
+            if (cut_ || allowance_ == 0) {
                 ::close(client);
                 continue;
             }
+            if (allowance_ > 0)
+                --allowance_;
             std::lock_guard lock(mutex_);
             pumps_.emplace_back([this, client] { relay(client); });
         }
@@ -179,6 +187,7 @@ private:
     int listen_fd_ = -1;
     std::atomic<bool> stop_{false};
     std::atomic<bool> cut_{false};
+    std::atomic<int> allowance_{-1}; // connections still relayed; -1: every one
     std::atomic<bool> held_{false};
     std::atomic<std::chrono::steady_clock::rep> last_body_at_{0};
     std::mutex mutex_;

@@ -7,6 +7,7 @@
 
 #include "proof_of_play.h"
 #include "pulse_server.h"
+#include "tcp_proxy.h"
 #include "station_run.h"
 #include "test_media.h"
 
@@ -230,8 +231,11 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
     IcecastSource main(icecast_, "/main.mp3", "Radio Principal", kMainHz);
     IcecastSource backup(icecast_, "/backup.mp3", "Radio Reserva", kBackupHz);
     ASSERT_TRUE(backup.start());
+    // The main link through a relay that can refuse a listener after the background check.
+    miravox::testing::TcpProxy proxy(icecast_.port());
+    const QString main_link = QString::fromStdString(proxy.url("/main.mp3"));
     make_station(h, "unused", "12:03");
-    ASSERT_TRUE(write_text_file(h + "/DADOS/04.WEB", {"|12:00|12:03|" + icecast_.url("/main.mp3") +
+    ASSERT_TRUE(write_text_file(h + "/DADOS/04.WEB", {"|12:00|12:03|" + main_link +
                                                       "|STREAMING|100|||0|0|" + icecast_.url("/backup.mp3") + "|"}));
     ASSERT_TRUE(write_text_file(h + "/MIRAVOX.INI", {"RESERVA_RETORNO=" + QString::number(kReturnS)}));
     // A spot at 12:01, while the backup has the air: its proof of play names the backup.
@@ -257,8 +261,14 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
     QThread::msleep(2000); // the backup back to its level
 
     ASSERT_TRUE(main.start());
+    // Its server takes the background check and refuses the next listener: the return is
+    // cancelled and the backup keeps the air.
+    proxy.allow_only(1);
+    const int cancelled = program.wait_for_line("RETORNO CANCELADO: " + main_link, (kReturnS + 20) * 1000, first_backup);
+    ASSERT_GE(cancelled, 0) << "a return whose open failed was not cancelled";
+    proxy.restore();
     const double main_up_at = program.aired_seconds();
-    const int returned = program.wait_for_line("RETORNO PRINCIPAL: ", (kReturnS + 20) * 1000, first_backup);
+    const int returned = program.wait_for_line("RETORNO PRINCIPAL: ", (kReturnS + 20) * 1000, cancelled);
     ASSERT_GE(returned, 0) << "the air never went back to the main link";
     const double return_logged_at = program.aired_seconds();
     QThread::msleep(8000); // the main link stays up: no switch
@@ -278,7 +288,9 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
     program.stop();
 
     const std::vector<LogLine> log = program.log();
-    EXPECT_EQ(count_lines(log, "RETORNO "), 1);
+    // The cancelled return and the one that took the air, nothing more.
+    EXPECT_EQ(count_lines(log, "RETORNO PRINCIPAL"), 2);
+    EXPECT_EQ(count_lines(log, "RETORNO CANCELADO"), 1);
     EXPECT_EQ(read_airings(proof).back().link, icecast_.url("/backup.mp3"));
     EXPECT_GE(find_line(log, "Conectado à RADIO PRINCIPAL", returned), 0) << "the main link never took the air";
     EXPECT_EQ(find_line(log, "RESERVA ", returned), second_backup) << "a switch while the main link stayed up";
@@ -286,9 +298,11 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
         << "local music while a link worked";
 
     const miravox::testing::Capture air = miravox::testing::read_capture(program.air_path());
-    const std::vector<ToneRun> runs = tone_runs(air, {kMainHz, kBackupHz, kMusicAHz, kMusicBHz});
+    const std::vector<ToneRun> runs = tone_runs(air, {kMainHz, kBackupHz, kMusicAHz, kMusicBHz, kSpotHz});
     const ToneRun* backup_first = first_run(runs, 1, 0);
     ASSERT_NE(backup_first, nullptr) << "the backup never aired";
+    const ToneRun* spot = first_run(runs, 4, 0);
+    ASSERT_NE(spot, nullptr) << "the spot never aired";
     const ToneRun* main_run = first_run(runs, 0, main_up_at);
     ASSERT_NE(main_run, nullptr) << "the main link never aired";
     const ToneRun* backup_again = first_run(runs, 1, killed_at);
@@ -305,6 +319,12 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
     EXPECT_LT(main_run->from - main_up_at, kReturnS + 10.0);
     // The return is a cross-fade: the backup is heard up to the main link, no silence between.
     const auto main_at = std::find_if(runs.begin(), runs.end(), [&](const ToneRun& r) { return &r == main_run; });
+    // From the spot's end to the main link's return, the backup alone: the cancelled return
+    // left it on the air untouched.
+    for (auto run = std::next(std::find_if(runs.begin(), runs.end(), [&](const ToneRun& r) { return &r == spot; }));
+         run < main_at; ++run) {
+        EXPECT_EQ(run->tone, 1) << "tone " << run->tone << " at " << run->from << " s, before the return";
+    }
     ASSERT_NE(main_at, runs.begin());
     EXPECT_EQ(std::prev(main_at)->tone, 1) << "the main link came back after " << std::prev(main_at)->tone;
     EXPECT_LT(main_run->from - std::prev(main_at)->to, 0.3) << "silence between the backup and the main link";
