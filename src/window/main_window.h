@@ -428,6 +428,9 @@ private:
     void create_timers();
     void create_channels();
     TTesselBass* create_channel(int device, void (Tfrm_miravox::*on_stop)(QObject*));
+    // A channel for links that are not the air's (a cue test, a background check, a link being
+    // brought in): the network buffers of the web channel, and no say over its connection state.
+    TTesselBass* create_link_channel(int device, void (Tfrm_miravox::*on_stop)(QObject*));
     void load_banner();
     void pre_listen(QLineEdit* edit, QPushButton* button);
     bool scheduled_file_found(const QString& what, const QString& path);

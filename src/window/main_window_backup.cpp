@@ -1,9 +1,9 @@
 // Backup links of a stream window. A link that fails to open or is lost on the air (a drop, a
 // stream run dry, the dead-air watch) hands over to the next backup at once, before any local
 // music. A server that closes is seen while its buffered audio still plays: the next backup is
-// then brought in beside it and cross-faded, as on a return (below). Music plays only once
-// every link has failed, and then the reconnection countdown
-// starts again from the main link as it always did. While a backup is on the air, the links
+// then brought in beside it and cross-faded, as on a return (below). Music plays only once every
+// link has failed, and then the reconnection countdown starts again from the main link as it
+// always did. While a backup is on the air, the links
 // preferred to it are heard in the background, one at a time, on a channel of their own on the
 // silent device at volume 0. One that delivers audio steadily for RESERVA_RETORNO seconds gets
 // the air back: it is opened on a second channel on the transmission device while the backup
@@ -191,15 +191,8 @@ void Tfrm_miravox::watch_link_return() {
 }
 
 void Tfrm_miravox::start_return_check(int index) {
-    if (!Canal_retorno) {
-        Canal_retorno = new TTesselBass(this, dialogs);
-        Canal_retorno->CriaCanal(kSilentDevice, false, reinterpret_cast<void*>(winId()), 1);
-        Canal_retorno->setBuffer(5000);
-        Canal_retorno->setBufferOutNet(std::uint16_t(WTAMBR_NET));
-        Canal_retorno->setBufferReadNet(4000);
-        // Its opens and losses are not the air's.
-        Canal_retorno->setReportsWebState(false);
-    }
+    if (!Canal_retorno)
+        Canal_retorno = create_link_channel(kSilentDevice, nullptr);
     checked_link_ = index;
     check_last_position_ = -1;
     Canal_retorno->OpenWeb(relay_links_[index], [this, index](int code) { return_check_opened(index, code); });
@@ -229,13 +222,9 @@ void Tfrm_miravox::stop_return_check() {
 
 void Tfrm_miravox::begin_handover(int index, bool back) {
     stop_return_check();
-    if (!Canal_troca) {
-        Canal_troca = create_channel(WDVTRA + 1, &Tfrm_miravox::Canal_trocaStop);
-        Canal_troca->setBufferOutNet(std::uint16_t(WTAMBR_NET));
-        Canal_troca->setBufferReadNet(4000);
-        // Until it has the air, its opens and losses are not the air's.
-        Canal_troca->setReportsWebState(false);
-    }
+    // Until it has the air, its opens and losses are not the air's.
+    if (!Canal_troca)
+        Canal_troca = create_link_channel(WDVTRA + 1, &Tfrm_miravox::Canal_trocaStop);
     handover_target_ = index;
     handover_back_ = back;
     handover_started_ms_ = now_ms();
@@ -262,10 +251,6 @@ void Tfrm_miravox::handover_opened(int index, int code) {
 }
 
 void Tfrm_miravox::handover_step() {
-    if (!handing_over()) {
-        handover_timer_->stop();
-        return;
-    }
     if (!Timer_Reconexao->Enabled()) {
         abandon_handover({});
         return;

@@ -97,9 +97,18 @@ void Tfrm_miravox::create_timers() {
 
 TTesselBass* Tfrm_miravox::create_channel(int device, void (Tfrm_miravox::*on_stop)(QObject*)) {
     auto* channel = new TTesselBass(this, dialogs);
-    channel->OnStop = [this, on_stop](QObject* sender) { (this->*on_stop)(sender); };
+    if (on_stop)
+        channel->OnStop = [this, on_stop](QObject* sender) { (this->*on_stop)(sender); };
     channel->CriaCanal(device, false, reinterpret_cast<void*>(winId()), 1);
     channel->setBuffer(5000);
+    return channel;
+}
+
+TTesselBass* Tfrm_miravox::create_link_channel(int device, void (Tfrm_miravox::*on_stop)(QObject*)) {
+    TTesselBass* channel = create_channel(device, on_stop);
+    channel->setBufferOutNet(std::uint16_t(WTAMBR_NET));
+    channel->setBufferReadNet(4000);
+    channel->setReportsWebState(false);
     return channel;
 }
 
@@ -121,12 +130,9 @@ void Tfrm_miravox::create_channels() {
     canal_vinhetas->setVolume(100);
     canal_vinhetas->setResetPosition(true);
 
-    Canal_cue = create_channel(WDVCUE + 1, &Tfrm_miravox::Canal_cueStop);
-    Canal_cue->setBufferOutNet(std::uint16_t(WTAMBR_NET));
-    Canal_cue->setBufferReadNet(4000);
+    Canal_cue = create_link_channel(WDVCUE + 1, &Tfrm_miravox::Canal_cueStop);
     Canal_cue->setVolume(100);
     Canal_cue->setResetPosition(true);
-    Canal_cue->setReportsWebState(false);
 }
 
 void Tfrm_miravox::LE_CONFIGURACAO() {

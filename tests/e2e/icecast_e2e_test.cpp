@@ -7,8 +7,8 @@
 
 #include "proof_of_play.h"
 #include "pulse_server.h"
-#include "tcp_proxy.h"
 #include "station_run.h"
+#include "tcp_proxy.h"
 #include "test_media.h"
 
 #include <gtest/gtest.h>
@@ -221,9 +221,12 @@ TEST_F(IcecastRelay, SourceDeathFallsBackToLocalMusicAndTheStreamReturnsAfterThe
 }
 
 // A window with a backup link (a second mount, another tone) and RESERVA_RETORNO=3. The main
-// source is down when the window opens: the backup must be on the air within 5 s. The main
-// source comes up: the air goes back to it within RESERVA_RETORNO + 10 s, once, and stays. It
-// dies: the backup again within 5 s with no local music between. The backup dies too: music.
+// source is down when the window opens: the backup must be on the air within 5 s, and a spot
+// aired over it names it in the proof of play. The main source comes up but refuses the listener
+// after its background check: the return is cancelled and the backup plays on. It takes
+// listeners again: the air cross-fades back to it within RESERVA_RETORNO + 10 s, once, and
+// stays. It dies: the backup cross-fades in within 5 s with no local music between. The backup
+// dies too: music.
 TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
     constexpr double kMainHz = 440, kBackupHz = 550, kSpotHz = 880;
     constexpr int kReturnS = 3;
@@ -317,21 +320,21 @@ TEST_F(IcecastRelay, BackupLinkBeforeLocalMusicAndBackToTheMainLink) {
                 main_run->to - killed_at, music ? music->from - all_dead_at : -1.0);
     EXPECT_LT(backup_first->from - window_at, 5.0);
     EXPECT_LT(main_run->from - main_up_at, kReturnS + 10.0);
-    // The return is a cross-fade: the backup is heard up to the main link, no silence between.
-    const auto main_at = std::find_if(runs.begin(), runs.end(), [&](const ToneRun& r) { return &r == main_run; });
+    const auto at = [&](const ToneRun* run) { return runs.begin() + (run - runs.data()); };
+    const auto main_at = at(main_run);
     // From the spot's end to the main link's return, the backup alone: the cancelled return
     // left it on the air untouched.
-    for (auto run = std::next(std::find_if(runs.begin(), runs.end(), [&](const ToneRun& r) { return &r == spot; }));
-         run < main_at; ++run) {
+    for (auto run = std::next(at(spot)); run < main_at; ++run) {
         EXPECT_EQ(run->tone, 1) << "tone " << run->tone << " at " << run->from << " s, before the return";
     }
+    // The return is a cross-fade: the backup is heard up to the main link, no silence between.
     ASSERT_NE(main_at, runs.begin());
     EXPECT_EQ(std::prev(main_at)->tone, 1) << "the main link came back after " << std::prev(main_at)->tone;
     EXPECT_LT(main_run->from - std::prev(main_at)->to, 0.3) << "silence between the backup and the main link";
     // The server's close is seen at once while the main link's buffered audio plays on: the
     // backup is brought in beside it and cross-faded, no silence and no music between them.
     EXPECT_LT(backup_again->from - killed_at, 5.0);
-    const auto backup_at = std::find_if(runs.begin(), runs.end(), [&](const ToneRun& r) { return &r == backup_again; });
+    const auto backup_at = at(backup_again);
     EXPECT_EQ(std::prev(backup_at)->tone, 0) << "the backup came after " << std::prev(backup_at)->tone;
     EXPECT_LT(backup_again->from - std::prev(backup_at)->to, 0.3) << "silence between the main link and the backup";
     EXPECT_NE(music, nullptr) << "no local music on the air once every link was dead";
